@@ -1,0 +1,4 @@
+#include "driver/run_driver.h"
+
+// Placeholder until the engine lands.
+void run_job() {}

@@ -1,0 +1,5 @@
+#include "posterior/regression.h"
+
+// Placeholder until the posterior analysis lands.
+void perform_regression() {}
+void write_regression_outputs() {}

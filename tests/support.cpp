@@ -1,0 +1,83 @@
+#include "support.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+std::string shell_quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+}  // namespace
+
+CommandResult run_shell(const std::string& command, const std::string& cwd) {
+  TempDir scratch;
+  std::string out_path = scratch.file("stdout");
+  std::string err_path = scratch.file("stderr");
+  std::string line = "cd " + shell_quote(cwd) + " && " + command + " >" + shell_quote(out_path) +
+                     " 2>" + shell_quote(err_path) + " </dev/null";
+  int raw = std::system(line.c_str());
+  CommandResult result;
+  result.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
+  result.out = read_file(out_path);
+  result.err = read_file(err_path);
+  return result;
+}
+
+CommandResult run_bandstat(const std::vector<std::string>& args, const std::string& cwd) {
+  std::string command = shell_quote(bandstat_exe());
+  for (const std::string& a : args) command += " " + shell_quote(a);
+  return run_shell(command, cwd);
+}
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string templ = std::string(base && *base ? base : "/tmp") + "/bandstat_test_XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+  std::string command = "rm -rf " + shell_quote(path_);
+  if (std::system(command.c_str()) != 0) {
+    // Nothing useful to do in a destructor; the folder stays behind.
+  }
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::string bandstat_exe() { return BANDSTAT_EXE; }
+std::string source_dir() { return BANDSTAT_SOURCE_DIR; }
+std::string shared_data_dir() { return BANDSTAT_SHARED_DATA; }

@@ -1,0 +1,41 @@
+// Helpers shared by the test programs: running the built binary, temporary folders, files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CommandResult {
+  int status = -1;  // exit status, or -1 when the process did not exit normally
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// Runs `bandstat` (the built binary) with the given arguments in the folder `cwd`.
+CommandResult run_bandstat(const std::vector<std::string>& args, const std::string& cwd);
+
+// Runs a shell command line in `cwd`, capturing both streams.
+CommandResult run_shell(const std::string& command, const std::string& cwd);
+
+// A fresh empty folder under the system's temporary folder, removed at destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+bool file_exists(const std::string& path);
+
+// Path of the built binary and of the project's source folder.
+std::string bandstat_exe();
+std::string source_dir();
+// The real data sets shipped beside the project (may be absent outside CI).
+std::string shared_data_dir();

@@ -1,0 +1,5 @@
+#include <gtest/gtest.h>
+
+#include "driver/command_line.h"
+
+TEST(Placeholder, Builds) { SUCCEED(); }
