@@ -1,5 +1,163 @@
 #include "driver/command_line.h"
 
-int run_program(int, char**) { return 0; }
-std::string output_stem(const std::string& input_name) { return input_name; }
-DerivedCounts derived_counts(int, double) { return {0, 0, 0}; }
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+#include "config.h"
+#include "data/read_input.h"
+#include "driver/run_driver.h"
+#include "errors.h"
+#include "observed_data.h"
+#include "options/anyoption.h"
+
+namespace {
+
+// The usage text, one registered line each (the trailing blanks are part of the text).
+const char* const USAGE_LINES[] = {
+    "",
+    "Usage: ",
+    "",
+    " -help        Prints this help ",
+    " -nfis 15     Number of stats for Fis, default is 15 ",
+    " -nfst 25     Number of stats for Fst, default is 25 ",
+    " -n 5000      Number of output data sets, default is 5000 ",
+    " -ar 0.005    Acceptance ratio in ABC algorithm, default is 0.005 ",
+    " -nprocs 2    Number of processors used, default is 1 ",
+    " -o alleles   Output file prefix, default is input file without the extention ",
+    " -od .        Output directory, default is the same as program file  ",
+    " -s stats.txt Statistics file, no statistics output by default",
+    " -hpdi 0.95   HDPI percentage if -s is defined, 0.95 by default ",
+    " -keep        Keep output files with simulated summary statistics ",
+    " -convert     Convert data as codominant markers based on Fis estimates ",
+    " -bh          Minimum total nb of indivs with a band, default is 1 for AFLP ",
+    " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP ",
+    " alleles.txt  Name of the input file ",
+    "",
+};
+
+void register_options() {
+  opt->noPOSIX();
+  for (const char* line : USAGE_LINES) opt->addUsage(line);
+  opt->setFlag("help");
+  opt->setFlag("keep");
+  opt->setFlag("convert");
+  for (const char* name : {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs"})
+    opt->setOption(name);
+}
+
+// The value text of an option for a refusal message ("(default)" when it was not given).
+std::string shown(const char* name) {
+  const char* v = opt->getValue(name);
+  return v ? std::string("\"") + v + "\"" : std::string("(default)");
+}
+
+// Values that would make a run impossible or unbounded are refused before any job starts.
+void check_configuration() {
+  if (nb_procs < 1)
+    fail("Invalid value for -nprocs: %s; at least 1 worker thread is needed", shown("nprocs").c_str());
+  if (!(ratio > 0.0 && ratio < 1.0))
+    fail("Invalid value for -ar: %s; the acceptance ratio must lie strictly between 0 and 1",
+         shown("ar").c_str());
+  if (nb_final < 2)
+    fail("Invalid value for -n: %s; at least 2 accepted draws are needed", shown("n").c_str());
+  if (nb_class_fis < 1)
+    fail("Invalid value for -nfis: %s; at least 1 statistic is needed", shown("nfis").c_str());
+  if (nb_class_fst < 1)
+    fail("Invalid value for -nfst: %s; at least 1 statistic is needed", shown("nfst").c_str());
+  if (hpdi_pc < 0.0f)
+    fail("Invalid value for -hpdi: %s; the HPDI coverage cannot be negative", shown("hpdi").c_str());
+  if (nb_final <= nb_class_fis || nb_final <= nb_class_fst)
+    fail("Invalid value for -n: %s; the regression needs more accepted draws than statistics "
+         "(-nfis %d, -nfst %d)", shown("n").c_str(), nb_class_fis, nb_class_fst);
+  // The counts themselves: derived_counts refuses values outside an int.
+  DerivedCounts counts = derived_counts(nb_final, ratio);
+  if (counts.pilot_size < 1)
+    fail("Invalid values for -n %s and -ar %s: the pilot run would have no simulation",
+         shown("n").c_str(), shown("ar").c_str());
+}
+
+}  // namespace
+
+DerivedCounts derived_counts(int final_draws, double acceptance_ratio) {
+  // Extended precision on purpose: with the double nearest 0.005 the quotients stay just
+  // below the round numbers (99 999, 499, 999 999), and the program has always used those.
+  const long double n = final_draws;
+  const long double r = acceptance_ratio;
+  const long double pilot = n / (r * 10.0L);
+  const long double production = n / r;
+  const long double limit = INT_MAX;
+  if (!(pilot <= limit) || !(production <= limit))
+    fail("Invalid values for -n %d and -ar %g: the number of simulations would exceed %d",
+         final_draws, acceptance_ratio, INT_MAX);
+  DerivedCounts counts;
+  counts.pilot_size = static_cast<long long>(pilot);
+  counts.threshold_index = static_cast<long long>(static_cast<long double>(counts.pilot_size) * r);
+  counts.production_minimum = static_cast<long long>(production);
+  return counts;
+}
+
+std::string output_stem(const std::string& input_name) {
+  std::string stem = input_name;
+  // Any "." after the first character marks an extension of four characters (".txt").
+  // A name shorter than that loses what there is.
+  if (stem.find('.', 1) != std::string::npos) stem.erase(stem.size() >= 4 ? stem.size() - 4 : 0);
+  // The directory goes, except a lone leading "/".
+  std::string::size_type slash = stem.rfind('/');
+  if (slash != std::string::npos && slash > 0) stem.erase(0, slash + 1);
+  return stem;
+}
+
+int run_program(int argc, char** argv) {
+  register_options();
+  opt->processCommandArgs(argc, argv);
+
+  if (!opt->hasOptions() || opt->getArgc() == 0) {
+    opt->printUsage();
+    delete opt;
+    opt = nullptr;
+    return 0;
+  }
+  // A refused command line is a failed run, so the status is 1.
+  if (opt->getValue("s") == nullptr && opt->getFlag("convert")) {
+    std::cout << "Statistics calculation required to convert to codominant data (use -s option)"
+              << std::endl;
+    std::exit(1);
+  }
+  if (opt->getFlag("help")) opt->printUsage();
+
+  if (const char* v = opt->getValue("nfis")) nb_class_fis = std::atoi(v);
+  if (const char* v = opt->getValue("nfst")) nb_class_fst = std::atoi(v);
+  if (const char* v = opt->getValue("n")) nb_final = std::atoi(v);
+  if (const char* v = opt->getValue("nprocs")) nb_procs = std::atoi(v);
+  if (const char* v = opt->getValue("ar")) ratio = std::atof(v);
+  if (const char* v = opt->getValue("s")) stats_prefix = v;
+  if (const char* v = opt->getValue("hpdi")) hpdi_pc = static_cast<float>(std::atof(v));
+  if (const char* v = opt->getValue("bh")) bias_hidden = std::atoi(v);
+  if (const char* v = opt->getValue("bf")) bias_fixed = std::atoi(v);
+  check_configuration();
+
+  pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
+
+  for (int i = 0; i < opt->getArgc(); ++i) {
+    file_name = opt->getArgv(i);
+    if (const char* v = opt->getValue("od")) odir = v;
+    if (const char* v = opt->getValue("o"))
+      file_prefix = v;
+    else
+      file_prefix = output_stem(file_name);
+
+    std::ifstream in(file_name);
+    if (!in.is_open()) {
+      std::cout << "Could not open file " << file_name << std::endl;
+      std::exit(1);  // jobs not yet run are not run
+    }
+    read_input(in);
+    run_job();
+  }
+  delete opt;
+  opt = nullptr;
+  return 0;
+}

@@ -1,5 +1,6 @@
 // The one definition of every process-wide variable declared in include/.
 #include "config.h"
+#include "options/anyoption.h"
 #include "observed_data.h"
 #include "posterior_samples.h"
 #include "run_state.h"
@@ -17,6 +18,8 @@ std::string file_name;
 std::string file_prefix;
 std::string odir;
 std::string stats_prefix;
+
+AnyOption* opt = new AnyOption();
 
 int I = 0;
 int J = 0;
