@@ -35,6 +35,9 @@ class MTRand {
   uint32_t randInt();
   double randExc();     // [0, 1)
   double randDblExc();  // (0, 1)
+  // The conversions of one 32-bit word behind randExc and randDblExc.
+  static double uniformExc(uint32_t w);
+  static double uniformDblExc(uint32_t w);
 
   // Mixes calendar time and clock count with the process-wide counter, so that two calls
   // with the same time and clock still give different seeds.
@@ -90,10 +93,14 @@ inline uint32_t MTRand::randInt() {
 }
 
 // Exact in both double and long double: a 32-bit integer (plus one half) times a power of two.
-inline double MTRand::randExc() {
-  return double((long double)randInt() * (1.0L / 4294967296.0L));
+inline double MTRand::uniformExc(uint32_t w) {
+  return double((long double)w * (1.0L / 4294967296.0L));
 }
 
-inline double MTRand::randDblExc() {
-  return double(((long double)randInt() + 0.5L) * (1.0L / 4294967296.0L));
+inline double MTRand::uniformDblExc(uint32_t w) {
+  return double(((long double)w + 0.5L) * (1.0L / 4294967296.0L));
 }
+
+inline double MTRand::randExc() { return uniformExc(randInt()); }
+
+inline double MTRand::randDblExc() { return uniformDblExc(randInt()); }
