@@ -1,0 +1,134 @@
+// The command line of the program: usage, option values, refusals and the output stem.
+#include <gtest/gtest.h>
+
+#include "driver/command_line.h"
+#include "support.h"
+
+namespace {
+
+const char* const EXPECTED_USAGE =
+    "\n"
+    "\n"
+    "Usage: \n"
+    "\n"
+    " -help        Prints this help \n"
+    " -nfis 15     Number of stats for Fis, default is 15 \n"
+    " -nfst 25     Number of stats for Fst, default is 25 \n"
+    " -n 5000      Number of output data sets, default is 5000 \n"
+    " -ar 0.005    Acceptance ratio in ABC algorithm, default is 0.005 \n"
+    " -nprocs 2    Number of processors used, default is 1 \n"
+    " -o alleles   Output file prefix, default is input file without the extention \n"
+    " -od .        Output directory, default is the same as program file  \n"
+    " -s stats.txt Statistics file, no statistics output by default\n"
+    " -hpdi 0.95   HDPI percentage if -s is defined, 0.95 by default \n"
+    " -keep        Keep output files with simulated summary statistics \n"
+    " -convert     Convert data as codominant markers based on Fis estimates \n"
+    " -bh          Minimum total nb of indivs with a band, default is 1 for AFLP \n"
+    " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP \n"
+    " alleles.txt  Name of the input file \n"
+    "\n"
+    "\n";
+
+}  // namespace
+
+TEST(OutputStem, FollowsTheExtensionAndDirectoryRule) {
+  struct Case {
+    const char* input;
+    const char* stem;
+  };
+  const Case cases[] = {
+      {"alleles.txt", "alleles"},
+      {"data/run1/alleles.txt", "alleles"},
+      {"alleles", "alleles"},
+      {"alleles.dat1", "alleles."},
+      // The "." in the directory name triggers the four-character cut: 16 - 4 characters,
+      // then the directory goes.
+      {"old.runs/alleles", "all"},
+      {"/alleles.txt", "/alleles"},
+      {".hidden", ".hidden"},  // a leading "." alone is no extension
+      {"a.b", ""},             // shorter than the cut: nothing is left, and no crash
+      {"x.", ""},
+      {"dir\\alleles.txt", "dir\\alleles"},  // only "/" separates directories
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    EXPECT_EQ(output_stem(c.input), c.stem);
+  }
+}
+
+TEST(DerivedCounts, AreTruncatedFromExtendedPrecision) {
+  struct Case {
+    int n;
+    double ratio;
+    long long pilot, index, minimum;
+  };
+  const Case cases[] = {
+      // The doubles nearest 0.005 and 0.01 lie above them, so the quotients fall just short.
+      {5000, 0.005, 99999, 499, 999999},
+      {1000, 0.01, 9999, 99, 99999},
+      {1000, 0.0625, 1600, 100, 16000},  // exact in binary
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ratio);
+    DerivedCounts d = derived_counts(c.n, c.ratio);
+    EXPECT_EQ(d.pilot_size, c.pilot);
+    EXPECT_EQ(d.threshold_index, c.index);
+    EXPECT_EQ(d.production_minimum, c.minimum);
+  }
+}
+
+TEST(CommandLine, WithoutAnInputFilePrintsTheUsageAndSucceeds) {
+  TempDir dir;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"-n", "100"}, {"-help"}, {"-keep", "-nprocs", "2"}}) {
+    CommandResult r = run_bandstat(args, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, EXPECTED_USAGE);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;  // expected inside the output
+  };
+  const Case cases[] = {
+      // -convert needs -s; checked before -help, so no usage is printed.
+      {{"-convert", "-help", "in.txt"},
+       "Statistics calculation required to convert to codominant data (use -s option)"},
+      {{"-nprocs", "0", "in.txt"}, "-nprocs: \"0\""},
+      {{"-nprocs", "x", "in.txt"}, "-nprocs: \"x\""},
+      {{"-ar", "0", "in.txt"}, "-ar: \"0\""},
+      {{"-ar", "1", "in.txt"}, "-ar: \"1\""},
+      {{"-ar", "-0.5", "in.txt"}, "-ar: \"-0.5\""},
+      {{"-n", "1", "in.txt"}, "-n: \"1\""},
+      {{"-nfis", "0", "in.txt"}, "-nfis: \"0\""},
+      {{"-nfst", "-3", "in.txt"}, "-nfst: \"-3\""},
+      {{"-hpdi", "-0.1", "in.txt"}, "-hpdi: \"-0.1\""},
+      // The regression needs more draws than coefficients.
+      {{"-n", "20", "in.txt"}, "more accepted draws than statistics"},
+      {{"-n", "30", "-nfis", "30", "-nfst", "5", "in.txt"}, "more accepted draws than statistics"},
+      // Pilot size below 1, and simulation counts beyond an int.
+      {{"-n", "5", "-ar", "0.9", "-nfis", "2", "-nfst", "2", "in.txt"}, "no simulation"},
+      {{"-ar", "1e-9", "in.txt"}, "would exceed"},
+      // A missing input file is a failure, not a success.
+      {{"in.txt"}, "Could not open file in.txt"},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    CommandResult r = run_bandstat(c.args, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(r.out.find("Usage:"), std::string::npos);
+  }
+}
+
+TEST(CommandLine, AMissingSecondFileStopsAfterTheFirstJob) {
+  TempDir dir;
+  CommandResult r = run_bandstat({"missing1.txt", "missing2.txt"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Could not open file missing1.txt"), std::string::npos);
+  EXPECT_EQ(r.out.find("missing2.txt"), std::string::npos);
+}
