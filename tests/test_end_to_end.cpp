@@ -104,7 +104,7 @@ TEST(EndToEnd, TwoInputFilesRunTwoJobs) {
   // The second job prints its own pilot progress from the start.
   size_t second_pilot = r.out.find("Pilot run", first);
   ASSERT_NE(second_pilot, std::string::npos);
-  EXPECT_NE(r.out.find(" 1%", second_pilot), std::string::npos);
+  EXPECT_NE(r.out.find(" 100%", second_pilot), std::string::npos);
   EXPECT_TRUE(file_exists(dir.file("a_regression.txt")));
   EXPECT_TRUE(file_exists(dir.file("b_regression.txt")));
 }
