@@ -1,4 +1,277 @@
 #include "data/read_input.h"
 
-// Placeholder until the reader lands.
-void read_input(std::ifstream& in) { in.close(); }
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <iomanip>
+#include <string>
+#include <vector>
+
+#include "config.h"
+#include "errors.h"
+#include "observed_data.h"
+#include "options/anyoption.h"
+#include "simulation/summary_stats.h"
+
+namespace {
+
+// Reads an integer at s: blanks (spaces, tabs) skipped, an optional sign, then digits; s is
+// left after the digits. False when there is no digit or the value does not fit an int,
+// which the caller treats as "no readable number". A carriage return is not a blank: it is
+// trailing text, so a CRLF line ends the number like any other text after it.
+bool parse_int(const char*& s, int& value) {
+  while (*s == ' ' || *s == '\t') ++s;
+  const char* p = s;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = (*p++ == '-');
+  if (*p < '0' || *p > '9') return false;
+  long long v = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    v = v * 10 + (*p - '0');
+    if (v > static_cast<long long>(INT_MAX) + 1) return false;
+  }
+  if (negative) v = -v;
+  if (v > INT_MAX || v < INT_MIN) return false;
+  value = static_cast<int>(v);
+  s = p;
+  return true;
+}
+
+bool ends_with(const std::string& text, const char* key, size_t length) {
+  return text.size() >= length && text.compare(text.size() - length, length, key) == 0;
+}
+
+// Everything the parse learns besides I, J and the counts in pop_target.
+struct ParseState {
+  const char* name;
+  int line = 1;                   // line of the file being read, for messages
+  std::vector<int> block_pops;    // population number of every [pop]= block, in file order
+  bool has_block[MAX_POPS] = {};  // populations 1 .. MAX_POPS that have a block
+};
+
+// Ends the run with a message on standard error. The check file is closed first, so that
+// what was read so far can be inspected.
+template <typename... Args>
+[[noreturn]] void refuse(std::ofstream& check, const char* format, Args... args) {
+  check.close();
+  fail(format, args...);
+}
+
+// The number on the rest of a key line ("[loci]=12"); anything after it is ignored.
+int read_key_number(std::ifstream& in, std::ofstream& check, ParseState& st, const char* key) {
+  std::string rest;
+  std::getline(in, rest);
+  const char* s = rest.c_str();
+  int value = 0;
+  if (!parse_int(s, value))
+    refuse(check, "Input file \"%s\", line %d: no number after \"%s=\".", st.name, st.line, key);
+  ++st.line;
+  return value;
+}
+
+// One [pop]= block: exactly I locus lines "locus n k", locus counting 1 .. I.
+void read_block(std::ifstream& in, std::ofstream& check, ParseState& st, int pop) {
+  // A block longer than a population's room cannot be stored; it is refused here, before
+  // any line of it is read, with the message the final check would give.
+  if (I > MAX_LOCI)
+    refuse(check, "Input file \"%s\": %d loci; the number of loci must lie between 1 and %d.",
+           st.name, I, MAX_LOCI);
+  st.block_pops.push_back(pop);
+  const bool storable = pop >= 1 && pop <= MAX_POPS;
+  if (storable) st.has_block[pop - 1] = true;
+  std::string line;
+  for (int l = 1; l <= I; ++l) {
+    int locus = 0, n = 0, k = 0;
+    bool ok = static_cast<bool>(std::getline(in, line));
+    if (ok) {
+      const char* s = line.c_str();
+      ok = parse_int(s, locus) && locus == l && parse_int(s, n) && parse_int(s, k);
+    }
+    if (!ok) refuse(check, "Could not find allele count for population %d at locus %d", pop, l);
+    ++st.line;
+    if (storable) {
+      LocusRecord& r = pop_target[record_index(pop - 1, l - 1)];
+      r.n = n;
+      r.k = k;
+    }
+  }
+}
+
+// The segment grammar: a segment runs up to the next "=" (consumed); a segment whose last
+// characters are a key is followed by the key's number on the rest of that line. Only the
+// last characters of a segment matter, so only a short tail of it is kept.
+void parse(std::ifstream& in, std::ofstream& check, ParseState& st) {
+  std::string tail;
+  auto test_segment = [&]() {
+    if (ends_with(tail, "[loci]", 6)) {
+      I = read_key_number(in, check, st, "[loci]");
+      check << "There are " << I << " loci.\n\n";
+    } else if (ends_with(tail, "[populations]", 13)) {
+      J = read_key_number(in, check, st, "[populations]");
+      check << "There are " << J << " populations.\n\n";
+    } else if (ends_with(tail, "[pop]", 5)) {
+      const int pop = read_key_number(in, check, st, "[pop]");
+      read_block(in, check, st, pop);
+    }
+    tail.clear();
+  };
+  std::streambuf* buf = in.rdbuf();
+  for (;;) {
+    const int c = buf->sbumpc();
+    if (c == std::char_traits<char>::eof()) break;
+    if (c == '=') {
+      test_segment();
+      continue;
+    }
+    if (c == '\n') ++st.line;
+    tail.push_back(static_cast<char>(c));
+    if (tail.size() > 64) tail.erase(0, tail.size() - 13);
+  }
+  // A last segment without "=" is tested too.
+  if (!tail.empty()) test_segment();
+}
+
+// Limits of the fixed arrays and the shape of the data: checked once the whole file is
+// known, since "[populations]=" may follow the blocks.
+void check_shape(std::ofstream& check, const ParseState& st) {
+  const char* name = st.name;
+  if (I < 1 || I > MAX_LOCI)
+    refuse(check, "Input file \"%s\": %d loci; the number of loci must lie between 1 and %d.",
+           name, I, MAX_LOCI);
+  if (J < 1 || J > MAX_POPS)
+    refuse(check,
+           "Input file \"%s\": %d populations; the number of populations must lie between 1 "
+           "and %d.",
+           name, J, MAX_POPS);
+  if (static_cast<long long>(J) * nb_class_fis > MAX_STATS)
+    refuse(check,
+           "Input file \"%s\": %d populations with %d Fis statistics each (-nfis) exceed the %d "
+           "statistics the program holds.",
+           name, J, nb_class_fis, MAX_STATS);
+  if (static_cast<long long>(J) * nb_class_fst > MAX_STATS)
+    refuse(check,
+           "Input file \"%s\": %d populations with %d Fst statistics each (-nfst) exceed the %d "
+           "statistics the program holds.",
+           name, J, nb_class_fst, MAX_STATS);
+  for (int pop : st.block_pops)
+    if (pop < 1 || pop > J)
+      refuse(check,
+             "Input file \"%s\": a block for population %d, but the populations are numbered "
+             "1 to %d.",
+             name, pop, J);
+  for (int p = 1; p <= J; ++p)
+    if (!st.has_block[p - 1])
+      refuse(check, "Input file \"%s\": population %d has no \"[pop]=\" block.", name, p);
+}
+
+// Counts that would give 0/0 or a frequency outside 0 .. 1, and loci that no simulated
+// locus could ever match (the workers redraw a locus until it passes the filter, so such a
+// locus would make the run endless). Fills the totals of every locus.
+void check_counts(const char* name, std::vector<int>& T0, std::vector<int>& T1) {
+  for (int p = 0; p < J; ++p)
+    for (int l = 0; l < I; ++l) {
+      const LocusRecord& r = pop_target[record_index(p, l)];
+      if (r.n <= 0)
+        fail("Input file \"%s\": population %d, locus %d: %d individuals sampled; the sample "
+             "size must be positive.",
+             name, p + 1, l + 1, r.n);
+      if (r.k < 0 || r.k > r.n)
+        fail("Input file \"%s\": population %d, locus %d: %d individuals with the band out of "
+             "%d sampled; the band count must lie between 0 and the sample size.",
+             name, p + 1, l + 1, r.k, r.n);
+    }
+  const long long least = static_cast<long long>(bias_hidden) + bias_fixed;
+  for (int l = 0; l < I; ++l) {
+    long long n = 0, k = 0;
+    for (int p = 0; p < J; ++p) {
+      n += pop_target[record_index(p, l)].n;
+      k += pop_target[record_index(p, l)].k;
+    }
+    if (n > INT_MAX)
+      fail("Input file \"%s\": locus %d: %lld individuals sampled over all populations, more "
+           "than the program can count.",
+           name, l + 1, n);
+    if (n < least)
+      fail("Input file \"%s\": locus %d: %lld individuals sampled over all populations, fewer "
+           "than -bh + -bf = %lld; no simulated locus could pass the locus filter.",
+           name, l + 1, n, least);
+    T0[l] = static_cast<int>(n);
+    T1[l] = static_cast<int>(k);
+  }
+}
+
+// Observed loci that the simulation's locus filter would reject still enter the observed
+// statistics, but no simulated data set contains their like, which biases the estimates.
+void warn_filtered_loci(const char* name, const std::vector<int>& T0, const std::vector<int>& T1) {
+  std::string list;
+  int count = 0;
+  for (int l = 0; l < I; ++l) {
+    if (T1[l] < bias_hidden || T0[l] - T1[l] < bias_fixed) {
+      if (count++ > 0) list += ", ";
+      list += std::to_string(l + 1);
+    }
+  }
+  if (count == 0) return;
+  std::fprintf(stderr,
+               "Warning: %d of the %d loci of \"%s\" fail the simulation's locus filter (fewer "
+               "than %d individuals with the band (-bh) or fewer than %d without it (-bf) over "
+               "all populations). Simulated data sets never contain such loci, so the estimates "
+               "are biased; consider removing them. Loci: %s\n",
+               count, I, name, bias_hidden, bias_fixed, list.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+void read_input(std::ifstream& in) {
+  const std::string check_name = odir + file_prefix + "_check-input.txt";
+  std::ofstream check(check_name);
+  if (!check) {
+    in.close();
+    fail("Could not create the check file \"%s\".", check_name.c_str());
+  }
+  check << "File to check that the input file is read correctly.\n\n";
+  check << "There are " << nb_class_fis
+        << " quantiles for each population used as summary statistics for Fis.\n";
+  check << "There are " << nb_class_fst
+        << " quantiles for each population used as summary statistics for each Fst.\n";
+  check << "There are " << nb_final << " outputs.\n";
+  check << "Acceptance ration is " << ratio << "\n\n";
+  check << "Output file names prefix is \"" << file_prefix << "\"\n";
+  check << "Output file directory is \"" << odir << "\"\n";
+  // The parser's own answer, not stats_prefix: "-s" given with an empty value still counts.
+  if (opt != nullptr && opt->getValue("s") != nullptr)
+    check << "Output file names prefix for appending statistics is \"" << stats_prefix
+          << "\"\n\n";
+  check << "Input file is \"" << file_name << "\"\n\n";
+
+  ParseState st;
+  st.name = file_name.c_str();
+  parse(in, check, st);
+  check_shape(check, st);
+
+  check << "Allele counts:\n";
+  for (int p = 0; p < J; ++p) {
+    for (int l = 0; l < I; ++l) {
+      const LocusRecord& r = pop_target[record_index(p, l)];
+      check << "Pop. " << p + 1 << " locus " << l + 1 << " : " << std::setw(3) << r.n << ' '
+            << r.k << '\n';
+    }
+    check << '\n';
+  }
+  in.close();
+  check.close();
+  if (check.fail()) fail("Could not write the check file \"%s\".", check_name.c_str());
+
+  std::vector<int> T0(I), T1(I), loci(I);
+  check_counts(st.name, T0, T1);
+  warn_filtered_loci(st.name, T0, T1);
+
+  // The observed side uses every locus, in file order, unfiltered.
+  for (int l = 0; l < I; ++l) loci[l] = l;
+  std::vector<double> scratch(I);
+  compute_fis_statistics(pop_target.data(), J, loci.data(), I, nb_class_fis, target_fis,
+                         scratch.data());
+  compute_fst_statistics(pop_target.data(), J, loci.data(), I, T0.data(), T1.data(),
+                         nb_class_fst, target_fst, scratch.data());
+}

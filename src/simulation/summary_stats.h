@@ -20,3 +20,13 @@ void compute_fst_statistics(const LocusRecord* data, int npop, const int* loci, 
 
 // Sum over c of (stat[p*nc + c] - target[p*nc + c])^2, summed in the order of c.
 double statistics_distance(const double* stat, const double* target, int p, int nc);
+
+// Rank of the statistic of class c among nloci sorted values: ((c + 1) * nloci) / (nc + 1)
+// in integer division, so always in 0 .. nloci - 1 for c < nc.
+int quantile_index(int c, int nloci, int nc);
+
+// The nc order statistics at quantile_index(c, count, nc) of values[0 .. count-1] into
+// out[0 .. nc-1]; both reorder `values`. The selection gives exactly the values of the
+// full sort; compute_* use whichever is faster for the size (bench_statistics).
+void select_order_statistics(double* values, int count, int nc, double* out);
+void sort_order_statistics(double* values, int count, int nc, double* out);
