@@ -1,5 +1,56 @@
+// Codominant conversion. A dominant marker shows no band only in null homozygotes; with
+// inbreeding F their frequency is P = q^2 + F q (1 - q), so the null-allele frequency q is
+// the root in [0, 1] of (1 - F) q^2 + F q - P = 0:
+//   q = (sqrt(F^2 + 4 P (1 - F)) - F) / (2 (1 - F)).
+// Each population's n individuals then carry round(n q) null alleles in this count.
 #include "data/codominant.h"
 
-// Placeholder until the posterior analysis lands.
+#include <cmath>
+#include <fstream>
+#include <iomanip>
+
+#include "config.h"
+#include "errors.h"
+#include "observed_data.h"
+#include "posterior_samples.h"
+
 int round2(double x) { return x > 0 ? static_cast<int>(x + 0.5) : static_cast<int>(x - 0.5); }
-void write_codominant() {}
+
+double null_allele_frequency(double P, double F) {
+  // At F = 1 every individual is homozygous, the quadratic degenerates to F q = P, and the
+  // root's limit as F -> 1 is q = P (the formula would divide 0 by 0). The adjusted Fis is
+  // single precision, so a posterior mean of exactly 1 does occur.
+  if (F == 1.0) return P;
+  double D = F * F + 4 * P * (1 - F);
+  return (std::sqrt(D) - F) / (2 * (1 - F));
+}
+
+void write_codominant() {
+  const std::string name = odir + file_prefix + "_codominant.txt";
+  std::ofstream out(name, std::ios::out | std::ios::trunc);
+  if (!out) fail("Cannot create codominant file %s", name.c_str());
+  if (static_cast<int>(fis_estimate.size()) < J)
+    fail("Bug detected: codominant conversion without a Fis estimate per population");
+
+  out << "#value of Fis used to convert from dominant data: \n";
+  for (int p = 0; p < J; ++p) out << "#Population " << p + 1 << ": " << fis_estimate[p] << "\n";
+  out << "\n[loci]=" << I << "\n\n[populations]=" << J << "\n\n";
+  for (int p = 0; p < J; ++p) {
+    const double F = fis_estimate[p];
+    out << "[pop]=" << p + 1 << "\n";
+    for (int l = 0; l < I; ++l) {
+      const LocusRecord& r = pop_target[record_index(p, l)];
+      // A locus with nobody sampled has no frequency to convert: no alleles either way.
+      int a = 0;
+      if (r.n > 0) {
+        double P = static_cast<double>(r.n - r.k) / r.n;
+        a = round2(r.n * null_allele_frequency(P, F));
+      }
+      out << std::setw(3) << l + 1 << "  " << r.n << "  2  " << std::setw(3) << r.n - a << " "
+          << a << "\n";
+    }
+    out << "\n";
+  }
+  out.close();
+  if (!out) fail("Cannot write codominant file %s", name.c_str());
+}
