@@ -394,9 +394,9 @@ TEST(MTRandStream, VariatesOfSeed5489AreFixed) {
   MTRand r;
   r.seed(5489UL);
   const double bb[] = {0.5950911382443751, 0.17036277324900179, 0.70888701573080193};
-  for (double expected : bb) EXPECT_EQ(r.randBeta(2.5, 4.0), expected);
+  for (double expected : bb) EXPECT_DOUBLE_EQ(r.randBeta(2.5, 4.0), expected);
   const double bc[] = {0.057332969872702727, 0.24240626920217279, 0.0035084101469025843};
-  for (double expected : bc) EXPECT_EQ(r.randBeta(0.9, 8.1), expected);
+  for (double expected : bc) EXPECT_DOUBLE_EQ(r.randBeta(0.9, 8.1), expected);
   const double norm[] = {0.34312134983447118, -0.5226998907809226, 0.55295666749864403};
   for (double expected : norm) EXPECT_DOUBLE_EQ(r.randNorm(0.0, 1.0), expected);
   for (int expected : {6, 4, 9}) EXPECT_EQ(r.Binomial(20, 0.3), expected);
