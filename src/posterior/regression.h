@@ -1,5 +1,20 @@
 // Regression adjustment of the accepted draws (local-linear, logit scale, weighted).
+//
+// Model: for the accepted draws i of one population and parameter, with statistic
+// differences x_i (simulated minus observed) and kernel weights w_i, fit by weighted least
+// squares  logit(theta_i) = c_0 + x_i . c + e_i  and move every draw to the observed
+// statistics (x = 0):  theta_i* = invlogit(logit(theta_i) - x_i . c).
+// M. A. Beaumont, W. Zhang and D. J. Balding, "Approximate Bayesian computation in
+// population genetics", Genetics 162 (2002) 2025-2035.
 #pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gsl/gsl_matrix.h>
+#include <gsl/gsl_multifit.h>
+#include <gsl/gsl_vector.h>
 
 // Opens the two output files, reads back every accepted-draw file, fits one weighted
 // regression per population and parameter and fills reg_* and noreg_*.
@@ -8,3 +23,44 @@ void perform_regression();
 // Writes "_regression.txt" and "_no_regression.txt" (after the accepted-draw files are
 // deleted) and closes them.
 void write_regression_outputs();
+
+// The data of one regression (one population, one parameter), kept after the fit so that
+// the diagnostics can refit resamples once the accepted-draw files are gone.
+struct RegressionDesign {
+  int n = 0;             // draws
+  int p = 0;             // statistics per draw
+  std::vector<float> x;  // statistic differences, row-major n by p, as read
+  std::vector<double> y; // logit of the parameter (after the 0/1 replacement)
+  std::vector<double> w; // kernel weights, negative ones already set to 0
+};
+
+// Filled by perform_regression; index population - 1. Live until the next job.
+extern std::vector<RegressionDesign> design_fis;
+extern std::vector<RegressionDesign> design_fst;
+
+// GSL objects of a weighted fit with at most n rows and p + 1 coefficients, owned by guards
+// and reused from fit to fit (the diagnostics refit a hundred resamples per population).
+struct FitWorkspace {
+  FitWorkspace(int n, int p);
+  int n_max, p_max;
+  std::unique_ptr<gsl_matrix, decltype(&gsl_matrix_free)> x;
+  std::unique_ptr<gsl_vector, decltype(&gsl_vector_free)> y;
+  std::unique_ptr<gsl_vector, decltype(&gsl_vector_free)> w;
+  std::unique_ptr<gsl_vector, decltype(&gsl_vector_free)> c;
+  std::unique_ptr<gsl_matrix, decltype(&gsl_matrix_free)> cov;
+  std::unique_ptr<gsl_multifit_linear_workspace, decltype(&gsl_multifit_linear_free)> work;
+};
+
+// Fits the weighted regression on the rows `rows` of `design` (all rows, in order, when
+// `rows` is null; otherwise `design.n` row indices, repeats allowed) and writes the p slopes
+// to `slopes` (the intercept is not needed by the adjustment). A statistic that is constant
+// over the rows of positive weight is left out of the fit and gets slope 0. Returns the GSL
+// status; on failure `slopes` is unspecified.
+int fit_slopes(const RegressionDesign& design, const int* rows, FitWorkspace& ws,
+               std::vector<double>& slopes);
+
+// The adjusted value of row i: invlogit(y_i - x_i . slopes), rounded to single precision.
+float adjusted_value(const RegressionDesign& design, int i, const std::vector<double>& slopes);
+
+// exp(z) / (exp(z) + 1), with the limits 1 and 0 where exp overflows.
+double inverse_logit(double z);
