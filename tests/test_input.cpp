@@ -1,0 +1,370 @@
+// Input reader: the check file byte for byte, the segment grammar's corners, the observed
+// statistics, the filtered-locus warning, and every refusal (message and status 1).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "config.h"
+#include "data/read_input.h"
+#include "observed_data.h"
+#include "options/anyoption.h"
+#include "simulation/summary_stats.h"
+#include "support.h"
+
+namespace {
+
+const char* const WORKED_EXAMPLE =
+    "[loci]=3\n\n[populations]=2\n\n[pop]=1\n1 20 5\n2 20 12\n3 19 0\n\n"
+    "[pop]=2\n1 15 15\n2 16 3\n3 16 7\n";
+
+const char* const WORKED_CHECK_HEAD =
+    "File to check that the input file is read correctly.\n"
+    "\n"
+    "There are 15 quantiles for each population used as summary statistics for Fis.\n"
+    "There are 25 quantiles for each population used as summary statistics for each Fst.\n"
+    "There are 5000 outputs.\n"
+    "Acceptance ration is 0.005\n"
+    "\n"
+    "Output file names prefix is \"alleles\"\n"
+    "Output file directory is \"\"\n";
+
+const char* const WORKED_CHECK_TAIL =
+    "Input file is \"alleles.txt\"\n"
+    "\n"
+    "There are 3 loci.\n"
+    "\n"
+    "There are 2 populations.\n"
+    "\n"
+    "Allele counts:\n"
+    "Pop. 1 locus 1 :  20 5\n"
+    "Pop. 1 locus 2 :  20 12\n"
+    "Pop. 1 locus 3 :  19 0\n"
+    "\n"
+    "Pop. 2 locus 1 :  15 15\n"
+    "Pop. 2 locus 2 :  16 3\n"
+    "Pop. 2 locus 3 :  16 7\n"
+    "\n";
+
+// Each test reads one file from a fresh folder that is also the working directory, with the
+// default configuration and a parser that saw `args` (e.g. {"-s", "stats.txt"}).
+class ReadInput : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+    nb_class_fis = 15;
+    nb_class_fst = 25;
+    nb_final = 5000;
+    ratio = 0.005;
+    bias_hidden = 1;
+    bias_fixed = 0;
+    odir.clear();
+    stats_prefix.clear();
+    I = 0;
+    J = 0;
+    pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
+    parse_args({});
+  }
+  void TearDown() override { (void)!chdir(old_cwd_); }
+
+  void parse_args(std::vector<std::string> args) {
+    delete opt;
+    opt = new AnyOption();
+    opt->noPOSIX();
+    opt->setOption("s");
+    args.insert(args.begin(), "bandstat");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    opt->processCommandArgs(static_cast<int>(args.size()), argv.data());
+    if (const char* v = opt->getValue("s")) stats_prefix = v;
+  }
+
+  // Writes `text` as alleles.txt and reads it as the job loop does.
+  void read(const std::string& text) {
+    write_file("alleles.txt", text);
+    file_name = "alleles.txt";
+    file_prefix = "alleles";
+    std::ifstream in(file_name);
+    read_input(in);
+  }
+
+  std::string check_file() { return read_file("alleles_check-input.txt"); }
+
+  TempDir dir_;
+  char old_cwd_[4096];
+};
+
+TEST_F(ReadInput, WorkedExampleCheckFileWithoutStatisticsOption) {
+  read(WORKED_EXAMPLE);
+  EXPECT_EQ(check_file(), std::string(WORKED_CHECK_HEAD) + WORKED_CHECK_TAIL);
+}
+
+TEST_F(ReadInput, WorkedExampleCheckFileWithStatisticsOption) {
+  parse_args({"-s", "stats.txt"});
+  read(WORKED_EXAMPLE);
+  EXPECT_EQ(check_file(), std::string(WORKED_CHECK_HEAD) +
+                              "Output file names prefix for appending statistics is "
+                              "\"stats.txt\"\n\n" +
+                              WORKED_CHECK_TAIL);
+}
+
+TEST_F(ReadInput, CheckFileGoesToOutputDirectoryWithOptionsEchoed) {
+  odir = "out_";  // a raw prefix: no separator is inserted
+  nb_class_fis = 7;
+  nb_final = 1234;
+  ratio = 0.0125;
+  read(WORKED_EXAMPLE);
+  const std::string text = read_file("out_alleles_check-input.txt");
+  EXPECT_NE(text.find("There are 7 quantiles for each population used as summary statistics "
+                      "for Fis.\nThere are 25"),
+            std::string::npos);
+  EXPECT_NE(text.find("There are 1234 outputs.\nAcceptance ration is 0.0125\n\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("Output file directory is \"out_\"\n"), std::string::npos);
+}
+
+// Observed statistics: all loci, totals over all populations, Fis then Fst per population.
+TEST_F(ReadInput, ObservedStatisticsOfTheWorkedExample) {
+  read(WORKED_EXAMPLE);
+  // I = 3, nc = 15: ranks 0 for classes 0-4, 1 for 5-9, 2 for 10-14.
+  const double fis1[3] = {0.0, 0.25, 0.6};           // 0/19, 5/20, 12/20
+  const double fis2[3] = {3.0 / 16, 7.0 / 16, 1.0};  // 3/16, 7/16, 15/15
+  for (int c = 0; c < 15; ++c) {
+    EXPECT_EQ(target_fis[c], fis1[c / 5]) << c;
+    EXPECT_EQ(target_fis[15 + c], fis2[c / 5]) << c;
+  }
+  // Pooled: 20/35, 15/36, 7/35. Population 1 lacks the band at locus 3: y = -1 is its least.
+  EXPECT_EQ(target_fst[0], -1.0);
+  const double pooled2 = 15.0 / 36;
+  EXPECT_DOUBLE_EQ(target_fst[24], (0.6 - pooled2) / pooled2);
+  // Population 2's deviations: 0.75 at locus 1, about -0.55 at locus 2, 1.1875 at locus 3.
+  EXPECT_DOUBLE_EQ(target_fst[25 + 24], (7.0 / 16 - 0.2) / 0.2);
+  EXPECT_DOUBLE_EQ(target_fst[25 + 12], 0.75);  // rank (13 * 3) / 26 = 1
+}
+
+// Corners of the grammar. Each file is complete; the row states what must come out.
+TEST_F(ReadInput, GrammarCorners) {
+  struct Case {
+    const char* what;
+    std::string text;
+    int loci, pops;
+    std::string check_keys;  // the key lines of the check file, in file order
+    LocusRecord pop2_locus1;
+  };
+  const std::string block1 = "[pop]=1\n1 10 1\n2 10 2\n";
+  const std::string block2 = "[pop]=2\n1 12 3\n2 12 4\n";
+  const std::string keys2x2 = "There are 2 loci.\n\nThere are 2 populations.\n\n";
+  const Case cases[] = {
+      {"headers and text before a key on its line",
+       "My data, 2 loci\nsite:[loci]=2\nnote[populations]=2\n" + block1 + block2, 2, 2, keys2x2,
+       {12, 3, 0}},
+      {"words after a key's number and after a locus line's counts",
+       "[loci]=2 loci here\n[populations]=2 pops\n[pop]=1 first\n1 10 1 extra\n2 10 2\n" +
+           block2,
+       2, 2, keys2x2, {12, 3, 0}},
+      {"a blank before = hides the key", "[loci] =5\n[loci]=2\n[populations]=2\n" + block1 +
+                                             block2,
+       2, 2, keys2x2, {12, 3, 0}},
+      {"a key given twice keeps its last value, both echoed",
+       "[loci]=2\n[populations]=7\n" + block1 + block2 + "[populations]=2\n", 2, 2,
+       "There are 2 loci.\n\nThere are 7 populations.\n\nThere are 2 populations.\n\n",
+       {12, 3, 0}},
+      {"blocks in any order, populations key last", "[loci]=2\n" + block2 + block1 +
+                                                        "[populations]=2\n",
+       2, 2, keys2x2, {12, 3, 0}},
+      {"a block given twice overwrites",
+       "[loci]=2\n[populations]=2\n" + block1 + block2 + "[pop]=2\n1 14 9\n2 14 8\n", 2, 2,
+       keys2x2, {14, 9, 0}},
+      {"a block before [loci]= reads no lines; its lines pass as text",
+       "[pop]=1\n1 99 99\n2 99 99\n[loci]=2\n[populations]=2\n" + block1 + block2, 2, 2,
+       keys2x2, {12, 3, 0}},
+      {"CRLF line ends and blanks after =",
+       "[loci]= 2\r\n[populations]=\t2\r\n[pop]=1\r\n1 10 1\r\n2 10 2\r\n[pop]= 2\r\n1 12 "
+       "3\r\n2 12 4\r\n",
+       2, 2, keys2x2, {12, 3, 0}},
+      {"free text with = between blocks is skipped",
+       "[loci]=2\n[populations]=2\n" + block1 + "# ratio=1/2, x=y\n" + block2, 2, 2, keys2x2,
+       {12, 3, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    I = 0;
+    J = 0;
+    read(c.text);
+    EXPECT_EQ(I, c.loci);
+    EXPECT_EQ(J, c.pops);
+    const std::string text = check_file();
+    const size_t from = text.find("There are 2 loci.");
+    const size_t to = text.find("Allele counts:");
+    ASSERT_NE(from, std::string::npos);
+    ASSERT_NE(to, std::string::npos);
+    EXPECT_EQ(text.substr(from, to - from), c.check_keys);
+    EXPECT_EQ(pop_target[record_index(0, 1)].n, 10);
+    EXPECT_EQ(pop_target[record_index(0, 1)].k, 2);
+    EXPECT_EQ(pop_target[record_index(1, 0)].n, c.pop2_locus1.n);
+    EXPECT_EQ(pop_target[record_index(1, 0)].k, c.pop2_locus1.k);
+  }
+}
+
+TEST_F(ReadInput, ReaderLeavesTheSimulatedSlotAlone) {
+  pop_target[record_index(1, 2)].q = 0.125;
+  read(WORKED_EXAMPLE);
+  EXPECT_EQ(pop_target[record_index(1, 2)].q, 0.125);
+}
+
+// Loci the simulation's filter rejects stay in the statistics but are reported.
+TEST_F(ReadInput, WarnsAboutLociTheSimulationFilterRejects) {
+  const std::string text =
+      "[loci]=4\n[populations]=2\n[pop]=1\n1 10 0\n2 10 3\n3 10 0\n4 10 10\n"
+      "[pop]=2\n1 10 0\n2 10 5\n3 10 0\n4 10 10\n";
+  struct Case {
+    int hidden, fixed;
+    std::string part;  // "" when no warning is due
+  };
+  const Case cases[] = {
+      {1, 0, "2 of the 4 loci of \"alleles.txt\" fail"},  // loci 1 and 3 have no band
+      {1, 0, "Loci: 1, 3\n"},
+      {0, 1, "Loci: 4\n"},  // locus 4: every individual has the band
+      {0, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "-bh " << c.hidden << " -bf " << c.fixed);
+    bias_hidden = c.hidden;
+    bias_fixed = c.fixed;
+    testing::internal::CaptureStderr();
+    read(text);
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (c.part.empty())
+      EXPECT_EQ(err, "");
+    else
+      EXPECT_NE(err.find(c.part), std::string::npos) << err;
+    // The bandless loci take part: population 1's least x is 0, its y at them 0.
+    EXPECT_EQ(target_fis[0], 0.0);
+  }
+}
+
+TEST_F(ReadInput, ReadsTheRealDataSets) {
+  const std::string dir = shared_data_dir();
+  if (dir.empty() || !file_exists(dir + "/rootrot_18pops.txt")) GTEST_SKIP() << "no shared data";
+  bias_hidden = 0;  // the data hold bandless loci; the warning is not under test here
+  testing::internal::CaptureStderr();
+  read(read_file(dir + "/rootrot_18pops.txt"));
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(I, 56);
+  EXPECT_EQ(J, 18);
+  for (int p = 0; p < J; ++p) EXPECT_GT(pop_target[record_index(p, I - 1)].n, 0) << p;
+}
+
+// Every refusal: status 1, a message naming what is wrong, and no statistics computed.
+using ReadInputDeathTest = ReadInput;
+
+std::string escape_regex(const std::string& text) {
+  std::string out;
+  for (char ch : text) {
+    if (std::string("\\^$.|?*+()[]{}").find(ch) != std::string::npos) out += '\\';
+    out += ch;
+  }
+  return out;
+}
+
+TEST_F(ReadInputDeathTest, RefusesUnusableInput) {
+  testing::FLAGS_gtest_death_test_style = "threadsafe";
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string message;
+    int hidden = 1, fixed = 0, nfis = 15;
+  };
+  const std::string head = "[loci]=2\n[populations]=2\n";
+  const std::string block1 = "[pop]=1\n1 10 1\n2 10 2\n";
+  const std::string block2 = "[pop]=2\n1 12 3\n2 12 4\n";
+  const Case cases[] = {
+      // The reader's own locus error, text and all.
+      {"wrong locus number", "[loci]=3\n[populations]=1\n[pop]=1\n1 20 5\n3 20 12\n3 19 0\n",
+       "Could not find allele count for population 1 at locus 2\n"},
+      {"file ends inside a block", head + block1 + "[pop]=2\n1 12 3\n",
+       "Could not find allele count for population 2 at locus 2\n"},
+      {"empty line inside a block", head + "[pop]=1\n1 10 1\n\n2 10 2\n" + block2,
+       "Could not find allele count for population 1 at locus 2\n"},
+      {"a locus line without k", head + "[pop]=1\n1 10\n2 10 2\n" + block2,
+       "Could not find allele count for population 1 at locus 1\n"},
+      // Key lines.
+      {"[loci]= without a number", "[loci]=many\n" + block1,
+       "\"alleles.txt\", line 1: no number after \"[loci]=\""},
+      {"[populations]= without a number", "[loci]=2\n\n[populations]=\n",
+       "\"alleles.txt\", line 3: no number after \"[populations]=\""},
+      {"[pop]= without a number", head + "[pop]=first\n",
+       "line 3: no number after \"[pop]=\""},
+      {"a key as the file's last text", head + block1 + block2 + "[pop]",
+       "no number after \"[pop]=\""},
+      {"a number beyond int", "[loci]=99999999999\n", "no number after \"[loci]=\""},
+      // Limits of the fixed arrays.
+      {"no [loci]= key", "[populations]=2\n", "\"alleles.txt\": 0 loci; the number of loci must"},
+      {"more than 5000 loci before a block", "[loci]=5001\n[populations]=1\n[pop]=1\n1 1 1\n",
+       "5001 loci; the number of loci must lie between 1 and 5000"},
+      {"more than 5000 loci, no block", "[loci]=5001\n[populations]=1\n",
+       "5001 loci; the number of loci must lie between 1 and 5000"},
+      {"negative loci", "[loci]=-3\n[populations]=1\n", "-3 loci"},
+      {"no [populations]= key", "[loci]=2\n" + block1,
+       "0 populations; the number of populations must lie between 1 and 60"},
+      {"more than 60 populations", "[loci]=2\n[populations]=61\n" + block1, "61 populations"},
+      {"too many Fis statistics", head + block1 + block2,
+       "2 populations with 501 Fis statistics each (-nfis) exceed the 1000", 1, 0, 501},
+      {"population number above J", head + block1 + block2 + "[pop]=3\n1 5 1\n2 5 1\n",
+       "a block for population 3, but the populations are numbered 1 to 2"},
+      {"population number 0", head + "[pop]=0\n1 5 1\n2 5 1\n" + block1 + block2,
+       "a block for population 0"},
+      {"population number beyond the store", head + block1 + block2 + "[pop]=61\n1 5 1\n2 5 1\n",
+       "a block for population 61"},
+      {"a population without a block", "[loci]=2\n[populations]=3\n" + block1 + block2,
+       "population 3 has no \"[pop]=\" block"},
+      // Counts.
+      {"n = 0", head + block1 + "[pop]=2\n1 12 3\n2 0 0\n",
+       "\"alleles.txt\": population 2, locus 2: 0 individuals sampled; the sample size must be "
+       "positive"},
+      {"negative n", head + "[pop]=1\n1 -4 0\n2 10 2\n" + block2,
+       "population 1, locus 1: -4 individuals sampled"},
+      {"negative k", head + block1 + "[pop]=2\n1 12 -1\n2 12 4\n",
+       "population 2, locus 1: -1 individuals with the band out of 12 sampled"},
+      {"k above n", head + "[pop]=1\n1 10 1\n2 10 11\n" + block2,
+       "population 1, locus 2: 11 individuals with the band out of 10 sampled"},
+      {"totals that overflow", head + "[pop]=1\n1 2000000000 1\n2 10 2\n" +
+                                   "[pop]=2\n1 2000000000 3\n2 12 4\n",
+       "locus 1: 4000000000 individuals sampled over all populations, more than"},
+      {"a locus no simulated locus can match", head + block1 + block2,
+       "locus 1: 22 individuals sampled over all populations, fewer than -bh + -bf = 23", 20, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    bias_hidden = c.hidden;
+    bias_fixed = c.fixed;
+    nb_class_fis = c.nfis;
+    EXPECT_EXIT(read(c.text), testing::ExitedWithCode(1), escape_regex(c.message));
+  }
+}
+
+TEST_F(ReadInputDeathTest, RefusesACheckFileThatCannotBeCreated) {
+  testing::FLAGS_gtest_death_test_style = "threadsafe";
+  odir = "no_such_folder/";
+  EXPECT_EXIT(read(WORKED_EXAMPLE), testing::ExitedWithCode(1),
+              escape_regex("Could not create the check file "
+                           "\"no_such_folder/alleles_check-input.txt\""));
+}
+
+// Through the program: a refused file ends the run with status 1 before any simulation.
+TEST(InputThroughTheProgram, RefusalStopsTheRunBeforeSimulating) {
+  TempDir dir;
+  write_file(dir.file("bad.txt"), "[loci]=2\n[populations]=2\n[pop]=1\n1 10 1\n2 10 2\n");
+  CommandResult r = run_bandstat({"bad.txt"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("population 2 has no \"[pop]=\" block"), std::string::npos) << r.err;
+  EXPECT_TRUE(file_exists(dir.file("bad_check-input.txt")));
+  EXPECT_FALSE(file_exists(dir.file("bad_Fis1.txt")));
+  EXPECT_FALSE(file_exists(dir.file("bad_regression.txt")));
+}
+
+}  // namespace
