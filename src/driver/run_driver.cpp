@@ -1,4 +1,175 @@
 #include "driver/run_driver.h"
 
-// Placeholder until the engine lands.
-void run_job() {}
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "config.h"
+#include "data/codominant.h"
+#include "driver/command_line.h"
+#include "errors.h"
+#include "observed_data.h"
+#include "options/anyoption.h"
+#include "posterior/diagnostics.h"
+#include "posterior/posterior_stats.h"
+#include "posterior/regression.h"
+#include "posterior_samples.h"
+#include "run_state.h"
+#include "simulation/worker.h"
+
+namespace {
+
+// Ascending, with NaN distances (a statistic of 0/0) after every number, so that the sort
+// has a strict weak order whatever the data; for numbers it is the plain ascending order.
+bool distance_less(double x, double y) {
+  if (std::isnan(x)) return false;
+  if (std::isnan(y)) return true;
+  return x < y;
+}
+
+void remove_accepted_draw_files() {
+  for (int k = 1; k <= J; ++k) std::remove(accepted_draw_file_name("Fis", k).c_str());
+  for (int k = 1; k <= J; ++k) std::remove(accepted_draw_file_name("Fst", k).c_str());
+}
+
+}  // namespace
+
+void check_locus_filter() {
+  const int need_band = std::max(bias_hidden, 0);
+  const int need_no_band = std::max(bias_fixed, 0);
+  for (int l = 0; l < I; ++l) {
+    long long total = 0;
+    for (int p = 0; p < J; ++p) total += pop_target[record_index(p, l)].n;
+    // A kept locus has between -bh and total - (-bf) individuals with the band.
+    if (need_band + need_no_band > total)
+      fail("Locus %d has %lld individuals in all, too few for the locus filter (-bh %d, -bf %d): "
+           "no simulated locus could ever pass it",
+           l + 1, total, bias_hidden, bias_fixed);
+  }
+}
+
+std::string accepted_draw_file_name(const char* parameter, int population) {
+  return odir + file_prefix + "_" + parameter + std::to_string(population) + ".txt";
+}
+
+void open_accepted_draw_files(long long pilot_size) {
+  outfile_fis = std::vector<std::ofstream>(J);
+  outfile_fst = std::vector<std::ofstream>(J);
+  nb_fis.reset(new std::atomic<int>[J]);
+  nb_fst.reset(new std::atomic<int>[J]);
+  for (int p = 0; p < J; ++p) {
+    nb_fis[p] = 0;
+    nb_fst[p] = 0;
+  }
+  v_dist_fis.assign(J, std::vector<double>(static_cast<size_t>(pilot_size)));
+  v_dist_fst.assign(J, std::vector<double>(static_cast<size_t>(pilot_size)));
+  // Checked now, before hours of simulation whose accepted draws would go nowhere.
+  for (int k = 1; k <= J; ++k) {
+    const std::string name = accepted_draw_file_name("Fis", k);
+    outfile_fis[k - 1].open(name, std::ios::out | std::ios::trunc);
+    if (!outfile_fis[k - 1].is_open()) fail("Could not open file %s for writing", name.c_str());
+  }
+  for (int k = 1; k <= J; ++k) {
+    const std::string name = accepted_draw_file_name("Fst", k);
+    outfile_fst[k - 1].open(name, std::ios::out | std::ios::trunc);
+    if (!outfile_fst[k - 1].is_open()) fail("Could not open file %s for writing", name.c_str());
+  }
+}
+
+void run_simulation(bool pilot_run, long long reps) {
+  pilot = pilot_run;
+  nbreps = static_cast<int>(reps);
+  rep = 0;
+  last_printf = 0;
+  if (pilot_run) finished = false;
+
+  std::vector<std::thread> threads;
+  threads.reserve(static_cast<size_t>(std::max(nb_procs, 0)));
+  for (int i = 0; i < nb_procs; ++i) {
+    try {
+      threads.emplace_back(start, nullptr);
+    } catch (const std::system_error&) {
+      std::printf("Warning : could not create thread number %d\n", i + 1);
+      std::fflush(stdout);
+    }
+  }
+  // The work goes to whichever workers started; with none, nothing would ever be simulated.
+  if (threads.empty()) fail("No worker thread could be started: the simulations cannot run");
+  for (std::thread& t : threads) t.join();
+}
+
+void set_thresholds(long long threshold_index) {
+  quantile_fis.assign(J, 0.0);
+  quantile_fst.assign(J, 0.0);
+  for (int p = 0; p < J; ++p) {
+    nb_fis[p] = 0;
+    std::vector<double>& d = v_dist_fis[p];
+    std::sort(d.begin(), d.end(), distance_less);
+    quantile_fis[p] = d[static_cast<size_t>(threshold_index)];
+  }
+  for (int p = 0; p < J; ++p) {
+    nb_fst[p] = 0;
+    std::vector<double>& d = v_dist_fst[p];
+    std::sort(d.begin(), d.end(), distance_less);
+    quantile_fst[p] = d[static_cast<size_t>(threshold_index)];
+  }
+}
+
+void close_accepted_draw_files() {
+  for (int p = 0; p < J; ++p) {
+    outfile_fis[p].close();
+    if (outfile_fis[p].fail())
+      fail("Could not write the accepted draws to %s", accepted_draw_file_name("Fis", p + 1).c_str());
+    outfile_fis[p].clear();
+  }
+  for (int p = 0; p < J; ++p) {
+    outfile_fst[p].close();
+    if (outfile_fst[p].fail())
+      fail("Could not write the accepted draws to %s", accepted_draw_file_name("Fst", p + 1).c_str());
+    outfile_fst[p].clear();
+  }
+}
+
+void run_job() {
+  const DerivedCounts counts = derived_counts(nb_final, ratio);
+  // The command line refuses counts that make these fail; this is the last line of defence.
+  if (counts.pilot_size < 1 || counts.threshold_index >= counts.pilot_size)
+    fail("Bug detected: threshold index %lld outside the pilot run of %lld simulations",
+         counts.threshold_index, counts.pilot_size);
+  check_locus_filter();
+  open_accepted_draw_files(counts.pilot_size);
+
+  const std::time_t pilot_start = std::time(nullptr);
+  std::printf("Pilot run to determine threshold acceptance value...\n");
+  std::fflush(stdout);
+  run_simulation(true, counts.pilot_size);
+  const std::time_t pilot_end = std::time(nullptr);
+
+  // Ten times the pilot's duration, in whole minutes.
+  const long long minutes = static_cast<long long>(pilot_end - pilot_start) / 6;
+  std::printf("\n\nCalculation, it should take about %lld minutes...\n", minutes);
+  std::fflush(stdout);
+  set_thresholds(counts.threshold_index);
+
+  const std::time_t job_start = std::time(nullptr);
+  run_simulation(false, counts.production_minimum);
+  close_accepted_draw_files();
+
+  perform_regression();
+  if (!opt->getFlag("keep")) remove_accepted_draw_files();
+  write_regression_outputs();
+  write_diagnostics();
+  if (opt->getValue("s")) {
+    fis_estimate.assign(J, 0.0);
+    write_statistics_file();
+  }
+  if (opt->getFlag("convert")) write_codominant();
+
+  const std::time_t job_end = std::time(nullptr);
+  std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));
+  std::fflush(stdout);
+}

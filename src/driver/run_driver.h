@@ -2,4 +2,34 @@
 // production run, hand-over to the posterior analysis, clean-up and timing.
 #pragma once
 
+#include <string>
+
 void run_job();
+
+// The steps of a job, callable one by one (tests drive a job through them).
+
+// Refuses, before anything is simulated, observed loci that no simulated locus could ever
+// pass the locus filter with (too few individuals in all for -bh and -bf): the worker
+// would redraw such a locus forever.
+void check_locus_filter();
+
+// Name of the accepted-draw file of population number `population` (from 1) and parameter
+// "Fis" or "Fst": odir + file_prefix + "_" + parameter + population + ".txt".
+std::string accepted_draw_file_name(const char* parameter, int population);
+
+// Creates the per-population state of a job (counters, pilot distances of `pilot_size`
+// entries, streams) and opens the 2 * J accepted-draw files; a file that cannot be
+// created ends the run with a message naming it.
+void open_accepted_draw_files(long long pilot_size);
+
+// Runs one simulation run on nb_procs worker threads and joins them: the pilot run of
+// `reps` replicates, or the production run of at least `reps` replicates.
+void run_simulation(bool pilot_run, long long reps);
+
+// Sets each population's Fis and Fst threshold to the element at `threshold_index` of its
+// sorted pilot distances, and zeroes the acceptance counters.
+void set_thresholds(long long threshold_index);
+
+// Closes the accepted-draw files; a write that failed on the way ends the run with a
+// message naming the file.
+void close_accepted_draw_files();

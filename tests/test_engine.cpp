@@ -1,0 +1,491 @@
+// The simulation engine: the model of one replicate (seeded), the accepted-draw line format
+// and output policy, and whole simulation runs on 1, 2 and 4 worker threads.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <numeric>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config.h"
+#include "driver/command_line.h"
+#include "driver/run_driver.h"
+#include "observed_data.h"
+#include "run_state.h"
+#include "simulation/summary_stats.h"
+#include "simulation/worker.h"
+#include "support.h"
+
+namespace {
+
+// Observed data of npop populations and nloci loci with varied sample sizes (6 to 18) and
+// band counts, and its statistics as the input reader computes them.
+void load_observed(int npop, int nloci) {
+  J = npop;
+  I = nloci;
+  pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
+  std::vector<int> loci(nloci), T0(nloci, 0), T1(nloci, 0);
+  std::iota(loci.begin(), loci.end(), 0);
+  for (int p = 0; p < npop; ++p) {
+    for (int l = 0; l < nloci; ++l) {
+      LocusRecord& r = pop_target[record_index(p, l)];
+      r.n = 6 + (3 * p + 5 * l) % 13;
+      r.k = 1 + (7 * l + 11 * p) % r.n;
+      T0[l] += r.n;
+      T1[l] += r.k;
+    }
+  }
+  std::vector<double> scratch(nloci);
+  compute_fis_statistics(pop_target.data(), npop, loci.data(), nloci, nb_class_fis, target_fis,
+                         scratch.data());
+  compute_fst_statistics(pop_target.data(), npop, loci.data(), nloci, T0.data(), T1.data(),
+                         nb_class_fst, target_fst, scratch.data());
+}
+
+// Small runs: nb_final 30 and ratio 0.1 give a pilot of 29, threshold index 2 and a
+// production of at least 299 replicates.
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    nb_final = 30;
+    ratio = 0.1;
+    nb_class_fis = 15;
+    nb_class_fst = 25;
+    bias_hidden = 1;
+    bias_fixed = 0;
+    nb_procs = 1;
+    odir = dir.path() + "/";
+    file_prefix = "engine";
+    load_observed(2, 40);
+  }
+  void TearDown() override {
+    nb_final = 5000;
+    ratio = 0.005;
+    nb_class_fis = 15;
+    nb_class_fst = 25;
+    bias_hidden = 1;
+    bias_fixed = 0;
+    nb_procs = 1;
+    odir.clear();
+    file_prefix.clear();
+  }
+  TempDir dir;
+};
+
+// The percentages the gauge printed, in order.
+std::vector<int> gauge_values(const std::string& out) {
+  std::vector<int> values;
+  static const std::regex token(" ([0-9]+)%");
+  for (std::sregex_iterator it(out.begin(), out.end(), token), end; it != end; ++it)
+    values.push_back(std::stoi((*it)[1]));
+  return values;
+}
+
+void expect_gauge_complete(const std::string& out) {
+  std::vector<int> v = gauge_values(out);
+  ASSERT_FALSE(v.empty());
+  for (size_t i = 1; i < v.size(); ++i) EXPECT_LT(v[i - 1], v[i]) << out;
+  EXPECT_GE(v.front(), 1);
+  EXPECT_EQ(v.back(), 100) << out;
+}
+
+// Significant digits of a number as %g writes it ("-1.2346e-07" has 5).
+int significant_digits(const std::string& field) {
+  std::string mantissa = field.substr(0, field.find_first_of("eE"));
+  std::string digits;
+  for (char c : mantissa)
+    if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
+  digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+  return static_cast<int>(digits.size());
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Checks one accepted-draw file: nb_final complete lines of 2 + nc fields, each preceded by
+// one space; distances within the threshold; at most `workers` lines (one first line per
+// worker) whose distance and parameter keep 6 digits, every other number 5 at most.
+void check_accepted_draw_file(const std::string& path, int nc, double threshold, int workers) {
+  SCOPED_TRACE(path);
+  const std::string text = read_file(path);
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n');
+  const std::vector<std::string> lines = split_lines(text);
+  EXPECT_EQ(static_cast<int>(lines.size()), nb_final);
+  int six_digit_lines = 0;
+  for (const std::string& line : lines) {
+    SCOPED_TRACE(line);
+    std::vector<std::string> fields;
+    size_t pos = 0;
+    while (pos < line.size()) {
+      ASSERT_EQ(line[pos], ' ');
+      size_t next = line.find(' ', pos + 1);
+      if (next == std::string::npos) next = line.size();
+      ASSERT_GT(next, pos + 1);
+      fields.push_back(line.substr(pos + 1, next - pos - 1));
+      pos = next;
+    }
+    ASSERT_EQ(static_cast<int>(fields.size()), 2 + nc);
+    const double distance = std::stod(fields[0]);
+    const double param = std::stod(fields[1]);
+    EXPECT_LE(distance * distance, threshold * (1 + 1e-4));
+    EXPECT_GT(param, 0.0);
+    EXPECT_LT(param, 1.0);
+    if (significant_digits(fields[0]) == 6 || significant_digits(fields[1]) == 6) ++six_digit_lines;
+    EXPECT_LE(significant_digits(fields[0]), 6);
+    EXPECT_LE(significant_digits(fields[1]), 6);
+    for (int c = 2; c < 2 + nc; ++c) EXPECT_LE(significant_digits(fields[c]), 5) << fields[c];
+  }
+  EXPECT_LE(six_digit_lines, workers);
+}
+
+// The pilot, thresholds and production of one job on the current observed data.
+void run_both_simulations(int workers, std::string* pilot_out, std::string* production_out) {
+  nb_procs = workers;
+  const DerivedCounts counts = derived_counts(nb_final, ratio);
+  open_accepted_draw_files(counts.pilot_size);
+  for (int p = 0; p < J; ++p) {
+    std::fill(v_dist_fis[p].begin(), v_dist_fis[p].end(), -1.0);
+    std::fill(v_dist_fst[p].begin(), v_dist_fst[p].end(), -1.0);
+  }
+  testing::internal::CaptureStdout();
+  run_simulation(true, counts.pilot_size);
+  *pilot_out = testing::internal::GetCapturedStdout();
+  // Every index filled (distances are sums of squares, so never the -1 left above); an
+  // index past the end would have been written outside the arrays.
+  EXPECT_GE(rep.load(), nbreps);
+  EXPECT_LE(rep.load(), nbreps + workers - 1);
+  for (int p = 0; p < J; ++p) {
+    for (int r = 0; r < nbreps; ++r) {
+      ASSERT_GE(v_dist_fis[p][r], 0.0) << "population " << p << " index " << r;
+      ASSERT_GE(v_dist_fst[p][r], 0.0) << "population " << p << " index " << r;
+    }
+  }
+  set_thresholds(counts.threshold_index);
+  testing::internal::CaptureStdout();
+  run_simulation(false, counts.production_minimum);
+  *production_out = testing::internal::GetCapturedStdout();
+  close_accepted_draw_files();
+  EXPECT_TRUE(finished.load());
+  EXPECT_GE(rep.load(), counts.production_minimum);
+  for (int p = 0; p < J; ++p) {
+    EXPECT_GE(nb_fis[p].load(), nb_final);
+    EXPECT_GE(nb_fst[p].load(), nb_final);
+  }
+}
+
+}  // namespace
+
+TEST(EngineModel, AncestralFrequencyOfExactlyOneIsReplaced) {
+  // With a small shape the Beta generator returns exactly 1 often; the model's draw must
+  // equal the generator's draw everywhere except there.
+  MTRand model, plain;
+  model.seed(12345UL);
+  plain.seed(12345UL);
+  int replaced = 0;
+  for (int i = 0; i < 100000; ++i) {
+    const double expected = plain.randBeta(0.01, 0.01);
+    const double got = draw_ancestral_frequency(model, 0.01);
+    if (expected == 1.0) {
+      ASSERT_EQ(got, 0.9999999999999999);
+      ++replaced;
+    } else {
+      ASSERT_EQ(got, expected);
+    }
+  }
+  EXPECT_GT(replaced, 0);
+}
+
+TEST(EngineModel, BandProbabilityStaysInsideTheUnitInterval) {
+  struct Case {
+    double q, fis, expected;
+  } cases[] = {
+      {0.0, 0.3, 0.0},
+      {1.0, 0.3, 1.0},
+      {0.5, 0.0, 0.75},  // Hardy-Weinberg: 1 - (1-q)^2
+      {0.5, 1.0, 0.5},   // full inbreeding: homozygotes only
+      {0.2, 0.5, 0.2 * 0.2 + 2 * 0.2 * 0.8 * 0.5 + 0.5 * 0.2 * 0.8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.q) + " " + std::to_string(c.fis));
+    EXPECT_DOUBLE_EQ(band_probability(c.q, c.fis), c.expected);
+  }
+  // Frequencies and Fis at the edges, where rounding is the only risk.
+  for (int i = 0; i <= 60; ++i) {
+    for (int j = 0; j <= 60; ++j) {
+      const double q = i % 2 ? 1.0 - std::ldexp(1.0, -i) : std::ldexp(1.0, -i);
+      const double f = j % 2 ? 1.0 - std::ldexp(1.0, -j) : std::ldexp(1.0, -j);
+      const double B = band_probability(q, f);
+      ASSERT_GE(B, 0.0);
+      ASSERT_LE(B, 1.0);
+    }
+  }
+}
+
+TEST_F(Engine, ReplicateFollowsTheModelWithRedrawsOfRejectedLoci) {
+  // A strict filter (at least 12 individuals with the band and 4 without, of 18 to 48)
+  // rejects many draws, so the redraws are exercised.
+  load_observed(3, 12);
+  bias_hidden = 12;
+  bias_fixed = 4;
+  check_locus_filter();
+  WorkerState w(J, I, nb_class_fis, nb_class_fst);
+  w.mt.seed(2024UL);
+  simulate_replicate(w);
+
+  // Replay the draws in the model's order with a second generator of the same seed.
+  MTRand ref;
+  ref.seed(2024UL);
+  std::vector<double> fis(J), fst(J), theta(J);
+  for (int p = 0; p < J; ++p) fis[p] = ref.randDblExc();
+  for (int p = 0; p < J; ++p) {
+    fst[p] = ref.randDblExc();
+    theta[p] = 1.0 / fst[p] - 1.0;
+  }
+  const double a = std::exp(ref.randNorm(0.0, 1.0)) + 0.1;
+  EXPECT_EQ(w.fis, fis);
+  EXPECT_EQ(w.fst, fst);
+  EXPECT_EQ(w.a, a);
+  size_t drawn = 0;
+  for (int m = 0; m < I; ++m) {
+    for (;;) {
+      SCOPED_TRACE("locus " + std::to_string(m) + " draw " + std::to_string(drawn));
+      ASSERT_LT(drawn, w.ancestral.size());
+      double P = ref.randBeta(a, a);
+      if (P == 1.0) P = 0.9999999999999999;
+      EXPECT_EQ(w.ancestral[drawn], P);
+      EXPECT_EQ(w.drawn_slot[drawn], m);
+      int t0 = 0, t1 = 0;
+      std::vector<LocusRecord> recs(J);
+      for (int p = 0; p < J; ++p) {
+        recs[p].q = ref.randBeta(theta[p] * P, (1.0 - P) * theta[p]);
+        recs[p].n = pop_target[record_index(p, m)].n;
+        recs[p].k = ref.Binomial(recs[p].n, band_probability(recs[p].q, fis[p]));
+        t0 += recs[p].n;
+        t1 += recs[p].k;
+      }
+      EXPECT_EQ(w.drawn_T1[drawn], t1);
+      const bool rejected = t1 < bias_hidden || t1 > t0 - bias_fixed;
+      EXPECT_EQ(bool(w.fixed[drawn] || w.hidden[drawn]), rejected);
+      ++drawn;
+      if (rejected) continue;
+      // The kept locus m sits in slot m with the sample sizes of observed locus m.
+      for (int p = 0; p < J; ++p) {
+        const LocusRecord& got = w.data[record_index(p, m)];
+        EXPECT_EQ(got.n, recs[p].n);
+        EXPECT_EQ(got.k, recs[p].k);
+        EXPECT_EQ(got.q, recs[p].q);
+      }
+      EXPECT_EQ(w.T0[m], t0);
+      EXPECT_EQ(w.T1[m], t1);
+      break;
+    }
+  }
+  EXPECT_EQ(drawn, w.ancestral.size());
+  EXPECT_GT(drawn, static_cast<size_t>(I)) << "the fixture should force redraws";
+
+  // Distances come from the statistics of the kept loci.
+  std::vector<double> stat(J * nb_class_fst), scratch(I);
+  compute_fis_statistics(w.data.data(), J, w.kept.data(), I, nb_class_fis, stat.data(),
+                         scratch.data());
+  for (int p = 0; p < J; ++p)
+    EXPECT_EQ(w.dist_fis[p], statistics_distance(stat.data(), target_fis, p, nb_class_fis));
+  compute_fst_statistics(w.data.data(), J, w.kept.data(), I, w.T0.data(), w.T1.data(),
+                         nb_class_fst, stat.data(), scratch.data());
+  for (int p = 0; p < J; ++p)
+    EXPECT_EQ(w.dist_fst[p], statistics_distance(stat.data(), target_fst, p, nb_class_fst));
+}
+
+TEST_F(Engine, LocusStorageGrowsPastFiveThousandDraws) {
+  // One individual per locus: about every other draw shows no band and is redrawn, so
+  // 4000 kept loci take well over 5000 draws.
+  nb_class_fis = 5;
+  nb_class_fst = 5;
+  J = 1;
+  I = 4000;
+  pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{1, 1, 0.0});
+  WorkerState w(J, I, nb_class_fis, nb_class_fst);
+  w.mt.seed(7UL);
+  size_t most = 0;
+  for (int i = 0; i < 20 && most <= MAX_LOCI; ++i) {
+    simulate_replicate(w);
+    most = std::max(most, w.ancestral.size());
+  }
+  ASSERT_GT(most, static_cast<size_t>(MAX_LOCI));
+  for (int m = 0; m < I; ++m) ASSERT_EQ(w.data[m].k, 1);
+}
+
+TEST_F(Engine, AcceptedLineFormat) {
+  open_accepted_draw_files(29);
+  quantile_fis.assign(J, 1e300);
+  quantile_fst.assign(J, -1.0);  // no Fst acceptance
+  WorkerState w(J, I, 2, 2);
+  target_fis[0] = 0.5;
+  target_fis[1] = 0.25;
+  w.stat_fis = {0.5 + 1.23456789e-7, 0.125, 0.0, 0.0};
+  w.dist_fis = {2.0, std::nan("")};  // a NaN distance accepts nothing
+  w.fis = {0.123456789, 0.5};
+  judge_replicate(w);
+  judge_replicate(w);
+  // Distance and parameter of the first line keep the default 6 digits; every statistic
+  // difference and everything after has 5.
+  EXPECT_EQ(w.lines_fis[0].str(),
+            " 1.41421 0.123457 1.2346e-07 -0.125\n"
+            " 1.4142 0.12346 1.2346e-07 -0.125\n");
+  EXPECT_EQ(w.lines_fis[1].str(), "");
+  EXPECT_EQ(w.lines_fst[0].str(), "");
+  EXPECT_EQ(nb_fis[0].load(), 2);
+  EXPECT_EQ(nb_fis[1].load(), 0);
+  EXPECT_FALSE(finished.load());
+
+  // Ranks beyond nb_final are counted but not written; all counters at nb_final finish.
+  nb_fis[0] = nb_final;
+  for (int p = 0; p < J; ++p) nb_fst[p] = nb_final;
+  nb_fis[1] = nb_final;
+  judge_replicate(w);
+  EXPECT_EQ(nb_fis[0].load(), nb_final + 1);
+  EXPECT_EQ(split_lines(w.lines_fis[0].str()).size(), 2u);
+  EXPECT_TRUE(finished.load());
+  finished = false;
+}
+
+TEST_F(Engine, OutputPolicyDefersTwentyOneTimesThenWaits) {
+  open_accepted_draw_files(29);
+  WorkerState w(J, I, nb_class_fis, nb_class_fst);
+  w.lines_fis[1] << " 1 0.5\n";
+  w.lines_fst[0] << " 2 0.25\n";
+  w.lines_pending = true;
+  const std::string fis2 = accepted_draw_file_name("Fis", 2);
+  std::unique_lock<std::mutex> held(mutex_outfile);
+  for (int i = 0; i < 21; ++i) hand_over_lines(w, false);
+  EXPECT_EQ(w.deferrals, 21);
+  EXPECT_TRUE(w.lines_pending);
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    hand_over_lines(w, false);  // the 22nd busy attempt waits for the lock
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(returned.load());
+  held.unlock();
+  worker.join();
+  EXPECT_EQ(w.deferrals, 0);
+  EXPECT_FALSE(w.lines_pending);
+  EXPECT_EQ(w.lines_fis[1].str(), "");
+  close_accepted_draw_files();
+  EXPECT_EQ(read_file(fis2), " 1 0.5\n");
+  EXPECT_EQ(read_file(accepted_draw_file_name("Fst", 1)), " 2 0.25\n");
+  EXPECT_EQ(read_file(accepted_draw_file_name("Fis", 1)), "");
+}
+
+TEST_F(Engine, ThresholdsAreOrderStatisticsOfEachOwnPilotDistances) {
+  open_accepted_draw_files(6);
+  v_dist_fis[0] = {5, 3, 9, 1, 7, 2};
+  v_dist_fst[0] = {0.6, 0.1, std::nan(""), 0.4, 0.2, 0.3};  // NaN sorts last
+  v_dist_fis[1] = {4, 4, 1, 4, 0, 8};
+  v_dist_fst[1] = {6, 5, 4, 3, 2, 1};
+  nb_fis[0] = 7;
+  nb_fst[1] = 3;
+  set_thresholds(2);
+  EXPECT_EQ(quantile_fis[0], 3.0);
+  EXPECT_EQ(quantile_fst[0], 0.3);
+  EXPECT_EQ(quantile_fis[1], 4.0);
+  EXPECT_EQ(quantile_fst[1], 3.0);
+  EXPECT_EQ(nb_fis[0].load(), 0);
+  EXPECT_EQ(nb_fst[1].load(), 0);
+  set_thresholds(5);
+  EXPECT_TRUE(std::isnan(quantile_fst[0]));
+  EXPECT_EQ(quantile_fis[1], 8.0);
+}
+
+TEST_F(Engine, RunsWithOneTwoAndFourWorkers) {
+  for (int workers : {1, 2, 4}) {
+    SCOPED_TRACE(std::to_string(workers) + " workers");
+    std::string pilot_out, production_out;
+    run_both_simulations(workers, &pilot_out, &production_out);
+    expect_gauge_complete(pilot_out);
+    expect_gauge_complete(production_out);
+    for (int k = 1; k <= J; ++k) {
+      check_accepted_draw_file(accepted_draw_file_name("Fis", k), nb_class_fis,
+                               quantile_fis[k - 1], workers);
+      check_accepted_draw_file(accepted_draw_file_name("Fst", k), nb_class_fst,
+                               quantile_fst[k - 1], workers);
+    }
+  }
+}
+
+TEST_F(Engine, SecondJobStartsFromReplicateZero) {
+  std::string pilot_out, production_out;
+  run_both_simulations(2, &pilot_out, &production_out);
+  // A second job with other data: its runs start afresh and fill their own arrays.
+  load_observed(3, 25);
+  file_prefix = "second";
+  run_both_simulations(2, &pilot_out, &production_out);
+  expect_gauge_complete(pilot_out);
+  expect_gauge_complete(production_out);
+  for (int k = 1; k <= 3; ++k) {
+    check_accepted_draw_file(accepted_draw_file_name("Fis", k), nb_class_fis,
+                             quantile_fis[k - 1], 2);
+    check_accepted_draw_file(accepted_draw_file_name("Fst", k), nb_class_fst,
+                             quantile_fst[k - 1], 2);
+  }
+}
+
+using EngineDeath = Engine;
+
+TEST_F(EngineDeath, RefusesWhatCannotRun) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // An accepted-draw file that cannot be created is named before any simulation.
+  odir = dir.path() + "/missing/";
+  EXPECT_EXIT(open_accepted_draw_files(29), testing::ExitedWithCode(1),
+              "Could not open file .*/missing/engine_Fis1.txt for writing");
+  // A locus with 10 individuals in all cannot have 8 with and 3 without the band (the
+  // other loci have 15 or more).
+  load_observed(2, 5);
+  pop_target[record_index(0, 3)].n = 5;
+  pop_target[record_index(1, 3)].n = 5;
+  bias_hidden = 8;
+  bias_fixed = 3;
+  EXPECT_EXIT(check_locus_filter(), testing::ExitedWithCode(1),
+              "Locus 4 has 10 individuals in all, too few for the locus filter");
+  bias_fixed = 2;
+  check_locus_filter();
+  // No worker at all.
+  nb_procs = 0;
+  EXPECT_EXIT(run_simulation(true, 29), testing::ExitedWithCode(1),
+              "No worker thread could be started");
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST_F(EngineDeath, ThreadsThatCannotStartAreReported) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  open_accepted_draw_files(29);
+  nb_procs = 2;
+  // With the address space capped just above its current size no thread stack fits.
+  auto run_without_room = [] {
+    dup2(2, 1);  // the warnings go to standard output; show them to the death test
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t now = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE);
+    rlimit limit{now + (1 << 20), now + (1 << 20)};
+    setrlimit(RLIMIT_AS, &limit);
+    run_simulation(true, 29);
+  };
+  EXPECT_EXIT(run_without_room(), testing::ExitedWithCode(1),
+              "Warning : could not create thread number 1\nWarning : could not create thread "
+              "number 2\nNo worker thread could be started");
+}
+#endif
