@@ -5,12 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <numeric>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -84,9 +84,12 @@ class Engine : public ::testing::Test {
 // The percentages the gauge printed, in order.
 std::vector<int> gauge_values(const std::string& out) {
   std::vector<int> values;
-  static const std::regex token(" ([0-9]+)%");
-  for (std::sregex_iterator it(out.begin(), out.end(), token), end; it != end; ++it)
-    values.push_back(std::stoi((*it)[1]));
+  for (size_t pct = out.find('%'); pct != std::string::npos; pct = out.find('%', pct + 1)) {
+    size_t begin = pct;
+    while (begin > 0 && std::isdigit(static_cast<unsigned char>(out[begin - 1]))) --begin;
+    if (begin == pct || begin == 0 || out[begin - 1] != ' ') continue;
+    values.push_back(std::stoi(out.substr(begin, pct - begin)));
+  }
   return values;
 }
 
