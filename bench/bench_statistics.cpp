@@ -54,7 +54,7 @@ void BM_sort_deviations(benchmark::State& s) {
 }
 
 void sizes(benchmark::internal::Benchmark* b) {
-  for (int count : {50, 500, 5000})
+  for (int count : {50, 500, 1000, 2000, 5000})
     for (int nc : {15, 25}) b->Args({count, nc});
 }
 

@@ -27,6 +27,6 @@ int quantile_index(int c, int nloci, int nc);
 
 // The nc order statistics at quantile_index(c, count, nc) of values[0 .. count-1] into
 // out[0 .. nc-1]; both reorder `values`. The selection gives exactly the values of the
-// full sort; compute_* use whichever is faster for the size (bench_statistics).
+// full sort; compute_* use whichever is faster for the kind and number of values.
 void select_order_statistics(double* values, int count, int nc, double* out);
 void sort_order_statistics(double* values, int count, int nc, double* out);
