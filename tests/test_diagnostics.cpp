@@ -209,3 +209,38 @@ TEST(DiagnosticsDeathTest, UncreatableFileIsAnError) {
   EXPECT_EXIT(write_diagnostics(), testing::ExitedWithCode(1),
               "Cannot create diagnostics file .*no-such-folder/job_diagnostics.txt");
 }
+
+// The refits of the resamples go through the normal equations; they must give the slopes of
+// the full decomposition on the same resample, leave out the same constant statistic, and
+// hand back a design they cannot solve soundly.
+TEST(Diagnostics, NormalEquationsMatchTheFullFit) {
+  const int n = 400, p = 4;
+  FixtureUniform u{7};
+  RegressionDesign d;
+  d.n = n;
+  d.p = p;
+  for (int i = 0; i < n; ++i) {
+    double a = u() - 0.5, b = u() - 0.5, e = u() - 0.5;
+    // Correlated statistics like neighbouring quantiles, and one constant column.
+    float row[p] = {float(a), float(a + 0.1 * e), float(0.3), float(b + 0.2)};
+    d.x.insert(d.x.end(), row, row + p);
+    d.y.push_back(0.5 + 2 * a - b + 0.3 * (u() - 0.5));
+    d.w.push_back(i % 10 == 0 ? 0.0 : u());
+  }
+  std::vector<int> rows(n), counts(n, 0);
+  for (int i = 0; i < n; ++i) ++counts[rows[i] = static_cast<int>(u() * n)];
+  FitWorkspace ws(n, p);
+  NormalEquations ne(p);
+  std::vector<double> full, normal;
+  ASSERT_EQ(fit_slopes(d, rows.data(), ws, full), 0);
+  ASSERT_TRUE(fit_slopes_by_normal_equations(d, counts, ne, normal));
+  for (int j = 0; j < p; ++j) EXPECT_NEAR(normal[j], full[j], 1e-9 * (1 + std::fabs(full[j]))) << j;
+  EXPECT_EQ(normal[2], 0.0);
+
+  // Two identical statistics: singular; the full decomposition must take over.
+  for (int i = 0; i < n; ++i) d.x[i * p + 3] = d.x[i * p + 0];
+  EXPECT_FALSE(fit_slopes_by_normal_equations(d, counts, ne, normal));
+  // No draw with weight: nothing to fit.
+  std::fill(d.w.begin(), d.w.end(), 0.0);
+  EXPECT_FALSE(fit_slopes_by_normal_equations(d, counts, ne, normal));
+}

@@ -14,12 +14,15 @@
 // - the share of adjusted values that are exactly 0 or 1 in single precision.
 #include "posterior/diagnostics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include <gsl/gsl_errno.h>
+#include <gsl/gsl_linalg.h>
 
 #include "config.h"
 #include "errors.h"
@@ -58,6 +61,105 @@ bool trusted(const DiagnosticsRow& row) {
 }
 
 }  // namespace
+
+NormalEquations::NormalEquations(int p)
+    : a(gsl_matrix_alloc(p > 0 ? p : 1, p > 0 ? p : 1), gsl_matrix_free),
+      b(gsl_vector_alloc(p > 0 ? p : 1), gsl_vector_free),
+      work(gsl_vector_alloc(3 * (p > 0 ? p : 1)), gsl_vector_free),
+      mean(p),
+      scale(p),
+      lo(p),
+      hi(p) {
+  if (!a || !b || !work) fail("Out of memory for the diagnostics of %d statistics", p);
+}
+
+bool fit_slopes_by_normal_equations(const RegressionDesign& design, const std::vector<int>& counts,
+                                    NormalEquations& ne, std::vector<double>& slopes) {
+  const int n = design.n;
+  const int p = design.p;
+  slopes.assign(p, 0.0);
+
+  // Pass 1: the weighted means, and the range of every statistic over the rows that carry
+  // weight (a statistic without spread there is left out, as in the full fit).
+  double sw = 0, ybar = 0;
+  std::fill(ne.mean.begin(), ne.mean.end(), 0.0);
+  bool first = true;
+  for (int i = 0; i < n; ++i) {
+    const double cw = counts[i] * design.w[i];
+    if (!(cw > 0)) continue;
+    const float* row = &design.x[static_cast<size_t>(i) * p];
+    sw += cw;
+    ybar += cw * design.y[i];
+    for (int j = 0; j < p; ++j) {
+      ne.mean[j] += cw * row[j];
+      if (first || row[j] < ne.lo[j]) ne.lo[j] = row[j];
+      if (first || row[j] > ne.hi[j]) ne.hi[j] = row[j];
+    }
+    first = false;
+  }
+  if (!(sw > 0)) return false;
+  ybar /= sw;
+  std::vector<int>& kept = ne.kept;
+  kept.clear();
+  for (int j = 0; j < p; ++j) {
+    ne.mean[j] /= sw;
+    if (ne.lo[j] != ne.hi[j]) kept.push_back(j);
+  }
+  const int q = static_cast<int>(kept.size());
+  if (q == 0) return true;
+
+  // Pass 2: the centred cross-products (centring removes the intercept, whose collinearity
+  // with the statistics would square into the condition of the system).
+  gsl_matrix_view a = gsl_matrix_submatrix(ne.a.get(), 0, 0, q, q);
+  gsl_vector_view b = gsl_vector_subvector(ne.b.get(), 0, q);
+  gsl_matrix_set_zero(&a.matrix);
+  gsl_vector_set_zero(&b.vector);
+  std::vector<double>& dx = ne.scale;  // scratch for the centred row, then the scales
+  for (int i = 0; i < n; ++i) {
+    const double cw = counts[i] * design.w[i];
+    if (!(cw > 0)) continue;
+    const float* row = &design.x[static_cast<size_t>(i) * p];
+    for (int r = 0; r < q; ++r) dx[r] = row[kept[r]] - ne.mean[kept[r]];
+    const double dy = design.y[i] - ybar;
+    for (int r = 0; r < q; ++r) {
+      const double cr = cw * dx[r];
+      double* arow = gsl_matrix_ptr(&a.matrix, r, 0);
+      for (int c = r; c < q; ++c) arow[c] += cr * dx[c];
+      *gsl_vector_ptr(&b.vector, r) += cr * dy;
+    }
+  }
+  // Scale to a unit diagonal so that the condition test below judges the statistics'
+  // correlation, not their units.
+  for (int r = 0; r < q; ++r) dx[r] = 1 / std::sqrt(gsl_matrix_get(&a.matrix, r, r));
+  for (int r = 0; r < q; ++r) {
+    for (int c = r; c < q; ++c) {
+      double v = gsl_matrix_get(&a.matrix, r, c) * dx[r] * dx[c];
+      gsl_matrix_set(&a.matrix, r, c, v);
+      gsl_matrix_set(&a.matrix, c, r, v);
+    }
+    gsl_vector_set(&b.vector, r, gsl_vector_get(&b.vector, r) * dx[r]);
+  }
+
+  gsl_error_handler_t* previous = gsl_set_error_handler_off();
+  int status = gsl_linalg_cholesky_decomp1(&a.matrix);
+  double rcond = 0;
+  gsl_vector_view work = gsl_vector_subvector(ne.work.get(), 0, 3 * q);
+  if (status == GSL_SUCCESS) status = gsl_linalg_cholesky_rcond(&a.matrix, &rcond, &work.vector);
+  // The normal equations square the condition number of the design; beyond 1e10 the
+  // solution would keep fewer than 6 good digits, and the decomposition with truncation
+  // that the full fit uses is the sound one.
+  if (status == GSL_SUCCESS && rcond > 1e-10)
+    status = gsl_linalg_cholesky_svx(&a.matrix, &b.vector);
+  else
+    status = GSL_ESING;
+  gsl_set_error_handler(previous);
+  if (status != GSL_SUCCESS) return false;
+  for (int r = 0; r < q; ++r) {
+    slopes[kept[r]] = gsl_vector_get(&b.vector, r) * dx[r];
+    if (!std::isfinite(slopes[kept[r]])) return false;
+  }
+  return true;
+}
 
 DiagnosticsRow diagnose(const std::string& label, const RegressionDesign& design,
                         const std::vector<float>& reg, const std::vector<float>& noreg,
@@ -104,21 +206,31 @@ DiagnosticsRow diagnose(const std::string& label, const RegressionDesign& design
 
   MTRand rng;
   rng.seed(seed);
-  FitWorkspace ws(n, p);
-  std::vector<int> rows(n);
+  NormalEquations ne(p);
+  std::unique_ptr<FitWorkspace> ws;  // only for resamples the normal equations refuse
+  std::vector<int> rows(n), counts(n);
   std::vector<double> slopes, means, means_noreg;
   means.reserve(DIAGNOSTICS_RESAMPLES);
   means_noreg.reserve(DIAGNOSTICS_RESAMPLES);
   for (int b = 0; b < DIAGNOSTICS_RESAMPLES; ++b) {
     // randExc() is in [0, 1), so the index stays below n; its bias is below 2^-32 * n.
-    for (int i = 0; i < n; ++i) rows[i] = static_cast<int>(rng.randExc() * n);
+    std::fill(counts.begin(), counts.end(), 0);
+    for (int i = 0; i < n; ++i) {
+      rows[i] = static_cast<int>(rng.randExc() * n);
+      ++counts[rows[i]];
+    }
     double s_noreg = 0;
-    for (int i = 0; i < n; ++i) s_noreg += noreg[rows[i]];
+    for (int i = 0; i < n; ++i) s_noreg += counts[i] * static_cast<double>(noreg[i]);
     means_noreg.push_back(s_noreg / n);
-    // A resample can fail to fit (every drawn weight 0); it then adds no adjusted mean.
-    if (fit_slopes(design, rows.data(), ws, slopes) != GSL_SUCCESS) continue;
+    // A resample is the same weighted fit with each weight times the draw's multiplicity.
+    if (!fit_slopes_by_normal_equations(design, counts, ne, slopes)) {
+      if (!ws) ws.reset(new FitWorkspace(n, p));
+      // A resample can fail to fit (every drawn weight 0); it then adds no adjusted mean.
+      if (fit_slopes(design, rows.data(), *ws, slopes) != GSL_SUCCESS) continue;
+    }
     double s = 0;
-    for (int i = 0; i < n; ++i) s += adjusted_value(design, rows[i], slopes);
+    for (int i = 0; i < n; ++i)
+      if (counts[i] > 0) s += counts[i] * static_cast<double>(adjusted_value(design, i, slopes));
     means.push_back(s / n);
   }
   row.mc_error_adjusted = sample_sd(means);
