@@ -41,8 +41,7 @@ TEST(QuantileRanks, MatchTheWorkedLists) {
     for (int l = 0; l < c.nloci; ++l) loci[l] = l;
     for (int l = 0; l < c.nloci; ++l) data[l] = {c.nloci, (l * 7 + 3) % c.nloci, 0.0};
     std::vector<double> stat(c.nc), scratch(c.nloci);
-    compute_fis_statistics(data.data(), 1, loci.data(), c.nloci, c.nc, stat.data(),
-                           scratch.data());
+    compute_fis_statistics(data.data(), 1, loci.data(), c.nloci, c.nc, stat.data(), scratch.data());
     for (int i = 0; i < c.nc; ++i)
       EXPECT_EQ(stat[i], static_cast<double>(c.ranks[i]) / c.nloci) << "class " << i;
   }
@@ -95,8 +94,7 @@ TEST(FstStatistics, RelativeDeviationAtSpecialLoci) {
     const int loci[] = {0};
     const int nc = 3;
     std::vector<double> stat(npop * nc), scratch(1);
-    compute_fst_statistics(data.data(), npop, loci, 1, &T0, &T1, nc, stat.data(),
-                           scratch.data());
+    compute_fst_statistics(data.data(), npop, loci, 1, &T0, &T1, nc, stat.data(), scratch.data());
     for (int p = 0; p < npop; ++p)
       for (int i = 0; i < nc; ++i) EXPECT_DOUBLE_EQ(stat[p * nc + i], c.y[p]) << "pop " << p;
   }

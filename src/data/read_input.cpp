@@ -136,8 +136,8 @@ void parse(std::ifstream& in, std::ofstream& check, ParseState& st) {
 void check_shape(std::ofstream& check, const ParseState& st) {
   const char* name = st.name;
   if (I < 1 || I > MAX_LOCI)
-    refuse(check, "Input file \"%s\": %d loci; the number of loci must lie between 1 and %d.",
-           name, I, MAX_LOCI);
+    refuse(check, "Input file \"%s\": %d loci; the number of loci must lie between 1 and %d.", name,
+           I, MAX_LOCI);
   if (J < 1 || J > MAX_POPS)
     refuse(check,
            "Input file \"%s\": %d populations; the number of populations must lie between 1 "
@@ -172,13 +172,15 @@ void check_counts(const char* name, std::vector<int>& T0, std::vector<int>& T1) 
     for (int l = 0; l < I; ++l) {
       const LocusRecord& r = pop_target[record_index(p, l)];
       if (r.n <= 0)
-        fail("Input file \"%s\": population %d, locus %d: %d individuals sampled; the sample "
-             "size must be positive.",
-             name, p + 1, l + 1, r.n);
+        fail(
+            "Input file \"%s\": population %d, locus %d: %d individuals sampled; the sample "
+            "size must be positive.",
+            name, p + 1, l + 1, r.n);
       if (r.k < 0 || r.k > r.n)
-        fail("Input file \"%s\": population %d, locus %d: %d individuals with the band out of "
-             "%d sampled; the band count must lie between 0 and the sample size.",
-             name, p + 1, l + 1, r.k, r.n);
+        fail(
+            "Input file \"%s\": population %d, locus %d: %d individuals with the band out of "
+            "%d sampled; the band count must lie between 0 and the sample size.",
+            name, p + 1, l + 1, r.k, r.n);
     }
   const long long least = static_cast<long long>(bias_hidden) + bias_fixed;
   for (int l = 0; l < I; ++l) {
@@ -188,13 +190,15 @@ void check_counts(const char* name, std::vector<int>& T0, std::vector<int>& T1) 
       k += pop_target[record_index(p, l)].k;
     }
     if (n > INT_MAX)
-      fail("Input file \"%s\": locus %d: %lld individuals sampled over all populations, more "
-           "than the program can count.",
-           name, l + 1, n);
+      fail(
+          "Input file \"%s\": locus %d: %lld individuals sampled over all populations, more "
+          "than the program can count.",
+          name, l + 1, n);
     if (n < least)
-      fail("Input file \"%s\": locus %d: %lld individuals sampled over all populations, fewer "
-           "than -bh + -bf = %lld; no simulated locus could pass the locus filter.",
-           name, l + 1, n, least);
+      fail(
+          "Input file \"%s\": locus %d: %lld individuals sampled over all populations, fewer "
+          "than -bh + -bf = %lld; no simulated locus could pass the locus filter.",
+          name, l + 1, n, least);
     T0[l] = static_cast<int>(n);
     T1[l] = static_cast<int>(k);
   }
@@ -241,8 +245,7 @@ void read_input(std::ifstream& in) {
   check << "Output file directory is \"" << odir << "\"\n";
   // The parser's own answer, not stats_prefix: "-s" given with an empty value still counts.
   if (opt != nullptr && opt->getValue("s") != nullptr)
-    check << "Output file names prefix for appending statistics is \"" << stats_prefix
-          << "\"\n\n";
+    check << "Output file names prefix for appending statistics is \"" << stats_prefix << "\"\n\n";
   check << "Input file is \"" << file_name << "\"\n\n";
 
   ParseState st;
@@ -254,8 +257,8 @@ void read_input(std::ifstream& in) {
   for (int p = 0; p < J; ++p) {
     for (int l = 0; l < I; ++l) {
       const LocusRecord& r = pop_target[record_index(p, l)];
-      check << "Pop. " << p + 1 << " locus " << l + 1 << " : " << std::setw(3) << r.n << ' '
-            << r.k << '\n';
+      check << "Pop. " << p + 1 << " locus " << l + 1 << " : " << std::setw(3) << r.n << ' ' << r.k
+            << '\n';
     }
     check << '\n';
   }
@@ -272,6 +275,6 @@ void read_input(std::ifstream& in) {
   std::vector<double> scratch(I);
   compute_fis_statistics(pop_target.data(), J, loci.data(), I, nb_class_fis, target_fis,
                          scratch.data());
-  compute_fst_statistics(pop_target.data(), J, loci.data(), I, T0.data(), T1.data(),
-                         nb_class_fst, target_fst, scratch.data());
+  compute_fst_statistics(pop_target.data(), J, loci.data(), I, T0.data(), T1.data(), nb_class_fst,
+                         target_fst, scratch.data());
 }

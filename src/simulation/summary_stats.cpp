@@ -57,8 +57,8 @@ void select_order_statistics(double* values, int count, int nc, double* out) {
 // 5000). Both give the same values, so the choice changes only the time.
 constexpr int SELECT_DEVIATIONS_FROM = 2500;
 
-void compute_fis_statistics(const LocusRecord* data, int npop, const int* loci, int nloci,
-                            int nc, double* stat, double* scratch) {
+void compute_fis_statistics(const LocusRecord* data, int npop, const int* loci, int nloci, int nc,
+                            double* stat, double* scratch) {
   for (int p = 0; p < npop; ++p) {
     const LocusRecord* block = data + record_index(p, 0);
     for (int i = 0; i < nloci; ++i) {
@@ -70,8 +70,7 @@ void compute_fis_statistics(const LocusRecord* data, int npop, const int* loci, 
 }
 
 void compute_fst_statistics(const LocusRecord* data, int npop, const int* loci, int nloci,
-                            const int* T0, const int* T1, int nc, double* stat,
-                            double* scratch) {
+                            const int* T0, const int* T1, int nc, double* stat, double* scratch) {
   for (int p = 0; p < npop; ++p) {
     const LocusRecord* block = data + record_index(p, 0);
     for (int i = 0; i < nloci; ++i) {
