@@ -1,0 +1,99 @@
+// Cost of one whole production replicate (parameter draws, loci with the filter, statistics,
+// distances, acceptance) against its floor: the same random variates alone, drawn with the
+// same parameters and the same redraws, without storing the data set or summarising it.
+// Shapes I x J x n: 50 x 2 x 20, 200 x 5 x 20, 500 x 20 x 20 (args: I, J). Compare
+// BM_Replicate with BM_VariateFloor of the same shape, measured in one run.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <numeric>
+#include <vector>
+
+#include "config.h"
+#include "observed_data.h"
+#include "run_state.h"
+#include "simulation/summary_stats.h"
+#include "simulation/worker.h"
+
+namespace {
+
+constexpr int SAMPLE_SIZE = 20;
+
+// Observed data of the given shape: n = 20 everywhere and band counts spread over 1 .. 20,
+// with its statistics; production-run state that accepts nothing (the common case at an
+// acceptance ratio of 0.005) so no line is written.
+void set_up_run(int nloci, int npop) {
+  I = nloci;
+  J = npop;
+  pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
+  std::vector<int> loci(nloci), T0(nloci, 0), T1(nloci, 0);
+  std::iota(loci.begin(), loci.end(), 0);
+  for (int p = 0; p < npop; ++p) {
+    for (int l = 0; l < nloci; ++l) {
+      LocusRecord& r = pop_target[record_index(p, l)];
+      r.n = SAMPLE_SIZE;
+      r.k = 1 + (7 * l + 3 * p) % SAMPLE_SIZE;
+      T0[l] += r.n;
+      T1[l] += r.k;
+    }
+  }
+  std::vector<double> scratch(nloci);
+  compute_fis_statistics(pop_target.data(), npop, loci.data(), nloci, nb_class_fis, target_fis,
+                         scratch.data());
+  compute_fst_statistics(pop_target.data(), npop, loci.data(), nloci, T0.data(), T1.data(),
+                         nb_class_fst, target_fst, scratch.data());
+  pilot = false;
+  quantile_fis.assign(npop, -1.0);
+  quantile_fst.assign(npop, -1.0);
+  nb_fis.reset(new std::atomic<int>[npop]);
+  nb_fst.reset(new std::atomic<int>[npop]);
+  for (int p = 0; p < npop; ++p) nb_fis[p] = nb_fst[p] = 0;
+  outfile_fis = std::vector<std::ofstream>(npop);
+  outfile_fst = std::vector<std::ofstream>(npop);
+  finished = false;
+}
+
+void BM_Replicate(benchmark::State& state) {
+  set_up_run(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  WorkerState w(J, I, nb_class_fis, nb_class_fst);
+  w.mt.seed(4242UL);
+  for (auto _ : state) {
+    simulate_replicate(w);
+    judge_replicate(w);
+    hand_over_lines(w, false);
+    benchmark::DoNotOptimize(w.dist_fst.data());
+  }
+}
+
+// The variates of one replicate and nothing else: 2J uniforms, one normal, and per drawn
+// locus one Beta(a, a), J population Betas and J binomials; the totals decide the redraws.
+void BM_VariateFloor(benchmark::State& state) {
+  set_up_run(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  MTRand mt;
+  mt.seed(4242UL);
+  std::vector<double> fis(J), theta(J);
+  for (auto _ : state) {
+    for (int p = 0; p < J; ++p) fis[p] = mt.randDblExc();
+    for (int p = 0; p < J; ++p) theta[p] = 1.0 / mt.randDblExc() - 1.0;
+    const double a = std::exp(mt.randNorm(0.0, 1.0)) + 0.1;
+    for (int m = 0; m < I;) {
+      const double P = draw_ancestral_frequency(mt, a);
+      int t1 = 0;
+      for (int p = 0; p < J; ++p) {
+        const double q = mt.randBeta(theta[p] * P, (1.0 - P) * theta[p]);
+        t1 += mt.Binomial(SAMPLE_SIZE, band_probability(q, fis[p]));
+      }
+      if (t1 >= bias_hidden) ++m;
+    }
+    benchmark::DoNotOptimize(fis.data());
+  }
+}
+
+void shapes(benchmark::internal::Benchmark* b) {
+  b->Args({50, 2})->Args({200, 5})->Args({500, 20})->Unit(benchmark::kMicrosecond);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Replicate)->Apply(shapes);
+BENCHMARK(BM_VariateFloor)->Apply(shapes);

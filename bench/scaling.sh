@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Throughput of the simulation workers on 1 and 2 threads, on the bundled example.
+#
+# The pilot run is the part of a job with a known amount of work: exactly its pilot size of
+# replicates (the production run stops at a random count once every population has its
+# accepted draws). Its wall time is the span between the "Pilot run" line and the time
+# estimate that follows it; the job is then cut short. Best of REPEATS runs per thread count.
+#
+# Usage: bench/scaling.sh [path/to/bandstat] ; env REPEATS (3), N (5000), AR (0.01).
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+exe=$(realpath "${1:-$here/build/bandstat}")
+example="$here/examples/example.txt"
+repeats=${REPEATS:-3}
+n=${N:-5000}
+ar=${AR:-0.01}
+
+[ -x "$exe" ] || { echo "no executable at $exe (give its path as the first argument)" >&2; exit 1; }
+[ -f "$example" ] || { echo "no example at $example" >&2; exit 1; }
+
+# Prints the pilot's wall time in seconds for the given number of threads.
+pilot_seconds() {
+  local dir t0="" t1=""
+  dir=$(mktemp -d)
+  while IFS= read -r line; do
+    case "$line" in
+      "Pilot run"*) t0=$(date +%s.%N) ;;
+      *"Calculation, it should take about"*) t1=$(date +%s.%N); break ;;
+    esac
+  done < <(cd "$dir" && exec "$exe" -n "$n" -ar "$ar" -nprocs "$1" "$example" 2>&1)
+  # Leaving the loop closes the pipe: the job ends on its next progress write.
+  rm -rf "$dir"
+  [ -n "$t0" ] && [ -n "$t1" ] || { echo "the job did not finish its pilot run" >&2; exit 1; }
+  echo "$t1 - $t0" | bc -l
+}
+
+best_of() {
+  local best="" t
+  for _ in $(seq "$repeats"); do
+    t=$(pilot_seconds "$1")
+    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
+  done
+  echo "$best"
+}
+
+# The pilot size as the program computes it (nb_final / (ratio * 10), truncated).
+reps=$(awk -v n="$n" -v r="$ar" 'BEGIN { printf "%d", n / (r * 10) }')
+echo "machine: $(nproc) cores; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "pilot run of about $reps replicates on $example (-n $n -ar $ar), best of $repeats"
+t1=$(best_of 1)
+t2=$(best_of 2)
+printf "1 thread : %6.3f s  %8.0f replicates/s\n" "$t1" "$(echo "$reps / $t1" | bc -l)"
+printf "2 threads: %6.3f s  %8.0f replicates/s\n" "$t2" "$(echo "$reps / $t2" | bc -l)"
+printf "throughput ratio 2/1: %.3f\n" "$(echo "$t1 / $t2" | bc -l)"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
