@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -306,8 +306,8 @@ TEST_F(Engine, ReplicateFollowsTheModelWithRedrawsOfRejectedLoci) {
                          scratch.data());
   for (int p = 0; p < J; ++p)
     EXPECT_EQ(w.dist_fis[p], statistics_distance(stat.data(), target_fis, p, nb_class_fis));
-  compute_fst_statistics(w.data.data(), J, w.kept.data(), I, w.T0.data(), w.T1.data(),
-                         nb_class_fst, stat.data(), scratch.data());
+  compute_fst_statistics(w.data.data(), J, w.kept.data(), I, w.T0.data(), w.T1.data(), nb_class_fst,
+                         stat.data(), scratch.data());
   for (int p = 0; p < J; ++p)
     EXPECT_EQ(w.dist_fst[p], statistics_distance(stat.data(), target_fst, p, nb_class_fst));
 }
@@ -422,10 +422,10 @@ TEST_F(Engine, RunsWithOneTwoAndFourWorkers) {
     expect_gauge_complete(pilot_out);
     expect_gauge_complete(production_out);
     for (int k = 1; k <= J; ++k) {
-      check_accepted_draw_file(accepted_draw_file_name("Fis", k), nb_class_fis,
-                               quantile_fis[k - 1], workers);
-      check_accepted_draw_file(accepted_draw_file_name("Fst", k), nb_class_fst,
-                               quantile_fst[k - 1], workers);
+      check_accepted_draw_file(accepted_draw_file_name("Fis", k), nb_class_fis, quantile_fis[k - 1],
+                               workers);
+      check_accepted_draw_file(accepted_draw_file_name("Fst", k), nb_class_fst, quantile_fst[k - 1],
+                               workers);
     }
   }
 }
@@ -440,10 +440,10 @@ TEST_F(Engine, SecondJobStartsFromReplicateZero) {
   expect_gauge_complete(pilot_out);
   expect_gauge_complete(production_out);
   for (int k = 1; k <= 3; ++k) {
-    check_accepted_draw_file(accepted_draw_file_name("Fis", k), nb_class_fis,
-                             quantile_fis[k - 1], 2);
-    check_accepted_draw_file(accepted_draw_file_name("Fst", k), nb_class_fst,
-                             quantile_fst[k - 1], 2);
+    check_accepted_draw_file(accepted_draw_file_name("Fis", k), nb_class_fis, quantile_fis[k - 1],
+                             2);
+    check_accepted_draw_file(accepted_draw_file_name("Fst", k), nb_class_fst, quantile_fst[k - 1],
+                             2);
   }
 }
 

@@ -46,9 +46,10 @@ void check_locus_filter() {
     for (int p = 0; p < J; ++p) total += pop_target[record_index(p, l)].n;
     // A kept locus has between -bh and total - (-bf) individuals with the band.
     if (need_band + need_no_band > total)
-      fail("Locus %d has %lld individuals in all, too few for the locus filter (-bh %d, -bf %d): "
-           "no simulated locus could ever pass it",
-           l + 1, total, bias_hidden, bias_fixed);
+      fail(
+          "Locus %d has %lld individuals in all, too few for the locus filter (-bh %d, -bf %d): "
+          "no simulated locus could ever pass it",
+          l + 1, total, bias_hidden, bias_fixed);
   }
 }
 
@@ -123,13 +124,15 @@ void close_accepted_draw_files() {
   for (int p = 0; p < J; ++p) {
     outfile_fis[p].close();
     if (outfile_fis[p].fail())
-      fail("Could not write the accepted draws to %s", accepted_draw_file_name("Fis", p + 1).c_str());
+      fail("Could not write the accepted draws to %s",
+           accepted_draw_file_name("Fis", p + 1).c_str());
     outfile_fis[p].clear();
   }
   for (int p = 0; p < J; ++p) {
     outfile_fst[p].close();
     if (outfile_fst[p].fail())
-      fail("Could not write the accepted draws to %s", accepted_draw_file_name("Fst", p + 1).c_str());
+      fail("Could not write the accepted draws to %s",
+           accepted_draw_file_name("Fst", p + 1).c_str());
     outfile_fst[p].clear();
   }
 }

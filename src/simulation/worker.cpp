@@ -152,12 +152,12 @@ void simulate_replicate(WorkerState& w) {
     }
   }
 
-  compute_fis_statistics(w.data.data(), npop, w.kept.data(), w.nloci, w.nc_fis,
-                         w.stat_fis.data(), w.scratch.data());
+  compute_fis_statistics(w.data.data(), npop, w.kept.data(), w.nloci, w.nc_fis, w.stat_fis.data(),
+                         w.scratch.data());
   for (int p = 0; p < npop; ++p)
     w.dist_fis[p] = statistics_distance(w.stat_fis.data(), target_fis, p, w.nc_fis);
-  compute_fst_statistics(w.data.data(), npop, w.kept.data(), w.nloci, w.T0.data(),
-                         w.T1.data(), w.nc_fst, w.stat_fst.data(), w.scratch.data());
+  compute_fst_statistics(w.data.data(), npop, w.kept.data(), w.nloci, w.T0.data(), w.T1.data(),
+                         w.nc_fst, w.stat_fst.data(), w.scratch.data());
   for (int p = 0; p < npop; ++p)
     w.dist_fst[p] = statistics_distance(w.stat_fst.data(), target_fst, p, w.nc_fst);
 }
