@@ -35,8 +35,8 @@ std::string draws_text(uint64_t seed, int n, double offset, double slope) {
   for (int i = 0; i < n; ++i) {
     double x1 = offset + u() - 0.5, x2 = offset + u() - 0.5;
     double z = -0.5 + slope * (x1 + x2) + 0.4 * (u() - 0.5);
-    std::snprintf(buf, sizeof buf, " %.5g %.5g %.5g %.5g\n", std::sqrt(u()),
-                  1 / (1 + std::exp(-z)), x1, x2);
+    std::snprintf(buf, sizeof buf, " %.5g %.5g %.5g %.5g\n", std::sqrt(u()), 1 / (1 + std::exp(-z)),
+                  x1, x2);
     text += buf;
   }
   return text;

@@ -249,8 +249,8 @@ TEST(Regression, DrawAtThresholdDoesNotMoveTheFit) {
 TEST(Regression, ExactBoundsAreReplacedAndWritten) {
   TempDir dir;
   set_job(dir, 1, 4, 1, 1);
-  std::vector<Draw> draws{{0.1, 1.0, {0.1}}, {0.2, 0.0, {-0.1}}, {0.3, 0.5, {0.2}},
-                          {0.4, 0.25, {0.0}}};
+  std::vector<Draw> draws{
+      {0.1, 1.0, {0.1}}, {0.2, 0.0, {-0.1}}, {0.3, 0.5, {0.2}}, {0.4, 0.25, {0.0}}};
   write_draws(dir, "Fis", 1, draws);
   write_draws(dir, "Fst", 1, draws);
   perform_regression();
@@ -270,7 +270,8 @@ TEST(Regression, ExactBoundsAreReplacedAndWritten) {
 // fit without it, and no adjusted value may be pushed to 0 or 1.
 TEST(Regression, ConstantStatisticIsLeftOut) {
   std::string fixture;
-  for (const std::string& line : lines_of(read_file(source_dir() + "/tests/data/posterior_constant_stat.txt")))
+  for (const std::string& line :
+       lines_of(read_file(source_dir() + "/tests/data/posterior_constant_stat.txt")))
     if (line.empty() || line[0] != '#') fixture += line + "\n";
   TempDir dir;
   set_job(dir, 1, 12, 2, 2, 0.1, 0.1);
@@ -328,8 +329,7 @@ TEST(RegressionDeathTest, BadInputIsRefused) {
     const char* message;
   } cases[] = {
       {"", 3, "Error opening file .*job_Fis1.txt"},
-      {" 0.1 0.3 0.2\n 0.2 0.4 0.1\n 0.1 0.5", 3,
-       "job_Fis1.txt: record 3 of 3: statistic missing"},
+      {" 0.1 0.3 0.2\n 0.2 0.4 0.1\n 0.1 0.5", 3, "job_Fis1.txt: record 3 of 3: statistic missing"},
       {" 0.1 0.3 0.2\n 0.2 abc 0.1\n 0.1 0.5 -0.1\n", 3,
        "job_Fis1.txt: record 2 of 3: parameter is not a number"},
       {" 0.1 0.3 0.2\n nan 0.4 0.1\n 0.1 0.5 -0.1\n", 3,

@@ -46,8 +46,8 @@ void write_codominant() {
         double P = static_cast<double>(r.n - r.k) / r.n;
         a = round2(r.n * null_allele_frequency(P, F));
       }
-      out << std::setw(3) << l + 1 << "  " << r.n << "  2  " << std::setw(3) << r.n - a << " "
-          << a << "\n";
+      out << std::setw(3) << l + 1 << "  " << r.n << "  2  " << std::setw(3) << r.n - a << " " << a
+          << "\n";
     }
     out << "\n";
   }

@@ -14,15 +14,15 @@
 // - the share of adjusted values that are exactly 0 or 1 in single precision.
 #include "posterior/diagnostics.h"
 
+#include <gsl/gsl_errno.h>
+#include <gsl/gsl_linalg.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <sstream>
-
-#include <gsl/gsl_errno.h>
-#include <gsl/gsl_linalg.h>
 
 #include "config.h"
 #include "errors.h"
@@ -281,8 +281,8 @@ void write_diagnostics() {
       fail("Bug detected: diagnostics before the regression adjustment");
     for (int k = 0; k < J; ++k) {
       unsigned long seed = DIAGNOSTICS_SEED + rows.size();
-      rows.push_back(diagnose(parameter + std::to_string(k + 1), designs[k], reg[k], noreg[k],
-                              seed));
+      rows.push_back(
+          diagnose(parameter + std::to_string(k + 1), designs[k], reg[k], noreg[k], seed));
       std::string warning = diagnostics_warning(parameter, k + 1, rows.back(), no_regression);
       if (!warning.empty()) warnings.push_back(warning);
     }

@@ -92,8 +92,9 @@ void write_statistics_file() {
   if (static_cast<int>(fis_estimate.size()) != J) fis_estimate.assign(J, 0.0);
 
   // In double from the widened float: 0.945f is 0.94499999..., announced as 94.
-  out << "      mean " << " mode" << " variance " << std::round(100 * static_cast<double>(hpdi_pc))
-      << "% HPDI\n";
+  out << "      mean "
+      << " mode"
+      << " variance " << std::round(100 * static_cast<double>(hpdi_pc)) << "% HPDI\n";
   out.precision(3);
   double mean, variance, low, high, mode;
   for (int k = 0; k < J; ++k) {

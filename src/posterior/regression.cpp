@@ -6,12 +6,12 @@
 // the observed statistics and 0 at the edge of the acceptance region.
 #include "posterior/regression.h"
 
+#include <gsl/gsl_errno.h>
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-
-#include <gsl/gsl_errno.h>
 
 #include "config.h"
 #include "errors.h"
@@ -51,13 +51,12 @@ struct FileCloser {
 // ends the run with the file and record named (a short file must not become a regression
 // on garbage).
 template <typename T>
-T read_number(FILE* f, const char* format, const std::string& name, int record,
-              const char* what) {
+T read_number(FILE* f, const char* format, const std::string& name, int record, const char* what) {
   T value;
   int got = std::fscanf(f, format, &value);
   if (got != 1)
-    fail("Accepted-draw file %s: record %d of %d: %s %s", name.c_str(), record + 1, nb_final,
-         what, got == EOF ? "missing (file too short)" : "is not a number");
+    fail("Accepted-draw file %s: record %d of %d: %s %s", name.c_str(), record + 1, nb_final, what,
+         got == EOF ? "missing (file too short)" : "is not a number");
   if (!std::isfinite(value))
     fail("Accepted-draw file %s: record %d of %d: %s is not a finite number", name.c_str(),
          record + 1, nb_final, what);
@@ -68,8 +67,7 @@ T read_number(FILE* f, const char* format, const std::string& name, int record,
 void regress_population(const char* parameter, int k, int nb_stats, double threshold,
                         RegressionDesign& design, std::vector<float>& reg,
                         std::vector<float>& noreg) {
-  const std::string name =
-      odir + file_prefix + "_" + parameter + std::to_string(k + 1) + ".txt";
+  const std::string name = odir + file_prefix + "_" + parameter + std::to_string(k + 1) + ".txt";
   std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "r"));
   if (!file) fail("Error opening file %s", name.c_str());
   std::cout << k + 1 << ", " << std::flush;
@@ -100,36 +98,34 @@ void regress_population(const char* parameter, int k, int nb_stats, double thres
 
     double theta = read_number<double>(file.get(), "%lf", name, i, "parameter");
     if (theta < 0.0 || theta > 1.0)
-      fail("Accepted-draw file %s: record %d of %d: parameter %g lies outside [0, 1]",
-           name.c_str(), i + 1, n, theta);
+      fail("Accepted-draw file %s: record %d of %d: parameter %g lies outside [0, 1]", name.c_str(),
+           i + 1, n, theta);
     if (theta == 1.0) theta = THETA_ONE;
     if (theta == 0.0) theta = THETA_ZERO;
     design.y[i] = std::log(theta / (1.0 - theta));
     noreg[i] = static_cast<float>(theta);
 
     float* row = &design.x[static_cast<size_t>(i) * p];
-    for (int j = 0; j < p; ++j)
-      row[j] = read_number<float>(file.get(), "%f", name, i, "statistic");
+    for (int j = 0; j < p; ++j) row[j] = read_number<float>(file.get(), "%f", name, i, "statistic");
   }
   file.reset();
 
   // Fewer draws than coefficients leave the fit undetermined (GSL refuses it).
   if (n < p + 1)
-    fail("Regression failed for %s of population %d: %d accepted draws for %d coefficients "
-         "(-n must be at least %d)",
-         parameter, k + 1, n, p + 1, p + 1);
+    fail(
+        "Regression failed for %s of population %d: %d accepted draws for %d coefficients "
+        "(-n must be at least %d)",
+        parameter, k + 1, n, p + 1, p + 1);
   FitWorkspace ws(n, p);
   std::vector<double> slopes;
   int status = fit_slopes(design, nullptr, ws, slopes);
   if (status != GSL_SUCCESS)
-    fail("Regression failed for %s of population %d: %s", parameter, k + 1,
-         gsl_strerror(status));
+    fail("Regression failed for %s of population %d: %s", parameter, k + 1, gsl_strerror(status));
   for (int i = 0; i < n; ++i) reg[i] = adjusted_value(design, i, slopes);
 }
 
 void regress_parameter(const char* parameter, int nb_stats, const std::vector<double>& thresholds,
-                       std::vector<RegressionDesign>& designs,
-                       std::vector<std::vector<float>>& reg,
+                       std::vector<RegressionDesign>& designs, std::vector<std::vector<float>>& reg,
                        std::vector<std::vector<float>>& noreg) {
   designs.assign(J, RegressionDesign());
   reg.assign(J, std::vector<float>());

@@ -8,13 +8,13 @@
 // population genetics", Genetics 162 (2002) 2025-2035.
 #pragma once
 
-#include <memory>
-#include <string>
-#include <vector>
-
 #include <gsl/gsl_matrix.h>
 #include <gsl/gsl_multifit.h>
 #include <gsl/gsl_vector.h>
+
+#include <memory>
+#include <string>
+#include <vector>
 
 // Opens the two output files, reads back every accepted-draw file, fits one weighted
 // regression per population and parameter and fills reg_* and noreg_*.
@@ -27,11 +27,11 @@ void write_regression_outputs();
 // The data of one regression (one population, one parameter), kept after the fit so that
 // the diagnostics can refit resamples once the accepted-draw files are gone.
 struct RegressionDesign {
-  int n = 0;             // draws
-  int p = 0;             // statistics per draw
-  std::vector<float> x;  // statistic differences, row-major n by p, as read
-  std::vector<double> y; // logit of the parameter (after the 0/1 replacement)
-  std::vector<double> w; // kernel weights, negative ones already set to 0
+  int n = 0;              // draws
+  int p = 0;              // statistics per draw
+  std::vector<float> x;   // statistic differences, row-major n by p, as read
+  std::vector<double> y;  // logit of the parameter (after the 0/1 replacement)
+  std::vector<double> w;  // kernel weights, negative ones already set to 0
 };
 
 // Filled by perform_regression; index population - 1. Live until the next job.
