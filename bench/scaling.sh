@@ -19,38 +19,63 @@ ar=${AR:-0.01}
 [ -x "$exe" ] || { echo "no executable at $exe (give its path as the first argument)" >&2; exit 1; }
 [ -f "$example" ] || { echo "no example at $example" >&2; exit 1; }
 
-# Prints the pilot's wall time in seconds for the given number of threads.
-pilot_seconds() {
-  local dir t0="" t1=""
-  dir=$(mktemp -d)
-  while IFS= read -r line; do
-    case "$line" in
-      "Pilot run"*) t0=$(date +%s.%N) ;;
-      *"Calculation, it should take about"*) t1=$(date +%s.%N); break ;;
-    esac
-  done < <(cd "$dir" && exec "$exe" -n "$n" -ar "$ar" -nprocs "$1" "$example" 2>&1)
-  # Leaving the loop closes the pipe: the job ends on its next progress write.
-  rm -rf "$dir"
-  [ -n "$t0" ] && [ -n "$t1" ] || { echo "the job did not finish its pilot run" >&2; exit 1; }
-  echo "$t1 - $t0" | bc -l
+clock_ticks=$(getconf CLK_TCK)
+
+# CPU seconds (user + system) the process has used so far.
+cpu_seconds() {
+  local -a st
+  read -r -a st <"/proc/$1/stat"
+  echo "(${st[13]} + ${st[14]}) / $clock_ticks" | bc -l
 }
 
-best_of() {
-  local best="" t
-  for _ in $(seq "$repeats"); do
-    t=$(pilot_seconds "$1")
-    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
+# Prints the pilot's wall time and the CPU time of the process up to its end, in seconds,
+# for the given number of threads. The CPU time shows whether the threads slow each other
+# down (it grows) or merely wait for a core that the machine does not give them (it stays).
+pilot_seconds() {
+  local dir pid t0="" t1="" cpu=""
+  dir=$(mktemp -d)
+  exec {job}< <(cd "$dir" && exec "$exe" -n "$n" -ar "$ar" -nprocs "$1" "$example" 2>&1)
+  pid=$!
+  while IFS= read -r line <&"$job"; do
+    case "$line" in
+      "Pilot run"*) t0=$(date +%s.%N) ;;
+      *"Calculation, it should take about"*)
+        t1=$(date +%s.%N)
+        cpu=$(cpu_seconds "$pid")
+        break
+        ;;
+    esac
   done
-  echo "$best"
+  # Closing the pipe ends the job on its next progress write.
+  exec {job}<&-
+  wait "$pid" 2>/dev/null
+  rm -rf "$dir"
+  [ -n "$t0" ] && [ -n "$t1" ] || { echo "the job did not finish its pilot run" >&2; exit 1; }
+  echo "$(echo "$t1 - $t0" | bc -l) $cpu"
+}
+
+# Best wall time of the repeats, with the CPU time of that run.
+best_of() {
+  local best="" best_cpu="" t cpu
+  for _ in $(seq "$repeats"); do
+    read -r t cpu <<<"$(pilot_seconds "$1")"
+    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then
+      best=$t
+      best_cpu=$cpu
+    fi
+  done
+  echo "$best $best_cpu"
 }
 
 # The pilot size as the program computes it (nb_final / (ratio * 10), truncated).
 reps=$(awk -v n="$n" -v r="$ar" 'BEGIN { printf "%d", n / (r * 10) }')
 echo "machine: $(nproc) cores; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "pilot run of about $reps replicates on $example (-n $n -ar $ar), best of $repeats"
-t1=$(best_of 1)
-t2=$(best_of 2)
-printf "1 thread : %6.3f s  %8.0f replicates/s\n" "$t1" "$(echo "$reps / $t1" | bc -l)"
-printf "2 threads: %6.3f s  %8.0f replicates/s\n" "$t2" "$(echo "$reps / $t2" | bc -l)"
+read -r t1 c1 <<<"$(best_of 1)"
+read -r t2 c2 <<<"$(best_of 2)"
+printf "1 thread : %6.3f s wall %6.2f s CPU  %8.0f replicates/s\n" "$t1" "$c1" \
+  "$(echo "$reps / $t1" | bc -l)"
+printf "2 threads: %6.3f s wall %6.2f s CPU  %8.0f replicates/s\n" "$t2" "$c2" \
+  "$(echo "$reps / $t2" | bc -l)"
 printf "throughput ratio 2/1: %.3f\n" "$(echo "$t1 / $t2" | bc -l)"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
