@@ -492,3 +492,18 @@ TEST_F(EngineDeath, ThreadsThatCannotStartAreReported) {
               "number 2\nNo worker thread could be started");
 }
 #endif
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST_F(EngineDeath, PilotDistancesThatDoNotFitInMemoryAreRefused) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // 2 populations x 2 parameters x 50 million doubles: 1.6 GB against a cap of 1 GB.
+  auto open_without_room = [] {
+    rlimit limit{rlim_t(1) << 30, rlim_t(1) << 30};
+    setrlimit(RLIMIT_AS, &limit);
+    open_accepted_draw_files(50000000);
+  };
+  EXPECT_EXIT(open_without_room(), testing::ExitedWithCode(1),
+              "Not enough memory for the distances of a pilot run of 50000000 simulations in 2 "
+              "populations");
+}
+#endif

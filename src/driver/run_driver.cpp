@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -66,8 +67,16 @@ void open_accepted_draw_files(long long pilot_size) {
     nb_fis[p] = 0;
     nb_fst[p] = 0;
   }
-  v_dist_fis.assign(J, std::vector<double>(static_cast<size_t>(pilot_size)));
-  v_dist_fst.assign(J, std::vector<double>(static_cast<size_t>(pilot_size)));
+  try {
+    v_dist_fis.assign(J, std::vector<double>(static_cast<size_t>(pilot_size)));
+    v_dist_fst.assign(J, std::vector<double>(static_cast<size_t>(pilot_size)));
+  } catch (const std::bad_alloc&) {
+    // 2 * J * pilot size doubles: large -n with a small -ar can ask for more than there is.
+    fail(
+        "Not enough memory for the distances of a pilot run of %lld simulations in %d "
+        "populations (reduce -n or raise -ar)",
+        pilot_size, J);
+  }
   // Checked now, before hours of simulation whose accepted draws would go nowhere.
   for (int k = 1; k <= J; ++k) {
     const std::string name = accepted_draw_file_name("Fis", k);
