@@ -1,6 +1,7 @@
 // Helpers shared by the test programs: running the built binary, temporary folders, files.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -39,3 +40,14 @@ std::string bandstat_exe();
 std::string source_dir();
 // The real data sets shipped beside the project (may be absent outside CI).
 std::string shared_data_dir();
+
+// Deterministic uniform(0, 1) for fixtures (xorshift64; the seed must not be 0).
+struct FixtureUniform {
+  uint64_t s;
+  double operator()() {
+    s ^= s << 13;
+    s ^= s >> 7;
+    s ^= s << 17;
+    return (s >> 11) * (1.0 / 9007199254740992.0);
+  }
+};

@@ -15,16 +15,6 @@
 
 namespace {
 
-struct FixtureUniform {
-  uint64_t s;
-  double operator()() {
-    s ^= s << 13;
-    s ^= s >> 7;
-    s ^= s << 17;
-    return (s >> 11) * (1.0 / 9007199254740992.0);
-  }
-};
-
 // n accepted draws in the file format: logit(theta) = -0.5 + slope * (x_1 + x_2) + noise,
 // statistics x_j = offset + u - 0.5 (offset 0: the observed statistics sit in the middle of
 // the cloud; offset 1: every draw lies on one side of them), distances inside threshold 1.

@@ -24,17 +24,6 @@ struct Draw {
   std::vector<double> x;
 };
 
-// Deterministic uniform(0, 1) for fixtures.
-struct FixtureUniform {
-  uint64_t s;
-  double operator()() {
-    s ^= s << 13;
-    s ^= s >> 7;
-    s ^= s << 17;
-    return (s >> 11) * (1.0 / 9007199254740992.0);
-  }
-};
-
 // Lines in the accepted-draw format: a space before every number, 5 significant digits.
 std::string format_draws(const std::vector<Draw>& draws) {
   std::string text;
