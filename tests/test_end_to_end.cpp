@@ -114,7 +114,7 @@ TEST(EndToEnd, RealDataTwoRegions) {
   if (!file_exists(data)) GTEST_SKIP() << "real data not available at " << data;
   TempDir dir;
   CommandResult r =
-      run_bandstat({"-n", "100", "-ar", "0.05", "-nprocs", "2", "-s", "stats.txt", "-convert", data},
+      run_bandstat({"-n", "500", "-ar", "0.02", "-nprocs", "2", "-s", "stats.txt", "-convert", data},
                    dir.path());
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   std::string stats = read_file(dir.file("stats.txt"));
@@ -123,4 +123,25 @@ TEST(EndToEnd, RealDataTwoRegions) {
   EXPECT_NE(stats.find("Fst2 "), std::string::npos);
   std::string converted = read_file(dir.file("rootrot_2pops_codominant.txt"));
   EXPECT_NE(converted.find("[loci]=56\n"), std::string::npos);
+
+  // The regression's slopes add their own uncertainty to the adjusted Fst means, so their
+  // Monte Carlo error exceeds that of the unadjusted means (by about ten times here).
+  std::istringstream diagnostics(read_file(dir.file("rootrot_2pops_diagnostics.txt")));
+  std::string header;
+  std::getline(diagnostics, header);
+  EXPECT_EQ(header.rfind("parameter mean_adjusted mean_unadjusted sd_adjusted mc_error_adjusted "
+                         "mc_error_unadjusted",
+                         0),
+            0u);
+  int rows = 0;
+  for (std::string name, mean_adj, mean_unadj, sd, mc_adj, mc_unadj, rest;
+       diagnostics >> name >> mean_adj >> mean_unadj >> sd >> mc_adj >> mc_unadj &&
+       std::getline(diagnostics, rest);) {
+    ++rows;
+    if (name.rfind("Fst", 0) == 0) {
+      SCOPED_TRACE(name);
+      EXPECT_GT(std::stod(mc_adj), std::stod(mc_unadj));
+    }
+  }
+  EXPECT_EQ(rows, 4);
 }
