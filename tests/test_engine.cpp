@@ -244,7 +244,6 @@ TEST_F(Engine, ReplicateFollowsTheModelWithRedrawsOfRejectedLoci) {
   load_observed(3, 12);
   bias_hidden = 12;
   bias_fixed = 4;
-  check_locus_filter();
   WorkerState w(J, I, nb_class_fis, nb_class_fst);
   w.mt.seed(2024UL);
   simulate_replicate(w);
@@ -455,17 +454,6 @@ TEST_F(EngineDeath, RefusesWhatCannotRun) {
   odir = dir.path() + "/missing/";
   EXPECT_EXIT(open_accepted_draw_files(29), testing::ExitedWithCode(1),
               "Could not open file .*/missing/engine_Fis1.txt for writing");
-  // A locus with 10 individuals in all cannot have 8 with and 3 without the band (the
-  // other loci have 15 or more).
-  load_observed(2, 5);
-  pop_target[record_index(0, 3)].n = 5;
-  pop_target[record_index(1, 3)].n = 5;
-  bias_hidden = 8;
-  bias_fixed = 3;
-  EXPECT_EXIT(check_locus_filter(), testing::ExitedWithCode(1),
-              "Locus 4 has 10 individuals in all, too few for the locus filter");
-  bias_fixed = 2;
-  check_locus_filter();
   // No worker at all.
   nb_procs = 0;
   EXPECT_EXIT(run_simulation(true, 29), testing::ExitedWithCode(1),

@@ -360,7 +360,12 @@ TEST_F(ReadInputDeathTest, RefusesUnusableInput) {
        head + "[pop]=1\n1 2000000000 1\n2 10 2\n" + "[pop]=2\n1 2000000000 3\n2 12 4\n",
        "locus 1: 4000000000 individuals sampled over all populations, more than"},
       {"a locus no simulated locus can match", head + block1 + block2,
-       "locus 1: 22 individuals sampled over all populations, fewer than -bh + -bf = 23", 20, 3},
+       "locus 1: 22 individuals sampled over all populations, fewer than the 23 that -bh 20 and "
+       "-bf 3 require", 20, 3},
+      // A negative -bf does not make room for more bands than individuals.
+      {"a band count beyond the sample", head + block1 + block2,
+       "locus 1: 22 individuals sampled over all populations, fewer than the 30 that -bh 30 and "
+       "-bf -10 require", 30, -10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

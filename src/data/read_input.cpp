@@ -1,5 +1,6 @@
 #include "data/read_input.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -182,7 +183,11 @@ void check_counts(const char* name, std::vector<int>& T0, std::vector<int>& T1) 
             "%d sampled; the band count must lie between 0 and the sample size.",
             name, p + 1, l + 1, r.k, r.n);
     }
-  const long long least = static_cast<long long>(bias_hidden) + bias_fixed;
+  // A kept simulated locus has at least -bh individuals with the band and -bf without it; a
+  // negative setting asks for nothing. Below this total no locus could ever pass the filter
+  // and the simulation would redraw it forever.
+  const long long least =
+      static_cast<long long>(std::max(bias_hidden, 0)) + std::max(bias_fixed, 0);
   for (int l = 0; l < I; ++l) {
     long long n = 0, k = 0;
     for (int p = 0; p < J; ++p) {
@@ -197,8 +202,9 @@ void check_counts(const char* name, std::vector<int>& T0, std::vector<int>& T1) 
     if (n < least)
       fail(
           "Input file \"%s\": locus %d: %lld individuals sampled over all populations, fewer "
-          "than -bh + -bf = %lld; no simulated locus could pass the locus filter.",
-          name, l + 1, n, least);
+          "than the %lld that -bh %d and -bf %d require; no simulated locus could pass the "
+          "locus filter.",
+          name, l + 1, n, least, bias_hidden, bias_fixed);
     T0[l] = static_cast<int>(n);
     T1[l] = static_cast<int>(k);
   }

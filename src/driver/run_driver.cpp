@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <new>
-#include <system_error>
+#include <exception>
 #include <thread>
 #include <vector>
 
@@ -38,21 +38,6 @@ void remove_accepted_draw_files() {
 }
 
 }  // namespace
-
-void check_locus_filter() {
-  const int need_band = std::max(bias_hidden, 0);
-  const int need_no_band = std::max(bias_fixed, 0);
-  for (int l = 0; l < I; ++l) {
-    long long total = 0;
-    for (int p = 0; p < J; ++p) total += pop_target[record_index(p, l)].n;
-    // A kept locus has between -bh and total - (-bf) individuals with the band.
-    if (need_band + need_no_band > total)
-      fail(
-          "Locus %d has %lld individuals in all, too few for the locus filter (-bh %d, -bf %d): "
-          "no simulated locus could ever pass it",
-          l + 1, total, bias_hidden, bias_fixed);
-  }
-}
 
 std::string accepted_draw_file_name(const char* parameter, int population) {
   return odir + file_prefix + "_" + parameter + std::to_string(population) + ".txt";
@@ -102,7 +87,9 @@ void run_simulation(bool pilot_run, long long reps) {
   for (int i = 0; i < nb_procs; ++i) {
     try {
       threads.emplace_back(start, nullptr);
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
+      // The system refused a thread (std::system_error) or the memory for its state
+      // (std::bad_alloc): either way this worker does not run.
       std::printf("Warning : could not create thread number %d\n", i + 1);
       std::fflush(stdout);
     }
@@ -152,7 +139,6 @@ void run_job() {
   if (counts.pilot_size < 1 || counts.threshold_index >= counts.pilot_size)
     fail("Bug detected: threshold index %lld outside the pilot run of %lld simulations",
          counts.threshold_index, counts.pilot_size);
-  check_locus_filter();
   open_accepted_draw_files(counts.pilot_size);
 
   const std::time_t pilot_start = std::time(nullptr);

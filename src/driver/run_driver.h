@@ -8,11 +8,6 @@ void run_job();
 
 // The steps of a job, callable one by one (tests drive a job through them).
 
-// Refuses, before anything is simulated, observed loci that no simulated locus could ever
-// pass the locus filter with (too few individuals in all for -bh and -bf): the worker
-// would redraw such a locus forever.
-void check_locus_filter();
-
 // Name of the accepted-draw file of population number `population` (from 1) and parameter
 // "Fis" or "Fst": odir + file_prefix + "_" + parameter + population + ".txt".
 std::string accepted_draw_file_name(const char* parameter, int population);
