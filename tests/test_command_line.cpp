@@ -112,6 +112,8 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
       // Pilot size below 1, and simulation counts beyond an int.
       {{"-n", "5", "-ar", "0.9", "-nfis", "2", "-nfst", "2", "in.txt"}, "no simulation"},
       {{"-ar", "1e-9", "in.txt"}, "would exceed"},
+      // Pilot size 1 and threshold index 0.
+      {{"-n", "2", "-ar", "0.15", "-nfis", "1", "-nfst", "1", "in.txt"}, "(index 0)"},
       // A missing input file is a failure, not a success.
       {{"in.txt"}, "Could not open file in.txt"},
   };

@@ -346,6 +346,13 @@ TEST_F(ReadInputDeathTest, RefusesUnusableInput) {
        "a block for population 61"},
       {"a population without a block", "[loci]=2\n[populations]=3\n" + block1 + block2,
        "population 3 has no \"[pop]=\" block"},
+      // Blocks read while "[loci]=" was smaller leave loci unread (their records would hold
+      // whatever an earlier file put there).
+      {"blocks shorter than a later [loci]=",
+       "[loci]=1\n[populations]=2\n[pop]=1\n1 12 3\n[pop]=2\n1 12 4\n[loci]=2\n",
+       "population 1, locus 2: no line for this locus (the population's block holds 1 loci"},
+      {"a block before [loci]=", "[populations]=1\n[pop]=1\n[loci]=2\n1 5 1\n2 5 2\n",
+       "population 1, locus 1: no line for this locus"},
       // Counts.
       {"n = 0", head + block1 + "[pop]=2\n1 12 3\n2 0 0\n",
        "\"alleles.txt\": population 2, locus 2: 0 individuals sampled; the sample size must be "

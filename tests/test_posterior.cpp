@@ -317,7 +317,7 @@ TEST(RegressionDeathTest, BadInputIsRefused) {
     int n;
     const char* message;
   } cases[] = {
-      {"", 3, "Error opening file .*job_Fis1.txt"},
+      {"", 3, "Could not open the accepted-draw file .*job_Fis1.txt for reading"},
       {" 0.1 0.3 0.2\n 0.2 0.4 0.1\n 0.1 0.5", 3, "job_Fis1.txt: record 3 of 3: statistic missing"},
       {" 0.1 0.3 0.2\n 0.2 abc 0.1\n 0.1 0.5 -0.1\n", 3,
        "job_Fis1.txt: record 2 of 3: parameter is not a number"},

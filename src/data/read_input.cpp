@@ -48,6 +48,10 @@ struct ParseState {
   int line = 1;                   // line of the file being read, for messages
   std::vector<int> block_pops;    // population number of every [pop]= block, in file order
   bool has_block[MAX_POPS] = {};  // populations 1 .. MAX_POPS that have a block
+  // Loci 1 .. filled[p] of population p + 1 were read from this file. A block read while I
+  // was smaller (before a later "[loci]=") leaves the rest of the population unread, and
+  // its records would still hold a previous file's counts.
+  int filled[MAX_POPS] = {};
 };
 
 // Ends the run with a message on standard error. The check file is closed first, so that
@@ -79,7 +83,10 @@ void read_block(std::ifstream& in, std::ofstream& check, ParseState& st, int pop
            st.name, I, MAX_LOCI);
   st.block_pops.push_back(pop);
   const bool storable = pop >= 1 && pop <= MAX_POPS;
-  if (storable) st.has_block[pop - 1] = true;
+  if (storable) {
+    st.has_block[pop - 1] = true;
+    st.filled[pop - 1] = std::max(st.filled[pop - 1], I);
+  }
   std::string line;
   for (int l = 1; l <= I; ++l) {
     int locus = 0, n = 0, k = 0;
@@ -163,6 +170,12 @@ void check_shape(std::ofstream& check, const ParseState& st) {
   for (int p = 1; p <= J; ++p)
     if (!st.has_block[p - 1])
       refuse(check, "Input file \"%s\": population %d has no \"[pop]=\" block.", name, p);
+  for (int p = 1; p <= J; ++p)
+    if (st.filled[p - 1] < I)
+      refuse(check,
+             "Input file \"%s\": population %d, locus %d: no line for this locus (the "
+             "population's block holds %d loci, but \"[loci]=\" says %d).",
+             name, p, st.filled[p - 1] + 1, st.filled[p - 1], I);
 }
 
 // Counts that would give 0/0 or a frequency outside 0 .. 1, and loci that no simulated

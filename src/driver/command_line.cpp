@@ -77,6 +77,10 @@ void check_configuration() {
   if (counts.pilot_size < 1)
     fail("Invalid values for -n %s and -ar %s: the pilot run would have no simulation",
          shown("n").c_str(), shown("ar").c_str());
+  if (counts.threshold_index < 1)
+    fail("Invalid values for -n %s and -ar %s: the acceptance threshold would be the smallest "
+         "of %lld pilot distances (index %lld); raise -n",
+         shown("n").c_str(), shown("ar").c_str(), counts.pilot_size, counts.threshold_index);
 }
 
 }  // namespace

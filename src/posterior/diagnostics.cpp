@@ -301,6 +301,9 @@ void write_diagnostics() {
   if (!out) fail("Cannot write diagnostics file %s", name.c_str());
 
   std::fflush(stdout);
+  // The console line of the regression ("Fst: population 1, 2, ") has no line end yet; on a
+  // terminal the first warning would run on from it.
+  if (!warnings.empty()) std::fputc('\n', stderr);
   for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
   std::fflush(stderr);
 }

@@ -69,7 +69,11 @@ void regress_population(const char* parameter, int k, int nb_stats, double thres
                         std::vector<float>& noreg) {
   const std::string name = odir + file_prefix + "_" + parameter + std::to_string(k + 1) + ".txt";
   std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "r"));
-  if (!file) fail("Error opening file %s", name.c_str());
+  if (!file) {
+    // The first line is the one scripts have always seen on standard output.
+    std::cout << "Error opening file" << std::endl;
+    fail("Could not open the accepted-draw file %s for reading", name.c_str());
+  }
   std::cout << k + 1 << ", " << std::flush;
 
   const int n = nb_final;

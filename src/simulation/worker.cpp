@@ -1,6 +1,7 @@
 #include "simulation/worker.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -256,7 +257,10 @@ void* start(void*) {
       int r;
       {
         std::lock_guard<std::mutex> lock(mutex_counter);
-        r = rep.fetch_add(1);
+        // A production run may go on long past its minimum; the count stops at the largest
+        // int instead of wrapping to a negative value that would pass the loop test forever.
+        r = rep.load();
+        if (r < INT_MAX) rep.store(r + 1);
       }
       simulate_replicate(w);
       if (pilot) {
