@@ -96,8 +96,8 @@ TEST(Diagnostics, OutsideTheCloudWarnsForThatRowOnly) {
   testing::internal::CaptureStderr();
   write_diagnostics();
   std::string err = testing::internal::GetCapturedStderr();
-  // One warning line, for Fst of population 2, giving the reason and the fallback file.
-  // One warning line, after a line end that closes the regression's console line.
+  // One warning line, for Fst of population 2, giving the reason and the fallback file; a
+  // line end first closes the regression's console line.
   EXPECT_EQ(err.rfind("\nWarning: ", 0), 0u) << err;
   EXPECT_EQ(err.find("Warning: ", 2), std::string::npos) << err;
   EXPECT_NE(err.find("the adjusted Fst of population 2 is not to be trusted"), std::string::npos)
