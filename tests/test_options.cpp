@@ -130,3 +130,10 @@ TEST(AnyOption, TablesGrowAndKeepEveryEntryInOrder) {
   expected += "\n";
   EXPECT_EQ(printed, expected);
 }
+
+TEST(AnyOption, NamesRegisteredAfterParsingHaveNoValue) {
+  Parsed p({"-n", "5", "-late", "7"});
+  p.opt.setOption("late");  // too late: the values were laid out at parsing
+  EXPECT_EQ(p.opt.getValue("late"), nullptr);
+  EXPECT_EQ(p.value("n"), "5");
+}

@@ -65,7 +65,7 @@ void AnyOption::cleanup() {
   delete[] option_index_;
   delete[] usage_;
   if (values_allocated_) {
-    for (int i = 0; i < g_value_counter_; ++i) delete[] values_[i];
+    for (int i = 0; i < value_slots_; ++i) delete[] values_[i];
     delete[] values_;
   }
   delete[] new_argv_;
@@ -137,6 +137,7 @@ bool AnyOption::allocValues() {
     std::exit(1);
   }
   for (int i = 0; i < g_value_counter_; ++i) values_[i] = nullptr;
+  value_slots_ = g_value_counter_;
   values_allocated_ = true;
   return true;
 }
@@ -226,7 +227,7 @@ int AnyOption::matchOpt(const char* name, bool /*value_wanted*/) const {
 }
 
 void AnyOption::setValue(int slot, const char* value) {
-  if (!allocValues() || slot < 0 || slot >= g_value_counter_) return;
+  if (!allocValues() || slot < 0 || slot >= value_slots_) return;
   char* copy = copy_text(value);
   if (!copy) {
     std::printf("\nOPTIONS ERROR : Failed allocating memory\nExiting.\n");
@@ -242,7 +243,8 @@ bool AnyOption::hasOptions() const { return has_options_; }
 const char* AnyOption::getValue(const char* name) {
   if (!allocValues()) return nullptr;
   for (int i = 0; i < option_counter_; ++i) {
-    if (std::strcmp(options_[i], name) == 0) return values_[option_index_[i]];
+    if (std::strcmp(options_[i], name) == 0)
+      return option_index_[i] < value_slots_ ? values_[option_index_[i]] : nullptr;
   }
   return nullptr;
 }

@@ -75,6 +75,9 @@ class AnyOption {
 
   char** values_ = nullptr;
   int g_value_counter_ = 0;
+  // Slots in values_: the registrations made before the first value was stored. A name
+  // registered later has no slot and is never given a value.
+  int value_slots_ = 0;
 
   int max_usage_lines_ = 0;
   const char** usage_ = nullptr;
