@@ -60,6 +60,29 @@ void sizes(benchmark::internal::Benchmark* b) {
 
 }  // namespace
 
+// The whole Fis step of one population as a replicate runs it: with one sample size at
+// every locus the band counts are ranked by counting (arg 2 = 1); with sizes that differ
+// (arg 2 = 0: 19 or 20) the frequencies are sorted.
+void BM_fis_statistics(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const int nc = static_cast<int>(state.range(1));
+  const bool one_size = state.range(2) != 0;
+  std::mt19937 gen(777);
+  std::vector<LocusRecord> data(MAX_LOCI, LocusRecord{0, 0, 0.0});
+  std::vector<int> loci(count);
+  for (int l = 0; l < count; ++l) {
+    loci[l] = l;
+    data[l].n = one_size ? 20 : 19 + (l % 2);
+    data[l].k = std::uniform_int_distribution<int>(0, data[l].n)(gen);
+  }
+  std::vector<double> scratch(count), out(nc);
+  for (auto _ : state) {
+    compute_fis_statistics(data.data(), 1, loci.data(), count, nc, out.data(), scratch.data());
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+BENCHMARK(BM_fis_statistics)->ArgsProduct({{50, 500, 5000}, {15}, {1, 0}});
+
 BENCHMARK(BM_select_frequencies)->Apply(sizes);
 BENCHMARK(BM_sort_frequencies)->Apply(sizes);
 BENCHMARK(BM_select_deviations)->Apply(sizes);
