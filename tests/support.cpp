@@ -10,6 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "config.h"
+
 namespace {
 
 std::string shell_quote(const std::string& s) {
@@ -76,6 +78,20 @@ void write_file(const std::string& path, const std::string& text) {
 bool file_exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
+}
+
+void restore_default_configuration() {
+  nb_class_fis = 15;
+  nb_class_fst = 25;
+  nb_final = 5000;
+  ratio = 0.005;
+  nb_procs = 1;
+  hpdi_pc = 0.95f;
+  bias_hidden = 1;
+  bias_fixed = 0;
+  odir.clear();
+  file_prefix.clear();
+  stats_prefix.clear();
 }
 
 std::string bandstat_exe() { return BANDSTAT_EXE; }

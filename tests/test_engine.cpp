@@ -56,28 +56,14 @@ void load_observed(int npop, int nloci) {
 class Engine : public ::testing::Test {
  protected:
   void SetUp() override {
+    restore_default_configuration();
     nb_final = 30;
     ratio = 0.1;
-    nb_class_fis = 15;
-    nb_class_fst = 25;
-    bias_hidden = 1;
-    bias_fixed = 0;
-    nb_procs = 1;
     odir = dir.path() + "/";
     file_prefix = "engine";
     load_observed(2, 40);
   }
-  void TearDown() override {
-    nb_final = 5000;
-    ratio = 0.005;
-    nb_class_fis = 15;
-    nb_class_fst = 25;
-    bias_hidden = 1;
-    bias_fixed = 0;
-    nb_procs = 1;
-    odir.clear();
-    file_prefix.clear();
-  }
+  void TearDown() override { restore_default_configuration(); }
   TempDir dir;
 };
 

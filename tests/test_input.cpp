@@ -55,14 +55,7 @@ class ReadInput : public testing::Test {
   void SetUp() override {
     ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
     ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-    nb_class_fis = 15;
-    nb_class_fst = 25;
-    nb_final = 5000;
-    ratio = 0.005;
-    bias_hidden = 1;
-    bias_fixed = 0;
-    odir.clear();
-    stats_prefix.clear();
+    restore_default_configuration();
     I = 0;
     J = 0;
     pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
