@@ -25,6 +25,7 @@ const char* const EXPECTED_USAGE =
     " -convert     Convert data as codominant markers based on Fis estimates \n"
     " -bh          Minimum total nb of indivs with a band, default is 1 for AFLP \n"
     " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP \n"
+    " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) \n"
     " alleles.txt  Name of the input file \n"
     "\n"
     "\n";
@@ -106,6 +107,12 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
       {{"-nfis", "0", "in.txt"}, "-nfis: \"0\""},
       {{"-nfst", "-3", "in.txt"}, "-nfst: \"-3\""},
       {{"-hpdi", "-0.1", "in.txt"}, "-hpdi: \"-0.1\""},
+      {{"-seed", "-1", "in.txt"},
+       "-seed: \"-1\"; the seed must be a whole number from 0 to 4294967295"},
+      {{"-seed", "4294967296", "in.txt"}, "-seed: \"4294967296\""},
+      {{"-seed", "12abc", "in.txt"}, "-seed: \"12abc\""},
+      {{"-seed", "1.5", "in.txt"}, "-seed: \"1.5\""},
+      {{"-seed=", "in.txt"}, "-seed: \"\""},
       // The regression needs more draws than coefficients.
       {{"-n", "20", "in.txt"}, "more accepted draws than statistics"},
       {{"-n", "30", "-nfis", "30", "-nfst", "5", "in.txt"}, "more accepted draws than statistics"},

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config.h"
+#include "core/output_file.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "options/anyoption.h"
@@ -54,11 +55,17 @@ struct ParseState {
   int filled[MAX_POPS] = {};
 };
 
-// Ends the run with a message on standard error. The check file is closed first, so that
-// what was read so far can be inspected.
+// The check file being written, under its temporary name.
+OutputFile* check_in_progress = nullptr;
+
+// Ends the run with a message on standard error. The check file is completed first, so
+// that what was read so far can be inspected.
 template <typename... Args>
 [[noreturn]] void refuse(std::ofstream& check, const char* format, Args... args) {
-  check.close();
+  if (check_in_progress != nullptr)
+    check_in_progress->commit();
+  else
+    check.close();
   fail(format, args...);
 }
 
@@ -248,11 +255,13 @@ void warn_filtered_loci(const char* name, const std::vector<int>& T0, const std:
 
 void read_input(std::ifstream& in) {
   const std::string check_name = odir + file_prefix + "_check-input.txt";
-  std::ofstream check(check_name);
-  if (!check) {
+  OutputFile check_file(check_name);
+  if (!check_file.is_open()) {
     in.close();
     fail("Could not create the check file \"%s\".", check_name.c_str());
   }
+  std::ofstream& check = check_file.stream();
+  check_in_progress = &check_file;
   check << "File to check that the input file is read correctly.\n\n";
   check << "There are " << nb_class_fis
         << " quantiles for each population used as summary statistics for Fis.\n";
@@ -282,8 +291,8 @@ void read_input(std::ifstream& in) {
     check << '\n';
   }
   in.close();
-  check.close();
-  if (check.fail()) fail("Could not write the check file \"%s\".", check_name.c_str());
+  check_in_progress = nullptr;
+  if (!check_file.commit()) fail("Could not write the check file \"%s\".", check_name.c_str());
 
   std::vector<int> T0(I), T1(I), loci(I);
   check_counts(st.name, T0, T1);

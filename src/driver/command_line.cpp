@@ -1,6 +1,7 @@
 #include "driver/command_line.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -8,7 +9,9 @@
 
 #include "config.h"
 #include "data/read_input.h"
+#include "driver/interrupts.h"
 #include "driver/run_driver.h"
+#include "driver/run_record.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "options/anyoption.h"
@@ -34,6 +37,7 @@ const char* const USAGE_LINES[] = {
     " -convert     Convert data as codominant markers based on Fis estimates ",
     " -bh          Minimum total nb of indivs with a band, default is 1 for AFLP ",
     " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP ",
+    " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) ",
     " alleles.txt  Name of the input file ",
     "",
 };
@@ -44,7 +48,8 @@ void register_options() {
   opt->setFlag("help");
   opt->setFlag("keep");
   opt->setFlag("convert");
-  for (const char* name : {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs"})
+  for (const char* name :
+       {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs", "seed"})
     opt->setOption(name);
 }
 
@@ -52,6 +57,20 @@ void register_options() {
 std::string shown(const char* name) {
   const char* v = opt->getValue(name);
   return v ? std::string("\"") + v + "\"" : std::string("(default)");
+}
+
+// -seed: a whole number that fits in 32 bits, in decimal digits only (no sign, no
+// fraction), so that the seed written in the run record is the one typed.
+bool parse_seed(const char* text, uint32_t& seed) {
+  if (*text == '\0') return false;
+  unsigned long long value = 0;
+  for (const char* c = text; *c; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(*c - '0');
+    if (value > UINT32_MAX) return false;
+  }
+  seed = static_cast<uint32_t>(value);
+  return true;
 }
 
 // Values that would make a run impossible or unbounded are refused before any job starts.
@@ -115,6 +134,9 @@ std::string output_stem(const std::string& input_name) {
 }
 
 int run_program(int argc, char** argv) {
+  // First, before any thread starts: every thread inherits the blocked signals.
+  install_interrupt_handling();
+  remember_command_line(argc, argv);
   register_options();
   opt->processCommandArgs(argc, argv);
 
@@ -141,6 +163,12 @@ int run_program(int argc, char** argv) {
   if (const char* v = opt->getValue("hpdi")) hpdi_pc = static_cast<float>(std::atof(v));
   if (const char* v = opt->getValue("bh")) bias_hidden = std::atoi(v);
   if (const char* v = opt->getValue("bf")) bias_fixed = std::atoi(v);
+  if (const char* v = opt->getValue("seed")) {
+    if (!parse_seed(v, user_seed))
+      fail("Invalid value for -seed: \"%s\"; the seed must be a whole number from 0 to %u", v,
+           UINT32_MAX);
+    user_seed_given = true;
+  }
   check_configuration();
 
   pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});

@@ -1,7 +1,7 @@
 // The one definition of every process-wide variable declared in include/.
 #include "config.h"
-#include "options/anyoption.h"
 #include "observed_data.h"
+#include "options/anyoption.h"
 #include "posterior_samples.h"
 #include "run_state.h"
 
@@ -13,6 +13,8 @@ int nb_procs = 1;
 float hpdi_pc = 0.95f;
 int bias_hidden = 1;
 int bias_fixed = 0;
+bool user_seed_given = false;
+uint32_t user_seed = 0;
 
 std::string file_name;
 std::string file_prefix;
@@ -33,6 +35,8 @@ std::atomic<int> rep{0};
 int last_printf = 0;
 std::atomic<bool> finished{false};
 uint32_t job_seed = 0;
+int block_size = 1;
+long long replicates_done = 0;
 
 std::vector<std::vector<double>> v_dist_fis;
 std::vector<std::vector<double>> v_dist_fst;

@@ -25,6 +25,7 @@
 #include <sstream>
 
 #include "config.h"
+#include "core/output_file.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "posterior_samples.h"
@@ -288,8 +289,9 @@ void write_diagnostics() {
     }
   }
 
-  std::ofstream out(name, std::ios::out | std::ios::trunc);
-  if (!out) fail("Cannot create diagnostics file %s", name.c_str());
+  OutputFile file(name);
+  if (!file.is_open()) fail("Cannot create diagnostics file %s", name.c_str());
+  std::ofstream& out = file.stream();
   out << "parameter mean_adjusted mean_unadjusted sd_adjusted mc_error_adjusted "
          "mc_error_unadjusted ess extrapolated share_at_bounds trusted\n";
   for (const DiagnosticsRow& r : rows)
@@ -297,8 +299,7 @@ void write_diagnostics() {
         << number(r.sd_adjusted) << " " << number(r.mc_error_adjusted) << " "
         << number(r.mc_error_unadjusted) << " " << number(r.ess) << " " << r.extrapolated << " "
         << number(r.share_at_bounds) << " " << (trusted(r) ? "TRUE" : "FALSE") << "\n";
-  out.close();
-  if (!out) fail("Cannot write diagnostics file %s", name.c_str());
+  if (!file.commit()) fail("Cannot write diagnostics file %s", name.c_str());
 
   std::fflush(stdout);
   // The console line of the regression ("Fst: population 1, 2, ") has no line end yet; on a

@@ -12,8 +12,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
 
 #include "config.h"
+#include "core/output_file.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "posterior_samples.h"
@@ -25,8 +27,9 @@ std::vector<RegressionDesign> design_fst;
 namespace {
 
 // Open from the start of perform_regression until write_regression_outputs has filled them.
-std::ofstream regression_file;
-std::ofstream no_regression_file;
+// Under their temporary names until write_regression_outputs completes them.
+std::unique_ptr<OutputFile> regression_file;
+std::unique_ptr<OutputFile> no_regression_file;
 std::string regression_name;
 std::string no_regression_name;
 
@@ -35,11 +38,9 @@ std::string no_regression_name;
 constexpr double THETA_ONE = 0.99999999;
 constexpr double THETA_ZERO = 1e-8;
 
-void open_output(std::ofstream& stream, const std::string& name) {
-  stream.close();
-  stream.clear();
-  stream.open(name, std::ios::out | std::ios::trunc);
-  if (!stream) fail("Cannot create output file %s", name.c_str());
+void open_output(std::unique_ptr<OutputFile>& file, const std::string& name) {
+  file.reset(new OutputFile(name));
+  if (!file->is_open()) fail("Cannot create output file %s", name.c_str());
 }
 
 // Owns the FILE* so that every exit path closes it.
@@ -248,22 +249,25 @@ void perform_regression() {
 }
 
 void write_regression_outputs() {
-  if (!regression_file.is_open() || !no_regression_file.is_open())
+  if (!regression_file || !no_regression_file)
     fail("Bug detected: regression outputs written before perform_regression");
+  std::ofstream& reg_out = regression_file->stream();
+  std::ofstream& noreg_out = no_regression_file->stream();
   for (int i = 0; i < nb_final; ++i) {
     for (int k = 0; k < J; ++k) {
-      regression_file << " " << reg_fis[k][i];
-      no_regression_file << " " << noreg_fis[k][i];
+      reg_out << " " << reg_fis[k][i];
+      noreg_out << " " << noreg_fis[k][i];
     }
     for (int k = 0; k < J; ++k) {
-      regression_file << " " << reg_fst[k][i];
-      no_regression_file << " " << noreg_fst[k][i];
+      reg_out << " " << reg_fst[k][i];
+      noreg_out << " " << noreg_fst[k][i];
     }
-    regression_file << "\n";
-    no_regression_file << "\n";
+    reg_out << "\n";
+    noreg_out << "\n";
   }
-  regression_file.close();
-  if (!regression_file) fail("Cannot write output file %s", regression_name.c_str());
-  no_regression_file.close();
-  if (!no_regression_file) fail("Cannot write output file %s", no_regression_name.c_str());
+  if (!regression_file->commit()) fail("Cannot write output file %s", regression_name.c_str());
+  if (!no_regression_file->commit())
+    fail("Cannot write output file %s", no_regression_name.c_str());
+  regression_file.reset();
+  no_regression_file.reset();
 }
