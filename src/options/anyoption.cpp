@@ -210,8 +210,7 @@ int AnyOption::parseGNU(const char* word) {
   }
   int m = matchOpt(word, true);
   if (m < 0) return -1;  // unknown names (and a lone "-" or "--") are dropped
-  if (option_type_[m] == COMMAND_OPT || option_type_[m] == COMMANDONLY_OPT)
-    return option_index_[m];
+  if (option_type_[m] == COMMAND_OPT || option_type_[m] == COMMANDONLY_OPT) return option_index_[m];
   setValue(option_index_[m], "true");
   return -1;
 }
