@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 
 #include "config.h"
 #include "data/read_input.h"
@@ -115,11 +114,9 @@ int run_program(int argc, char** argv) {
     return 0;
   }
   // A refused command line is a failed run, so the status is 1.
-  if (opt->getValue("s") == nullptr && opt->getFlag("convert")) {
-    std::cout << "Statistics calculation required to convert to codominant data (use -s option)"
-              << std::endl;
-    std::exit(1);
-  }
+  if (opt->getValue("s") == nullptr && opt->getFlag("convert"))
+    fail_on_stdout(
+        "Statistics calculation required to convert to codominant data (use -s option)\n");
   if (opt->getFlag("help")) opt->printUsage();
 
   if (const char* v = opt->getValue("nfis")) nb_class_fis = std::atoi(v);
@@ -147,10 +144,8 @@ int run_program(int argc, char** argv) {
       file_prefix = output_stem(file_name);
 
     std::ifstream in(file_name);
-    if (!in.is_open()) {
-      std::cout << "Could not open file " << file_name << std::endl;
-      std::exit(1);  // jobs not yet run are not run
-    }
+    // Jobs not yet run are not run.
+    if (!in.is_open()) fail_on_stdout("Could not open file %s\n", file_name.c_str());
     read_input(in);
     run_job();
   }
