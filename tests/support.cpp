@@ -92,6 +92,9 @@ void restore_default_configuration() {
   odir.clear();
   file_prefix.clear();
   stats_prefix.clear();
+  stats_wanted = false;
+  keep_draws = false;
+  convert_data = false;
 }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

@@ -1,6 +1,5 @@
 // The one definition of every process-wide variable declared in include/.
 #include "config.h"
-#include "options/anyoption.h"
 #include "observed_data.h"
 #include "posterior_samples.h"
 #include "run_state.h"
@@ -18,8 +17,9 @@ std::string file_name;
 std::string file_prefix;
 std::string odir;
 std::string stats_prefix;
-
-AnyOption* opt = new AnyOption();
+bool stats_wanted = false;
+bool keep_draws = false;
+bool convert_data = false;
 
 int I = 0;
 int J = 0;
@@ -32,6 +32,7 @@ int nbreps = 0;
 std::atomic<int> rep{0};
 int last_printf = 0;
 std::atomic<bool> finished{false};
+uint32_t job_seed = 0;
 
 std::vector<std::vector<double>> v_dist_fis;
 std::vector<std::vector<double>> v_dist_fst;
