@@ -117,6 +117,11 @@ double band_probability(double q, double fis);
 // redraws, statistics and the distance of every population to target_fis / target_fst.
 void simulate_replicate(WorkerState& w);
 
+// The loci of one data set from the parameters already in `w` (fis, fst, a; theta is
+// derived here): every locus drawn, filtered and redrawn until nloci are kept. Tests run
+// it at chosen parameters to check the simulated band counts against the model's law.
+void simulate_loci(WorkerState& w);
+
 // Production run: appends to w.block the accepted lines of the replicate just simulated,
 // at `offset` in its block. Nothing is counted yet: acceptances count when the block is
 // committed.
