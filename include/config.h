@@ -21,5 +21,10 @@ extern std::string file_prefix;   // -o, or the stem of file_name
 extern std::string odir;          // -od: raw prefix of every output name (no separator added)
 extern std::string stats_prefix;  // -s: statistics file name after odir; empty: none
 
+// How an input file is laid out. `recognised`: decided from the file's content.
+enum class InputFormat { recognised, counts, genalex, table, dart };
+extern InputFormat input_format;  // -format: forces one layout for every input file
+extern std::string pops_file;     // -pops: population of every sample of a DArT report; empty: none
+
 // The one option parser; created before main, destroyed at the end of the run.
 extern AnyOption* opt;

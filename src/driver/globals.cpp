@@ -18,6 +18,8 @@ std::string file_name;
 std::string file_prefix;
 std::string odir;
 std::string stats_prefix;
+InputFormat input_format = InputFormat::recognised;
+std::string pops_file;
 
 AnyOption* opt = new AnyOption();
 
