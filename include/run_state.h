@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,11 @@ extern int nbreps;                  // pilot: simulations; production: least sim
 extern std::atomic<int> rep;        // indices handed out so far (incremented under mutex_counter)
 extern int last_printf;             // last gauge percentage printed (under mutex_gauge)
 extern std::atomic<bool> finished;  // production: every counter has reached nb_final
+
+// The job's seed: -seed, or one drawn from the generator's seeding sources. Set by the run
+// driver at the start of each job, before any worker starts; every random stream of the
+// job derives from it (seed_block_generator).
+extern uint32_t job_seed;
 
 // Per population, created by the driver at the start of each job.
 extern std::vector<std::vector<double>> v_dist_fis;  // pilot distances, pilot-size each

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/output_file.h"
+
 void fail(const char* format, ...) {
   std::fflush(stdout);
   va_list args;
@@ -12,6 +14,8 @@ void fail(const char* format, ...) {
   va_end(args);
   std::fputc('\n', stderr);
   std::fflush(stderr);
+  // A failed job leaves no file that looks complete.
+  remove_incomplete_files_at_exit();
   // _Exit, not exit: a worker thread may be the caller, and the other workers still use
   // the process-wide mutexes and streams that exit() would destroy.
   std::_Exit(1);

@@ -34,6 +34,7 @@ int nbreps = 0;
 std::atomic<int> rep{0};
 int last_printf = 0;
 std::atomic<bool> finished{false};
+uint32_t job_seed = 0;
 
 std::vector<std::vector<double>> v_dist_fis;
 std::vector<std::vector<double>> v_dist_fst;

@@ -39,10 +39,6 @@ void remove_accepted_draw_files() {
 
 }  // namespace
 
-std::string accepted_draw_file_name(const char* parameter, int population) {
-  return odir + file_prefix + "_" + parameter + std::to_string(population) + ".txt";
-}
-
 void open_accepted_draw_files(long long pilot_size) {
   outfile_fis = std::vector<std::ofstream>(J);
   outfile_fst = std::vector<std::ofstream>(J);

@@ -4,13 +4,12 @@
 
 #include <string>
 
+// accepted_draw_file_name, with which tests find the files the steps below write.
+#include "core/output_names.h"
+
 void run_job();
 
 // The steps of a job, callable one by one (tests drive a job through them).
-
-// Name of the accepted-draw file of population number `population` (from 1) and parameter
-// "Fis" or "Fst": odir + file_prefix + "_" + parameter + population + ".txt".
-std::string accepted_draw_file_name(const char* parameter, int population);
 
 // Creates the per-population state of a job (counters, pilot distances of `pilot_size`
 // entries, streams) and opens the 2 * J accepted-draw files; a file that cannot be

@@ -33,8 +33,10 @@ struct NormalEquations {
   std::unique_ptr<gsl_matrix, decltype(&gsl_matrix_free)> a;
   std::unique_ptr<gsl_vector, decltype(&gsl_vector_free)> b;
   std::unique_ptr<gsl_vector, decltype(&gsl_vector_free)> work;
-  std::vector<double> mean, scale, lo, hi;
-  std::vector<int> kept;
+  std::vector<double> mean, scale;
+  std::vector<float> lo, hi;
+  std::vector<int> rows;  // rows of positive weight in the current resample
+  std::vector<int> kept;  // statistics in the fit
 };
 
 // The slopes of the weighted fit in which draw i counts counts[i] times (a resample with
@@ -45,10 +47,25 @@ struct NormalEquations {
 bool fit_slopes_by_normal_equations(const RegressionDesign& design, const std::vector<int>& counts,
                                     NormalEquations& ne, std::vector<double>& slopes);
 
+// The Monte Carlo errors of the adjusted and unadjusted posterior means: the standard
+// deviations of the means over DIAGNOSTICS_RESAMPLES resamples with replacement, each
+// refitted (NaN with fewer than two successful refits). The resamples come from a generator
+// seeded with `seed`.
+struct BootstrapErrors {
+  double adjusted = 0;
+  double unadjusted = 0;
+};
+BootstrapErrors bootstrap_mc_errors(const RegressionDesign& design, const std::vector<float>& noreg,
+                                    unsigned long seed);
+
 // Computes the row of one population and parameter from its kept design and samples.
 DiagnosticsRow diagnose(const std::string& label, const RegressionDesign& design,
                         const std::vector<float>& reg, const std::vector<float>& noreg,
                         unsigned long seed);
+
+// True when the row passes every check: Monte Carlo error at most a quarter of the
+// posterior sd, no adjusted value at 0 or 1, no extrapolation.
+bool row_trusted(const DiagnosticsRow& row);
 
 // The warning for a row whose adjusted estimate is not to be trusted, without line end;
 // empty when the row passes. `no_regression_file` is named as the fallback.

@@ -25,7 +25,34 @@ constexpr double SQRT_2PI = 2.5066282746310002;
 // Stand-in bandwidth for a sample without spread (every value equal).
 constexpr double ZERO_SPREAD_BANDWIDTH = 0.01;
 
+template <typename T>
+SampleMoments moments_of(const T* values, const int* counts, size_t n) {
+  double sum = 0.0, total = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    const double c = counts ? counts[i] : 1;
+    sum += c * values[i];
+    total += c;
+  }
+  SampleMoments m;
+  m.mean = sum / total;
+  double ss = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    const double c = counts ? counts[i] : 1;
+    ss += c * ((values[i] - m.mean) * (values[i] - m.mean));
+  }
+  m.variance = total > 1 ? ss / (total - 1) : NAN;
+  return m;
+}
+
 }  // namespace
+
+SampleMoments sample_moments(const float* values, const int* counts, size_t n) {
+  return moments_of(values, counts, n);
+}
+
+SampleMoments sample_moments(const double* values, const int* counts, size_t n) {
+  return moments_of(values, counts, n);
+}
 
 int minindex(double* values, int count) {
   int best = 0;
@@ -37,17 +64,15 @@ int minindex(double* values, int count) {
 void calculate_stats(float* v, double coverage, int n, double* mean, double* variance,
                      double* hpdi_low, double* hpdi_high, double* mode) {
   if (n < 1) fail("Bug detected: posterior summaries of an empty sample");
-  double sum = 0.0, max = -1.7e308, min = 1.7e308;
+  double max = -1.7e308, min = 1.7e308;
   for (int i = 0; i < n; ++i) {
-    sum += v[i];
     if (v[i] > max) max = v[i];
     if (v[i] < min) min = v[i];
   }
-  const double m_mean = sum / n;
-  double ss = 0.0;
-  for (int i = 0; i < n; ++i) ss += (v[i] - m_mean) * (v[i] - m_mean);
+  const SampleMoments moments = sample_moments(v, nullptr, n);
+  const double m_mean = moments.mean;
   // One value has no spread to estimate; 0 rather than 0/0.
-  const double m_var = n > 1 ? ss / (n - 1) : 0.0;
+  const double m_var = n > 1 ? moments.variance : 0.0;
 
   std::sort(v, v + n);
 

@@ -1,6 +1,18 @@
 // Posterior summaries (mean, variance, HPDI, mode) and the statistics file.
 #pragma once
 
+#include <cstddef>
+
+// Mean and variance (divisor count - 1) of a sample in which value i is counted counts[i]
+// times (once each when counts is null): a resample with replacement is summarised without
+// being copied out. Sums in double in index order. The variance is NaN below two values.
+struct SampleMoments {
+  double mean = 0;
+  double variance = 0;
+};
+SampleMoments sample_moments(const float* values, const int* counts, size_t n);
+SampleMoments sample_moments(const double* values, const int* counts, size_t n);
+
 // Summaries of one sample of n values; the sample is sorted ascending in place. coverage is
 // the HPDI coverage P (the interval is the narrowest holding n - m + 1 values, with
 // m = ceil(n (1 - P) - 1e-9), at least 1 and at most n).

@@ -51,6 +51,28 @@ struct FitWorkspace {
   std::unique_ptr<gsl_multifit_linear_workspace, decltype(&gsl_multifit_linear_free)> work;
 };
 
+// The kernel weight of a draw at distance d (as written in its file) under the acceptance
+// threshold t on the squared distance: 1 - d^2 / t, and 0 beyond the threshold.
+double kernel_weight(double distance, double threshold);
+
+// A parameter value in [0, 1] with the bounds replaced by values whose logit is finite (the
+// replaced value is the one kept as the unadjusted sample, too).
+double off_bounds(double theta);
+
+// log(theta / (1 - theta)): the regression's response.
+double logit(double theta);
+
+// The range [lo[j], hi[j]] of every statistic j over the rows `rows[0..count)` of `design`
+// that carry positive weight (all rows, in order, when `rows` is null). Returns false, with
+// lo and hi unspecified, when no such row exists.
+bool weighted_statistic_ranges(const RegressionDesign& design, const int* rows, int count,
+                               std::vector<float>& lo, std::vector<float>& hi);
+
+// The statistics that vary over the rows of positive weight (lo != hi), ascending. The
+// others are collinear with the intercept: every fit leaves them out with slope 0.
+void varying_statistics(const std::vector<float>& lo, const std::vector<float>& hi,
+                        std::vector<int>& kept);
+
 // Fits the weighted regression on the rows `rows` of `design` (all rows, in order, when
 // `rows` is null; otherwise `design.n` row indices, repeats allowed) and writes the p slopes
 // to `slopes` (the intercept is not needed by the adjustment). A statistic that is constant

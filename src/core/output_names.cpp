@@ -1,0 +1,19 @@
+#include "core/output_names.h"
+
+#include "config.h"
+
+namespace {
+
+std::string output_name(const std::string& suffix) { return odir + file_prefix + suffix; }
+
+}  // namespace
+
+std::string accepted_draw_file_name(const char* parameter, int population) {
+  return output_name(std::string("_") + parameter + std::to_string(population) + ".txt");
+}
+
+std::string regression_file_name() { return output_name("_regression.txt"); }
+
+std::string no_regression_file_name() { return output_name("_no_regression.txt"); }
+
+std::string diagnostics_file_name() { return output_name("_diagnostics.txt"); }

@@ -1,0 +1,16 @@
+// Names of a job's output files, built in one place from the run configuration (odir and
+// file_prefix are raw prefixes: "-od out/" gives "out/stem_...").
+#pragma once
+
+#include <string>
+
+// Accepted draws of population number `population` (from 1) and parameter "Fis" or "Fst":
+// odir + file_prefix + "_" + parameter + population + ".txt".
+std::string accepted_draw_file_name(const char* parameter, int population);
+
+// The regression-adjusted and the unadjusted posterior samples.
+std::string regression_file_name();
+std::string no_regression_file_name();
+
+// The diagnostics table of the regression adjustment.
+std::string diagnostics_file_name();

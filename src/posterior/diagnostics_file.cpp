@@ -1,0 +1,70 @@
+// The diagnostics file of a job and the warnings on standard error.
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "config.h"
+#include "core/output_names.h"
+#include "errors.h"
+#include "observed_data.h"
+#include "posterior/diagnostics.h"
+#include "posterior_samples.h"
+
+namespace {
+
+// NaN written as NA, which R's read.table and pandas both read as missing.
+std::string number(double v) {
+  if (std::isnan(v)) return "NA";
+  std::ostringstream s;
+  s << v;
+  return s.str();
+}
+
+void write_rows(const std::string& name, const std::vector<DiagnosticsRow>& rows) {
+  std::ofstream out(name, std::ios::out | std::ios::trunc);
+  if (!out) fail("Cannot create diagnostics file %s", name.c_str());
+  out << "parameter mean_adjusted mean_unadjusted sd_adjusted mc_error_adjusted "
+         "mc_error_unadjusted ess extrapolated share_at_bounds trusted\n";
+  for (const DiagnosticsRow& r : rows)
+    out << r.label << " " << number(r.mean_adjusted) << " " << number(r.mean_unadjusted) << " "
+        << number(r.sd_adjusted) << " " << number(r.mc_error_adjusted) << " "
+        << number(r.mc_error_unadjusted) << " " << number(r.ess) << " " << r.extrapolated << " "
+        << number(r.share_at_bounds) << " " << (row_trusted(r) ? "TRUE" : "FALSE") << "\n";
+  out.close();
+  if (!out) fail("Cannot write diagnostics file %s", name.c_str());
+}
+
+void print_warnings(const std::vector<std::string>& warnings) {
+  std::fflush(stdout);
+  // The console line of the regression ("Fst: population 1, 2, ") has no line end yet; on a
+  // terminal the first warning would run on from it.
+  if (!warnings.empty()) std::fputc('\n', stderr);
+  for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+void write_diagnostics() {
+  std::vector<DiagnosticsRow> rows;
+  std::vector<std::string> warnings;
+  const std::string no_regression = no_regression_file_name();
+  for (int t = 0; t < 2; ++t) {
+    const char* parameter = t == 0 ? "Fis" : "Fst";
+    const std::vector<RegressionDesign>& designs = t == 0 ? design_fis : design_fst;
+    const std::vector<std::vector<float>>& reg = t == 0 ? reg_fis : reg_fst;
+    const std::vector<std::vector<float>>& noreg = t == 0 ? noreg_fis : noreg_fst;
+    if (designs.size() != static_cast<size_t>(J) || reg.size() != static_cast<size_t>(J))
+      fail("Bug detected: diagnostics before the regression adjustment");
+    for (int k = 0; k < J; ++k) {
+      unsigned long seed = DIAGNOSTICS_SEED + rows.size();
+      rows.push_back(
+          diagnose(parameter + std::to_string(k + 1), designs[k], reg[k], noreg[k], seed));
+      std::string warning = diagnostics_warning(parameter, k + 1, rows.back(), no_regression);
+      if (!warning.empty()) warnings.push_back(warning);
+    }
+  }
+  write_rows(diagnostics_file_name(), rows);
+  print_warnings(warnings);
+}

@@ -1,0 +1,69 @@
+// Output files written under a temporary name, and the clean-up of incomplete files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/output_file.h"
+#include "support.h"
+
+TEST(OutputFile, AppearsUnderItsNameOnlyWhenCommitted) {
+  TempDir dir;
+  const std::string name = dir.file("out.txt");
+  OutputFile out(name);
+  ASSERT_TRUE(out.is_open());
+  out.stream() << "line 1\nline 2\n";
+  out.stream().flush();
+  EXPECT_FALSE(file_exists(name));
+  EXPECT_EQ(read_file(temporary_name(name)), "line 1\nline 2\n");
+  ASSERT_TRUE(out.commit());
+  EXPECT_EQ(read_file(name), "line 1\nline 2\n");
+  EXPECT_FALSE(file_exists(temporary_name(name)));
+}
+
+TEST(OutputFile, AbandonedOrFailedFilesLeaveNothing) {
+  TempDir dir;
+  const std::string name = dir.file("out.txt");
+  {
+    OutputFile out(name);
+    out.stream() << "half a file";
+  }
+  EXPECT_FALSE(file_exists(name));
+  EXPECT_FALSE(file_exists(temporary_name(name)));
+
+  // The final name is taken by a folder: the rename fails, and the written text goes too.
+  const std::string blocked = dir.file("blocked");
+  ASSERT_EQ(std::system(("mkdir " + blocked).c_str()), 0);
+  OutputFile out(blocked);
+  out.stream() << "text";
+  EXPECT_FALSE(out.commit());
+  EXPECT_FALSE(file_exists(temporary_name(blocked)));
+
+  OutputFile nowhere(dir.file("no/such/folder.txt"));
+  EXPECT_FALSE(nowhere.is_open());
+  EXPECT_FALSE(nowhere.commit());
+}
+
+// Registers a, c (created) and b (never created), creates and releases `kept`, then runs
+// the clean-up of a process that is ending and exits with the number of files it removed.
+void clean_up_and_exit(const std::string& a, const std::string& b, const std::string& c,
+                       const std::string& kept) {
+  std::ofstream fa;
+  std::ofstream fk;
+  open_incomplete_file(fa, a);
+  open_incomplete_file(fk, kept);
+  release_incomplete_file(kept);
+  track_incomplete_file(b);
+  OutputFile fc(c);
+  std::_Exit(static_cast<int>(remove_incomplete_files_at_exit().size()));
+}
+
+TEST(OutputFile, ExitCleanUpRemovesEveryRegisteredFile) {
+  TempDir dir;
+  const std::string c = dir.file("c.txt");
+  EXPECT_EXIT(clean_up_and_exit(dir.file("a.txt"), dir.file("b.txt"), c, dir.file("kept.txt")),
+              ::testing::ExitedWithCode(2), "");
+  EXPECT_FALSE(file_exists(dir.file("a.txt")));
+  EXPECT_FALSE(file_exists(temporary_name(c)));
+  EXPECT_TRUE(file_exists(dir.file("kept.txt")));
+}
