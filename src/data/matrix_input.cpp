@@ -82,9 +82,10 @@ class RecordReader {
     std::string* unescaped = nullptr;
     for (;;) {
       if (pos_ >= text_.size())
-        throw_input_error("Input file \"%s\", line %d, column %d: a quote opened here is never "
-                          "closed.",
-                          name_.c_str(), opened_on, column);
+        throw_input_error(
+            "Input file \"%s\", line %d, column %d: a quote opened here is never "
+            "closed.",
+            name_.c_str(), opened_on, column);
       const char c = text_[pos_];
       if (c == '"') {
         if (pos_ + 1 < text_.size() && text_[pos_ + 1] == '"') {
@@ -114,9 +115,10 @@ class RecordReader {
     if (!blanks_)
       while (pos_ < text_.size() && is_blank(text_[pos_]) && text_[pos_] != sep_) ++pos_;
     if (!at_separator() && !at_line_end())
-      throw_input_error("Input file \"%s\", line %d, column %d: text after the closing quote of "
-                        "a quoted cell.",
-                        name_.c_str(), next_line_, column);
+      throw_input_error(
+          "Input file \"%s\", line %d, column %d: text after the closing quote of "
+          "a quoted cell.",
+          name_.c_str(), next_line_, column);
     return trim(cell);
   }
 
@@ -284,17 +286,18 @@ MatrixCounts finish(Tally& t, std::vector<std::string> locus_names, const std::s
     std::string list;
     for (size_t i = 0; i < result.left_out.size(); ++i)
       list += (i > 0 ? ", " : "") + quoted(result.left_out[i]);
-    result.warnings.push_back("Input file \"" + file + "\": " +
-                              std::to_string(result.left_out.size()) + " of the " +
+    result.warnings.push_back("Input file \"" + file +
+                              "\": " + std::to_string(result.left_out.size()) + " of the " +
                               std::to_string(loci) +
                               " loci are left out, because some population has no scored "
                               "individual there: " +
                               list);
   }
   if (kept.empty())
-    throw_input_error("Input file \"%s\": no locus is scored in every population, so none can "
-                      "be used.",
-                      file.c_str());
+    throw_input_error(
+        "Input file \"%s\": no locus is scored in every population, so none can "
+        "be used.",
+        file.c_str());
   result.n.resize(pops * kept.size());
   result.k.resize(pops * kept.size());
   for (size_t p = 0; p < pops; ++p)
@@ -343,19 +346,21 @@ void tally_row(const std::vector<std::string_view>& cells, size_t first, Tally& 
     } else if (v >= MISSING) {
       ++missing[v - MISSING];
     } else {
-      throw_input_error("Input file \"%s\", line %d, column %zu (locus \"%s\"): \"%s\" is not a "
-                        "score; %s.",
-                        file.c_str(), line, first + l + 1, locus_names[l].c_str(),
-                        std::string(cells[first + l]).c_str(), CELL_RULE);
+      throw_input_error(
+          "Input file \"%s\", line %d, column %zu (locus \"%s\"): \"%s\" is not a "
+          "score; %s.",
+          file.c_str(), line, first + l + 1, locus_names[l].c_str(),
+          std::string(cells[first + l]).c_str(), CELL_RULE);
     }
   }
 }
 
 void refuse_too_many_populations(const std::string& file, int line, int column,
                                  std::string_view name) {
-  throw_input_error("Input file \"%s\", line %d, column %d: population \"%s\" is population %d; "
-                    "the program holds at most %d populations.",
-                    file.c_str(), line, column, std::string(name).c_str(), MAX_POPS + 1, MAX_POPS);
+  throw_input_error(
+      "Input file \"%s\", line %d, column %d: population \"%s\" is population %d; "
+      "the program holds at most %d populations.",
+      file.c_str(), line, column, std::string(name).c_str(), MAX_POPS + 1, MAX_POPS);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -376,32 +381,36 @@ void read_individual_rows(RecordReader& rr, Tally& t, const std::vector<std::str
     // "the header has 12" reads better than a bare number.
     const size_t used = used_width(cells);
     if (cells.size() < width || used > width)
-      throw_input_error("Input file \"%s\", line %d: %zu cells, but the header (line %d) has %zu "
-                        "(individual, population and %zu loci).",
-                        file.c_str(), line, cells.size() < width ? cells.size() : used,
-                        header_line, width, t.loci);
+      throw_input_error(
+          "Input file \"%s\", line %d: %zu cells, but the header (line %d) has %zu "
+          "(individual, population and %zu loci).",
+          file.c_str(), line, cells.size() < width ? cells.size() : used, header_line, width,
+          t.loci);
     id.assign(cells[0]);
     pop.assign(cells[1]);
     if (id.empty())
       throw_input_error("Input file \"%s\", line %d, column 1: the individual's id is empty.",
                         file.c_str(), line);
     if (pop.empty())
-      throw_input_error("Input file \"%s\", line %d, column 2: the population of individual "
-                        "\"%s\" is empty.",
-                        file.c_str(), line, id.c_str());
+      throw_input_error(
+          "Input file \"%s\", line %d, column 2: the population of individual "
+          "\"%s\" is empty.",
+          file.c_str(), line, id.c_str());
     auto [seen, fresh] = id_line.emplace(id, line);
     if (!fresh)
-      throw_input_error("Input file \"%s\", line %d, column 1: individual \"%s\" is given twice "
-                        "(first on line %d).",
-                        file.c_str(), line, id.c_str(), seen->second);
+      throw_input_error(
+          "Input file \"%s\", line %d, column 1: individual \"%s\" is given twice "
+          "(first on line %d).",
+          file.c_str(), line, id.c_str(), seen->second);
     int p;
     auto found = t.pop_index.find(pop);
     if (found != t.pop_index.end()) {
       p = found->second;
     } else if (known_only) {
-      throw_input_error("Input file \"%s\", line %d, column 2: population \"%s\" is not among "
-                        "the populations named on line 2.",
-                        file.c_str(), line, pop.c_str());
+      throw_input_error(
+          "Input file \"%s\", line %d, column 2: population \"%s\" is not among "
+          "the populations named on line 2.",
+          file.c_str(), line, pop.c_str());
     } else {
       if (static_cast<int>(t.pop_names.size()) == MAX_POPS)
         refuse_too_many_populations(file, line, 2, pop);
@@ -421,9 +430,10 @@ MatrixCounts read_table(std::string_view text, Separator sep, const std::string&
   const int header_line = rr.line();
   const size_t width = used_width(cells);
   if (width < 3)
-    throw_input_error("Input file \"%s\", line %d: the header has %zu cell(s); a table needs the "
-                      "individual's and the population's columns and at least one locus.",
-                      file.c_str(), header_line, width);
+    throw_input_error(
+        "Input file \"%s\", line %d: the header has %zu cell(s); a table needs the "
+        "individual's and the population's columns and at least one locus.",
+        file.c_str(), header_line, width);
   std::vector<std::string> locus_names = locus_names_of(cells, 2, width);
   MatrixCounts result;
   result.format = InputFormat::table;
@@ -433,8 +443,7 @@ MatrixCounts read_table(std::string_view text, Separator sep, const std::string&
   std::vector<int> rows_of_pop;
   read_individual_rows(rr, t, locus_names, file, false, header_line, rows_of_pop);
   if (t.pop_names.empty())
-    throw_input_error("Input file \"%s\": the table has a header but no individual.",
-                      file.c_str());
+    throw_input_error("Input file \"%s\": the table has a header but no individual.", file.c_str());
   return finish(t, std::move(locus_names), file, std::move(result));
 }
 
@@ -460,56 +469,63 @@ MatrixCounts read_genalex(std::string_view text, Separator sep, const std::strin
   long long loci = 0, individuals = 0, pops = 0;
   if (cells.size() < 3 || !parse_count(cells[0], loci) || !parse_count(cells[1], individuals) ||
       !parse_count(cells[2], pops))
-    throw_input_error("Input file \"%s\", line %d: a GenAlEx file begins with the numbers of "
-                      "loci, individuals and populations.",
-                      file.c_str(), line1);
+    throw_input_error(
+        "Input file \"%s\", line %d: a GenAlEx file begins with the numbers of "
+        "loci, individuals and populations.",
+        file.c_str(), line1);
   if (pops < 1 || pops > MAX_POPS)
-    throw_input_error("Input file \"%s\", line %d, column 3: %lld populations; the number of "
-                      "populations must lie between 1 and %d.",
-                      file.c_str(), line1, pops, MAX_POPS);
+    throw_input_error(
+        "Input file \"%s\", line %d, column 3: %lld populations; the number of "
+        "populations must lie between 1 and %d.",
+        file.c_str(), line1, pops, MAX_POPS);
   if (loci < 1)
     throw_input_error("Input file \"%s\", line %d, column 1: %lld loci; at least one is needed.",
                       file.c_str(), line1, loci);
   std::vector<long long> sizes(pops);
   for (long long p = 0; p < pops; ++p)
     if (static_cast<size_t>(3 + p) >= cells.size() || !parse_count(cells[3 + p], sizes[p]))
-      throw_input_error("Input file \"%s\", line %d, column %lld: the size of population %lld "
-                        "is missing; line 1 gives %lld populations, then each one's size.",
-                        file.c_str(), line1, 4 + p, p + 1, pops);
+      throw_input_error(
+          "Input file \"%s\", line %d, column %lld: the size of population %lld "
+          "is missing; line 1 gives %lld populations, then each one's size.",
+          file.c_str(), line1, 4 + p, p + 1, pops);
 
   if (!rr.next(cells))
-    throw_input_error("Input file \"%s\": the file ends after line %d; a GenAlEx file names its "
-                      "populations on line 2.",
-                      file.c_str(), line1);
+    throw_input_error(
+        "Input file \"%s\": the file ends after line %d; a GenAlEx file names its "
+        "populations on line 2.",
+        file.c_str(), line1);
   const int line2 = rr.line();
   Tally t(static_cast<size_t>(loci));
   if (used_width(cells) < static_cast<size_t>(3 + pops))
-    throw_input_error("Input file \"%s\", line %d: %zu population name(s) from column 4, but "
-                      "line 1 gives %lld populations.",
-                      file.c_str(), line2, used_width(cells) > 3 ? used_width(cells) - 3 : 0,
-                      pops);
+    throw_input_error(
+        "Input file \"%s\", line %d: %zu population name(s) from column 4, but "
+        "line 1 gives %lld populations.",
+        file.c_str(), line2, used_width(cells) > 3 ? used_width(cells) - 3 : 0, pops);
   for (long long p = 0; p < pops; ++p) {
     const std::string name(cells[3 + p]);
     if (name.empty())
       throw_input_error("Input file \"%s\", line %d, column %lld: population %lld has no name.",
                         file.c_str(), line2, 4 + p, p + 1);
     if (t.pop_index.count(name))
-      throw_input_error("Input file \"%s\", line %d, column %lld: population \"%s\" is named "
-                        "twice.",
-                        file.c_str(), line2, 4 + p, name.c_str());
+      throw_input_error(
+          "Input file \"%s\", line %d, column %lld: population \"%s\" is named "
+          "twice.",
+          file.c_str(), line2, 4 + p, name.c_str());
     t.add_population(name);
   }
 
   if (!rr.next(cells))
-    throw_input_error("Input file \"%s\": the file ends after line %d; a GenAlEx file names its "
-                      "loci on line 3.",
-                      file.c_str(), line2);
+    throw_input_error(
+        "Input file \"%s\": the file ends after line %d; a GenAlEx file names its "
+        "loci on line 3.",
+        file.c_str(), line2);
   const int line3 = rr.line();
   const size_t width = used_width(cells);
   if (width != static_cast<size_t>(2 + loci))
-    throw_input_error("Input file \"%s\", line %d: %zu locus name(s) from column 3, but line 1 "
-                      "gives %lld loci.",
-                      file.c_str(), line3, width > 2 ? width - 2 : 0, loci);
+    throw_input_error(
+        "Input file \"%s\", line %d: %zu locus name(s) from column 3, but line 1 "
+        "gives %lld loci.",
+        file.c_str(), line3, width > 2 ? width - 2 : 0, loci);
   std::vector<std::string> locus_names = locus_names_of(cells, 2, width);
   MatrixCounts result;
   result.format = InputFormat::genalex;
@@ -528,17 +544,18 @@ MatrixCounts read_genalex(std::string_view text, Separator sep, const std::strin
                      std::to_string(rows) + " rows";
   for (long long p = 0; p < pops; ++p)
     if (sizes[p] != rows_of_pop[p])
-      disagreements += "; population " + quoted(t.pop_names[p]) + ": " +
-                       std::to_string(sizes[p]) + " on line " + std::to_string(line1) + ", " +
-                       std::to_string(rows_of_pop[p]) + " rows";
+      disagreements += "; population " + quoted(t.pop_names[p]) + ": " + std::to_string(sizes[p]) +
+                       " on line " + std::to_string(line1) + ", " + std::to_string(rows_of_pop[p]) +
+                       " rows";
   if (!disagreements.empty())
     throw_input_error("Input file \"%s\", line %d: the GenAlEx header disagrees with the rows%s.",
                       file.c_str(), line1, disagreements.c_str());
   for (long long p = 0; p < pops; ++p)
     if (rows_of_pop[p] == 0)
-      throw_input_error("Input file \"%s\", line %d, column %lld: population \"%s\" has no "
-                        "individual.",
-                        file.c_str(), line2, 4 + p, t.pop_names[p].c_str());
+      throw_input_error(
+          "Input file \"%s\", line %d, column %lld: population \"%s\" has no "
+          "individual.",
+          file.c_str(), line2, 4 + p, t.pop_names[p].c_str());
   return finish(t, std::move(locus_names), file, std::move(result));
 }
 
@@ -562,9 +579,10 @@ SamplePops read_pops_file(std::string_view bytes, const std::string& pops_name) 
     const int line = rr.line();
     const size_t used = used_width(cells);
     if (cells.size() < 2 || used > 2)
-      throw_input_error("Population file \"%s\", line %d: %zu cells; each line holds a sample id "
-                        "and its population.",
-                        pops_name.c_str(), line, cells.size() < 2 ? cells.size() : used);
+      throw_input_error(
+          "Population file \"%s\", line %d: %zu cells; each line holds a sample id "
+          "and its population.",
+          pops_name.c_str(), line, cells.size() < 2 ? cells.size() : used);
     const std::string id(cells[0]), pop(cells[1]);
     if (id.empty() || pop.empty())
       throw_input_error("Population file \"%s\", line %d, column %d: the %s is empty.",
@@ -572,9 +590,10 @@ SamplePops read_pops_file(std::string_view bytes, const std::string& pops_name) 
                         id.empty() ? "sample id" : "population");
     auto [seen, fresh] = id_line.emplace(id, line);
     if (!fresh)
-      throw_input_error("Population file \"%s\", line %d, column 1: sample \"%s\" is given twice "
-                        "(first on line %d).",
-                        pops_name.c_str(), line, id.c_str(), seen->second);
+      throw_input_error(
+          "Population file \"%s\", line %d, column 1: sample \"%s\" is given twice "
+          "(first on line %d).",
+          pops_name.c_str(), line, id.c_str(), seen->second);
     auto [it, new_pop] = pop_index.emplace(pop, static_cast<int>(result.names.size()));
     if (new_pop) result.names.push_back(pop);
     result.pop_of.emplace(id, it->second);
@@ -602,13 +621,15 @@ MatrixCounts read_dart(std::string_view text, Separator sep, const std::string& 
   for (size_t c = 0; c < width; ++c)
     if (cells[c] == "Reproducibility") first_sample = c + 1;
   if (first_sample == 0)
-    throw_input_error("Input file \"%s\", line %d: the header row has no \"Reproducibility\" "
-                      "column, the last of the locus columns before the samples.",
-                      file.c_str(), header_line);
+    throw_input_error(
+        "Input file \"%s\", line %d: the header row has no \"Reproducibility\" "
+        "column, the last of the locus columns before the samples.",
+        file.c_str(), header_line);
   if (first_sample >= width)
-    throw_input_error("Input file \"%s\", line %d: the header row has no sample after "
-                      "\"Reproducibility\".",
-                      file.c_str(), header_line);
+    throw_input_error(
+        "Input file \"%s\", line %d: the header row has no sample after "
+        "\"Reproducibility\".",
+        file.c_str(), header_line);
 
   // Samples: unique, each in the population file. Populations are numbered in the order the
   // population file first names them, counting only those with a sample in this report.
@@ -625,9 +646,10 @@ MatrixCounts read_dart(std::string_view text, Separator sep, const std::string& 
                         file.c_str(), header_line, column);
     auto [seen, fresh] = column_of.emplace(id, column);
     if (!fresh)
-      throw_input_error("Input file \"%s\", line %d, column %zu: sample \"%s\" is given twice "
-                        "(first in column %zu).",
-                        file.c_str(), header_line, column, id.c_str(), seen->second);
+      throw_input_error(
+          "Input file \"%s\", line %d, column %zu: sample \"%s\" is given twice "
+          "(first in column %zu).",
+          file.c_str(), header_line, column, id.c_str(), seen->second);
     auto it = sample_pops.pop_of.find(id);
     if (it == sample_pops.pop_of.end()) {
       if (nb_absent++ > 0) absent += ", ";
@@ -637,9 +659,10 @@ MatrixCounts read_dart(std::string_view text, Separator sep, const std::string& 
     file_pop[s] = it->second;
   }
   if (nb_absent > 0)
-    throw_input_error("Input file \"%s\", line %d: %d sample(s) missing from the population file "
-                      "\"%s\": %s.",
-                      file.c_str(), header_line, nb_absent, pops_name.c_str(), absent.c_str());
+    throw_input_error(
+        "Input file \"%s\", line %d: %d sample(s) missing from the population file "
+        "\"%s\": %s.",
+        file.c_str(), header_line, nb_absent, pops_name.c_str(), absent.c_str());
 
   std::vector<int> pop_number(sample_pops.names.size(), -1);
   std::vector<int> order;  // population file index of population p
@@ -650,9 +673,10 @@ MatrixCounts read_dart(std::string_view text, Separator sep, const std::string& 
       order.push_back(static_cast<int>(q));
     }
   if (order.size() > static_cast<size_t>(MAX_POPS))
-    throw_input_error("Input file \"%s\": its samples belong to %zu populations of \"%s\"; the "
-                      "program holds at most %d populations.",
-                      file.c_str(), order.size(), pops_name.c_str(), MAX_POPS);
+    throw_input_error(
+        "Input file \"%s\": its samples belong to %zu populations of \"%s\"; the "
+        "program holds at most %d populations.",
+        file.c_str(), order.size(), pops_name.c_str(), MAX_POPS);
   const size_t pops = order.size();
   std::vector<int> pop_of_sample(samples);
   for (size_t s = 0; s < samples; ++s) pop_of_sample[s] = pop_number[file_pop[s]];
@@ -668,20 +692,21 @@ MatrixCounts read_dart(std::string_view text, Separator sep, const std::string& 
       unused += quoted(id);
     }
   if (nb_unused > 0)
-    result.warnings.push_back("Population file \"" + pops_name + "\": " +
-                              std::to_string(nb_unused) + " sample(s) not in the report \"" +
-                              file + "\" (ignored): " + unused);
+    result.warnings.push_back("Population file \"" + pops_name +
+                              "\": " + std::to_string(nb_unused) +
+                              " sample(s) not in the report \"" + file + "\" (ignored): " + unused);
 
   // Locus rows are tallied locus by locus, then laid out population by population.
   std::vector<std::string> locus_names;
   std::vector<int32_t> n_by_locus, k_by_locus;
-  std::vector<std::array<long long, NB_MISSING_CODES>> missing(pops, {});
+  std::vector<std::array<long long, NB_MISSING_CODES>> missing(
+      pops, std::array<long long, NB_MISSING_CODES>{});
   while (rr.next(cells)) {
     const int line = rr.line();
     check_width(cells, width, line, file,
                 ("the header (line " + std::to_string(header_line) + ")").c_str());
-    const std::string locus = cells[0].empty() ? std::to_string(locus_names.size() + 1)
-                                               : std::string(cells[0]);
+    const std::string locus =
+        cells[0].empty() ? std::to_string(locus_names.size() + 1) : std::string(cells[0]);
     const size_t base = n_by_locus.size();
     n_by_locus.resize(base + pops, 0);
     k_by_locus.resize(base + pops, 0);
@@ -697,25 +722,24 @@ MatrixCounts read_dart(std::string_view text, Separator sep, const std::string& 
       } else if (v >= MISSING) {
         ++missing[p][v - MISSING];
       } else if (is_read_count(cell)) {
-        throw_input_error("Input file \"%s\", line %d, column %zu (locus \"%s\", sample \"%s\"): "
-                          "\"%s\" is a read count; a presence/absence report (1 for presence, 0 "
-                          "for absence) is needed.",
-                          file.c_str(), line, first_sample + s + 1, locus.c_str(),
-                          std::string(cells[first_sample + s]).c_str(),
-                          std::string(cell).c_str());
+        throw_input_error(
+            "Input file \"%s\", line %d, column %zu (locus \"%s\", sample \"%s\"): "
+            "\"%s\" is a read count; a presence/absence report (1 for presence, 0 "
+            "for absence) is needed.",
+            file.c_str(), line, first_sample + s + 1, locus.c_str(),
+            std::string(cells[first_sample + s]).c_str(), std::string(cell).c_str());
       } else {
-        throw_input_error("Input file \"%s\", line %d, column %zu (locus \"%s\", sample \"%s\"): "
-                          "\"%s\" is not a score; %s.",
-                          file.c_str(), line, first_sample + s + 1, locus.c_str(),
-                          std::string(cells[first_sample + s]).c_str(), std::string(cell).c_str(),
-                          CELL_RULE);
+        throw_input_error(
+            "Input file \"%s\", line %d, column %zu (locus \"%s\", sample \"%s\"): "
+            "\"%s\" is not a score; %s.",
+            file.c_str(), line, first_sample + s + 1, locus.c_str(),
+            std::string(cells[first_sample + s]).c_str(), std::string(cell).c_str(), CELL_RULE);
       }
     }
     locus_names.push_back(locus);
   }
   if (locus_names.empty())
-    throw_input_error("Input file \"%s\": the report has a header but no locus row.",
-                      file.c_str());
+    throw_input_error("Input file \"%s\": the report has a header but no locus row.", file.c_str());
   warn_duplicate_loci(locus_names, file, result.warnings);
 
   Tally t(locus_names.size());
@@ -739,16 +763,18 @@ std::string_view usable_text(std::string_view bytes, const std::string& name) {
                              static_cast<unsigned char>(bytes[1]) == 0xFE) ||
                             (static_cast<unsigned char>(bytes[0]) == 0xFE &&
                              static_cast<unsigned char>(bytes[1]) == 0xFF)))
-    throw_input_error("Input file \"%s\" is UTF-16 text; save it as UTF-8 or plain text (in a "
-                      "spreadsheet: CSV, UTF-8).",
-                      name.c_str());
+    throw_input_error(
+        "Input file \"%s\" is UTF-16 text; save it as UTF-8 or plain text (in a "
+        "spreadsheet: CSV, UTF-8).",
+        name.c_str());
   if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   // UTF-16 without a byte-order mark shows a NUL beside every ASCII letter; so does a binary
   // file (a spreadsheet saved in its own format). Neither can be read as text.
   if (std::memchr(bytes.data(), '\0', bytes.size()) != nullptr)
-    throw_input_error("Input file \"%s\" holds NUL bytes: it is UTF-16 text or not a text file; "
-                      "save it as UTF-8 or plain text (in a spreadsheet: CSV, UTF-8).",
-                      name.c_str());
+    throw_input_error(
+        "Input file \"%s\" holds NUL bytes: it is UTF-16 text or not a text file; "
+        "save it as UTF-8 or plain text (in a spreadsheet: CSV, UTF-8).",
+        name.c_str());
   bool empty = true;
   for (char c : bytes)
     if (!is_blank(c) && c != '\n' && c != '\r') {
@@ -805,31 +831,35 @@ MatrixCounts read_matrix(std::string_view text, InputFormat format, const std::s
   const Separator sep = detect_separator(text);
   if (format == InputFormat::dart) {
     if (pops_name.empty())
-      throw_input_error("Input file \"%s\" is a DArT report; give the population of each sample "
-                        "with -pops FILE (lines \"id,pop\" below a header).",
-                        name.c_str());
+      throw_input_error(
+          "Input file \"%s\" is a DArT report; give the population of each sample "
+          "with -pops FILE (lines \"id,pop\" below a header).",
+          name.c_str());
     return read_dart(text, sep, name, pops_text, pops_name);
   }
   if (!pops_name.empty())
-    throw_input_error("Input file \"%s\" is not a DArT report; -pops applies to DArT reports "
-                      "only (a %s names each individual's population itself).",
-                      name.c_str(), format == InputFormat::genalex ? "GenAlEx file" : "table");
+    throw_input_error(
+        "Input file \"%s\" is not a DArT report; -pops applies to DArT reports "
+        "only (a %s names each individual's population itself).",
+        name.c_str(), format == InputFormat::genalex ? "GenAlEx file" : "table");
   if (format == InputFormat::genalex) return read_genalex(text, sep, name);
   return read_table(text, sep, name);
 }
 
-std::string describe_format(const MatrixCounts& counts) {
-  const char* sep = counts.separator == Separator::comma       ? "commas"
-                    : counts.separator == Separator::semicolon ? "semicolons"
-                    : counts.separator == Separator::tab       ? "tabs"
-                                                               : "blanks";
-  switch (counts.format) {
+std::string describe_format(InputFormat format, Separator separator) {
+  const char* sep = separator == Separator::comma       ? "commas"
+                    : separator == Separator::semicolon ? "semicolons"
+                    : separator == Separator::tab       ? "tabs"
+                                                        : "blanks";
+  switch (format) {
     case InputFormat::genalex:
       return std::string("GenAlEx (individuals x loci), cells separated by ") + sep;
     case InputFormat::dart:
       return std::string("DArT presence/absence report (loci x samples), cells separated by ") +
              sep;
-    default:
+    case InputFormat::table:
       return std::string("table (individuals x loci), cells separated by ") + sep;
+    default:
+      return "band counts";
   }
 }

@@ -55,5 +55,5 @@ Separator detect_separator(std::string_view text);
 MatrixCounts read_matrix(std::string_view text, InputFormat format, const std::string& name,
                          std::string_view pops_text = {}, const std::string& pops_name = {});
 
-// A human name of the layout, for the check file ("GenAlEx", "table", ...).
-std::string describe_format(const MatrixCounts& counts);
+// The layout in words, for the check file and the counts file.
+std::string describe_format(InputFormat format, Separator separator);

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "config.h"
+#include "data/input_error.h"
 #include "data/read_input.h"
 #include "driver/run_driver.h"
 #include "errors.h"
@@ -34,6 +35,8 @@ const char* const USAGE_LINES[] = {
     " -convert     Convert data as codominant markers based on Fis estimates ",
     " -bh          Minimum total nb of indivs with a band, default is 1 for AFLP ",
     " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP ",
+    " -format dart Input format: counts, genalex, table or dart, default is read from the file ",
+    " -pops p.csv  Population of each sample of a DArT report (columns id,pop) ",
     " alleles.txt  Name of the input file ",
     "",
 };
@@ -44,7 +47,8 @@ void register_options() {
   opt->setFlag("help");
   opt->setFlag("keep");
   opt->setFlag("convert");
-  for (const char* name : {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs"})
+  for (const char* name :
+       {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs", "format", "pops"})
     opt->setOption(name);
 }
 
@@ -54,10 +58,23 @@ std::string shown(const char* name) {
   return v ? std::string("\"") + v + "\"" : std::string("(default)");
 }
 
+InputFormat parse_input_format(const std::string& value) {
+  if (value == "counts") return InputFormat::counts;
+  if (value == "genalex") return InputFormat::genalex;
+  if (value == "table") return InputFormat::table;
+  if (value == "dart") return InputFormat::dart;
+  fail("Invalid value for -format: \"%s\"; the formats are counts, genalex, table and dart",
+       value.c_str());
+}
+
 // Values that would make a run impossible or unbounded are refused before any job starts.
 void check_configuration() {
+  if (opt->getValue("pops") != nullptr && !std::ifstream(pops_file).is_open())
+    fail("Invalid value for -pops: %s; the population file cannot be opened",
+         shown("pops").c_str());
   if (nb_procs < 1)
-    fail("Invalid value for -nprocs: %s; at least 1 worker thread is needed", shown("nprocs").c_str());
+    fail("Invalid value for -nprocs: %s; at least 1 worker thread is needed",
+         shown("nprocs").c_str());
   if (!(ratio > 0.0 && ratio < 1.0))
     fail("Invalid value for -ar: %s; the acceptance ratio must lie strictly between 0 and 1",
          shown("ar").c_str());
@@ -68,19 +85,23 @@ void check_configuration() {
   if (nb_class_fst < 1)
     fail("Invalid value for -nfst: %s; at least 1 statistic is needed", shown("nfst").c_str());
   if (hpdi_pc < 0.0f)
-    fail("Invalid value for -hpdi: %s; the HPDI coverage cannot be negative", shown("hpdi").c_str());
+    fail("Invalid value for -hpdi: %s; the HPDI coverage cannot be negative",
+         shown("hpdi").c_str());
   if (nb_final <= nb_class_fis || nb_final <= nb_class_fst)
-    fail("Invalid value for -n: %s; the regression needs more accepted draws than statistics "
-         "(-nfis %d, -nfst %d)", shown("n").c_str(), nb_class_fis, nb_class_fst);
+    fail(
+        "Invalid value for -n: %s; the regression needs more accepted draws than statistics "
+        "(-nfis %d, -nfst %d)",
+        shown("n").c_str(), nb_class_fis, nb_class_fst);
   // The counts themselves: derived_counts refuses values outside an int.
   DerivedCounts counts = derived_counts(nb_final, ratio);
   if (counts.pilot_size < 1)
     fail("Invalid values for -n %s and -ar %s: the pilot run would have no simulation",
          shown("n").c_str(), shown("ar").c_str());
   if (counts.threshold_index < 1)
-    fail("Invalid values for -n %s and -ar %s: the acceptance threshold would be the smallest "
-         "of %lld pilot distances (index %lld); raise -n",
-         shown("n").c_str(), shown("ar").c_str(), counts.pilot_size, counts.threshold_index);
+    fail(
+        "Invalid values for -n %s and -ar %s: the acceptance threshold would be the smallest "
+        "of %lld pilot distances (index %lld); raise -n",
+        shown("n").c_str(), shown("ar").c_str(), counts.pilot_size, counts.threshold_index);
 }
 
 }  // namespace
@@ -141,6 +162,8 @@ int run_program(int argc, char** argv) {
   if (const char* v = opt->getValue("hpdi")) hpdi_pc = static_cast<float>(std::atof(v));
   if (const char* v = opt->getValue("bh")) bias_hidden = std::atoi(v);
   if (const char* v = opt->getValue("bf")) bias_fixed = std::atoi(v);
+  if (const char* v = opt->getValue("format")) input_format = parse_input_format(v);
+  if (const char* v = opt->getValue("pops")) pops_file = v;
   check_configuration();
 
   pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
@@ -158,7 +181,11 @@ int run_program(int argc, char** argv) {
       std::cout << "Could not open file " << file_name << std::endl;
       std::exit(1);  // jobs not yet run are not run
     }
-    read_input(in);
+    try {
+      read_input(in);
+    } catch (const InputError& e) {
+      fail("%s", e.what());
+    }
     run_job();
   }
   delete opt;
