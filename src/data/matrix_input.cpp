@@ -635,12 +635,14 @@ MatrixCounts read_dart(std::string_view text, Separator sep, const std::string& 
   // population file first names them, counting only those with a sample in this report.
   const size_t samples = width - first_sample;
   std::vector<int> file_pop(samples);
+  std::vector<std::string> sample_ids(samples);
   std::unordered_map<std::string, size_t> column_of;
   std::string absent;
   int nb_absent = 0;
   for (size_t s = 0; s < samples; ++s) {
     const size_t column = first_sample + s + 1;
     const std::string id(cells[first_sample + s]);
+    sample_ids[s] = id;
     if (id.empty())
       throw_input_error("Input file \"%s\", line %d, column %zu: a sample without an id.",
                         file.c_str(), header_line, column);
@@ -726,14 +728,14 @@ MatrixCounts read_dart(std::string_view text, Separator sep, const std::string& 
             "Input file \"%s\", line %d, column %zu (locus \"%s\", sample \"%s\"): "
             "\"%s\" is a read count; a presence/absence report (1 for presence, 0 "
             "for absence) is needed.",
-            file.c_str(), line, first_sample + s + 1, locus.c_str(),
-            std::string(cells[first_sample + s]).c_str(), std::string(cell).c_str());
+            file.c_str(), line, first_sample + s + 1, locus.c_str(), sample_ids[s].c_str(),
+            std::string(cell).c_str());
       } else {
         throw_input_error(
             "Input file \"%s\", line %d, column %zu (locus \"%s\", sample \"%s\"): "
             "\"%s\" is not a score; %s.",
-            file.c_str(), line, first_sample + s + 1, locus.c_str(),
-            std::string(cells[first_sample + s]).c_str(), std::string(cell).c_str(), CELL_RULE);
+            file.c_str(), line, first_sample + s + 1, locus.c_str(), sample_ids[s].c_str(),
+            std::string(cell).c_str(), CELL_RULE);
       }
     }
     locus_names.push_back(locus);
