@@ -5,26 +5,24 @@
 
 #include <string>
 
-class AnyOption;
-
-extern int nb_class_fis;   // -nfis: Fis summary statistics (quantiles) per population
-extern int nb_class_fst;   // -nfst: Fst summary statistics per population
-extern int nb_final;       // -n: accepted draws wanted per population and parameter
-extern double ratio;       // -ar: acceptance ratio of the rejection step
-extern int nb_procs;       // -nprocs: worker threads per simulation run
-extern float hpdi_pc;      // -hpdi: HPDI coverage, kept in single precision on purpose
-extern int bias_hidden;    // -bh: least total number of individuals with the band
-extern int bias_fixed;     // -bf: least total number of individuals without the band
+extern int nb_class_fis;  // -nfis: Fis summary statistics (quantiles) per population
+extern int nb_class_fst;  // -nfst: Fst summary statistics per population
+extern int nb_final;      // -n: accepted draws wanted per population and parameter
+extern double ratio;      // -ar: acceptance ratio of the rejection step
+extern int nb_procs;      // -nprocs: worker threads per simulation run
+extern float hpdi_pc;     // -hpdi: HPDI coverage, kept in single precision on purpose
+extern int bias_hidden;   // -bh: least total number of individuals with the band
+extern int bias_fixed;    // -bf: least total number of individuals without the band
 
 extern std::string file_name;     // input file of the current job
 extern std::string file_prefix;   // -o, or the stem of file_name
 extern std::string odir;          // -od: raw prefix of every output name (no separator added)
-extern std::string stats_prefix;  // -s: statistics file name after odir; empty: none
+extern std::string stats_prefix;  // -s: statistics file name after odir
+extern bool stats_wanted;         // -s given (even with an empty value): write the statistics
+extern bool keep_draws;           // -keep: the accepted-draw files stay after the job
+extern bool convert_data;         // -convert: write the codominant conversion (needs -s)
 
 // How an input file is laid out. `recognised`: decided from the file's content.
 enum class InputFormat { recognised, counts, genalex, table, dart };
 extern InputFormat input_format;  // -format: forces one layout for every input file
 extern std::string pops_file;     // -pops: population of every sample of a DArT report; empty: none
-
-// The one option parser; created before main, destroyed at the end of the run.
-extern AnyOption* opt;

@@ -14,7 +14,6 @@
 #include "data/matrix_input.h"
 #include "data/read_input.h"
 #include "observed_data.h"
-#include "options/anyoption.h"
 #include "support.h"
 
 namespace {
@@ -49,8 +48,6 @@ class MatrixInput : public testing::Test {
     I = 0;
     J = 0;
     pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
-    delete opt;
-    opt = new AnyOption();
   }
   void TearDown() override { (void)!chdir(old_cwd_); }
 

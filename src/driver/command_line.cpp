@@ -1,10 +1,8 @@
 #include "driver/command_line.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 
 #include "config.h"
 #include "data/input_error.h"
@@ -15,6 +13,10 @@
 #include "options/anyoption.h"
 
 namespace {
+
+// The one option parser; created before main. Only this file reads it: everything the rest
+// of the program needs from the command line is copied into the run configuration.
+AnyOption* opt = new AnyOption();
 
 // The usage text, one registered line each (the trailing blanks are part of the text).
 const char* const USAGE_LINES[] = {
@@ -106,24 +108,6 @@ void check_configuration() {
 
 }  // namespace
 
-DerivedCounts derived_counts(int final_draws, double acceptance_ratio) {
-  // Extended precision on purpose: with the double nearest 0.005 the quotients stay just
-  // below the round numbers (99 999, 499, 999 999), and the program has always used those.
-  const long double n = final_draws;
-  const long double r = acceptance_ratio;
-  const long double pilot = n / (r * 10.0L);
-  const long double production = n / r;
-  const long double limit = INT_MAX;
-  if (!(pilot <= limit) || !(production <= limit))
-    fail("Invalid values for -n %d and -ar %g: the number of simulations would exceed %d",
-         final_draws, acceptance_ratio, INT_MAX);
-  DerivedCounts counts;
-  counts.pilot_size = static_cast<long long>(pilot);
-  counts.threshold_index = static_cast<long long>(static_cast<long double>(counts.pilot_size) * r);
-  counts.production_minimum = static_cast<long long>(production);
-  return counts;
-}
-
 std::string output_stem(const std::string& input_name) {
   std::string stem = input_name;
   // Any "." after the first character marks an extension of four characters (".txt").
@@ -146,11 +130,9 @@ int run_program(int argc, char** argv) {
     return 0;
   }
   // A refused command line is a failed run, so the status is 1.
-  if (opt->getValue("s") == nullptr && opt->getFlag("convert")) {
-    std::cout << "Statistics calculation required to convert to codominant data (use -s option)"
-              << std::endl;
-    std::exit(1);
-  }
+  if (opt->getValue("s") == nullptr && opt->getFlag("convert"))
+    fail_on_stdout(
+        "Statistics calculation required to convert to codominant data (use -s option)\n");
   if (opt->getFlag("help")) opt->printUsage();
 
   if (const char* v = opt->getValue("nfis")) nb_class_fis = std::atoi(v);
@@ -162,6 +144,9 @@ int run_program(int argc, char** argv) {
   if (const char* v = opt->getValue("hpdi")) hpdi_pc = static_cast<float>(std::atof(v));
   if (const char* v = opt->getValue("bh")) bias_hidden = std::atoi(v);
   if (const char* v = opt->getValue("bf")) bias_fixed = std::atoi(v);
+  stats_wanted = opt->getValue("s") != nullptr;
+  keep_draws = opt->getFlag("keep");
+  convert_data = opt->getFlag("convert");
   if (const char* v = opt->getValue("format")) input_format = parse_input_format(v);
   if (const char* v = opt->getValue("pops")) pops_file = v;
   check_configuration();
@@ -177,10 +162,8 @@ int run_program(int argc, char** argv) {
       file_prefix = output_stem(file_name);
 
     std::ifstream in(file_name);
-    if (!in.is_open()) {
-      std::cout << "Could not open file " << file_name << std::endl;
-      std::exit(1);  // jobs not yet run are not run
-    }
+    // Jobs not yet run are not run.
+    if (!in.is_open()) fail_on_stdout("Could not open file %s\n", file_name.c_str());
     try {
       read_input(in);
     } catch (const InputError& e) {

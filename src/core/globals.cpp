@@ -1,6 +1,5 @@
 // The one definition of every process-wide variable declared in include/.
 #include "config.h"
-#include "options/anyoption.h"
 #include "observed_data.h"
 #include "posterior_samples.h"
 #include "run_state.h"
@@ -18,10 +17,11 @@ std::string file_name;
 std::string file_prefix;
 std::string odir;
 std::string stats_prefix;
+bool stats_wanted = false;
+bool keep_draws = false;
+bool convert_data = false;
 InputFormat input_format = InputFormat::recognised;
 std::string pops_file;
-
-AnyOption* opt = new AnyOption();
 
 int I = 0;
 int J = 0;
