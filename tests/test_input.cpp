@@ -93,6 +93,7 @@ class ReadInput : public testing::Test {
 TEST_F(ReadInput, WorkedExampleCheckFileWithoutStatisticsOption) {
   read(WORKED_EXAMPLE);
   EXPECT_EQ(check_file(), std::string(WORKED_CHECK_HEAD) + WORKED_CHECK_TAIL);
+  EXPECT_FALSE(file_exists("alleles_counts.txt"));  // only a matrix input has derived counts
 }
 
 TEST_F(ReadInput, WorkedExampleCheckFileWithStatisticsOption) {
