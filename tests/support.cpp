@@ -97,6 +97,23 @@ void restore_default_configuration() {
   convert_data = false;
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define BANDSTAT_SHADOW_MEMORY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define BANDSTAT_SHADOW_MEMORY 1
+#endif
+#endif
+
+const char* why_no_address_space_cap() {
+#ifdef BANDSTAT_SHADOW_MEMORY
+  return "built with AddressSanitizer or ThreadSanitizer, whose shadow memory does not fit "
+         "under an address-space cap";
+#else
+  return nullptr;
+#endif
+}
+
 std::string bandstat_exe() { return BANDSTAT_EXE; }
 std::string source_dir() { return BANDSTAT_SOURCE_DIR; }
 std::string shared_data_dir() { return BANDSTAT_SHARED_DATA; }

@@ -105,11 +105,26 @@ void simulate_replicate(WorkerState& w) {
   const int npop = w.npop;
 
   for (int p = 0; p < npop; ++p) w.fis[p] = mt.randDblExc();
-  for (int p = 0; p < npop; ++p) {
-    w.fst[p] = mt.randDblExc();
-    w.theta[p] = 1.0 / w.fst[p] - 1.0;
-  }
+  for (int p = 0; p < npop; ++p) w.fst[p] = mt.randDblExc();
   w.a = std::exp(mt.randNorm(0.0, 1.0)) + 0.1;
+
+  simulate_loci(w);
+
+  compute_fis_statistics(w.data.data(), npop, w.kept.data(), w.nloci, w.nc_fis, w.stat_fis.data(),
+                         w.scratch.data());
+  for (int p = 0; p < npop; ++p)
+    w.dist_fis[p] = statistics_distance(w.stat_fis.data(), target_fis, p, w.nc_fis);
+  compute_fst_statistics(w.data.data(), npop, w.kept.data(), w.nloci, w.T0.data(), w.T1.data(),
+                         w.nc_fst, w.stat_fst.data(), w.scratch.data());
+  for (int p = 0; p < npop; ++p)
+    w.dist_fst[p] = statistics_distance(w.stat_fst.data(), target_fst, p, w.nc_fst);
+}
+
+void simulate_loci(WorkerState& w) {
+  MTRand& mt = w.mt;
+  const int npop = w.npop;
+
+  for (int p = 0; p < npop; ++p) w.theta[p] = 1.0 / w.fst[p] - 1.0;
 
   w.drawn_loci = 0;
   const int hidden_below = bias_hidden;
@@ -137,15 +152,6 @@ void simulate_replicate(WorkerState& w) {
       ++m;
     }
   }
-
-  compute_fis_statistics(w.data.data(), npop, w.kept.data(), w.nloci, w.nc_fis, w.stat_fis.data(),
-                         w.scratch.data());
-  for (int p = 0; p < npop; ++p)
-    w.dist_fis[p] = statistics_distance(w.stat_fis.data(), target_fis, p, w.nc_fis);
-  compute_fst_statistics(w.data.data(), npop, w.kept.data(), w.nloci, w.T0.data(), w.T1.data(),
-                         w.nc_fst, w.stat_fst.data(), w.scratch.data());
-  for (int p = 0; p < npop; ++p)
-    w.dist_fst[p] = statistics_distance(w.stat_fst.data(), target_fst, p, w.nc_fst);
 }
 
 void judge_replicate(WorkerState& w) {

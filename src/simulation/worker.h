@@ -75,6 +75,11 @@ double band_probability(double q, double fis);
 // redraws, statistics and the distance of every population to target_fis / target_fst.
 void simulate_replicate(WorkerState& w);
 
+// The loci of one data set from the parameters already in `w` (fis, fst, a; theta is
+// derived here): every locus drawn, filtered and redrawn until nloci are kept. Tests run
+// it at chosen parameters to check the simulated band counts against the model's law.
+void simulate_loci(WorkerState& w);
+
 // Production run: counts the acceptances of the replicate (ranks under mutex_counter),
 // sets `finished`, and formats the accepted lines of rank <= nb_final into the buffers.
 void judge_replicate(WorkerState& w);
