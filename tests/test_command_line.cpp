@@ -26,6 +26,8 @@ const char* const EXPECTED_USAGE =
     " -convert     Convert data as codominant markers based on Fis estimates \n"
     " -bh          Minimum total nb of indivs with a band, default is 1 for AFLP \n"
     " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP \n"
+    " -format dart Input format: counts, genalex, table or dart, default is read from the file \n"
+    " -pops p.csv  Population of each sample of a DArT report (columns id,pop) \n"
     " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) \n"
     " alleles.txt  Name of the input file \n"
     "\n"
@@ -108,6 +110,11 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
       {{"-nfis", "0", "in.txt"}, "-nfis: \"0\""},
       {{"-nfst", "-3", "in.txt"}, "-nfst: \"-3\""},
       {{"-hpdi", "-0.1", "in.txt"}, "-hpdi: \"-0.1\""},
+      {{"-format", "csv", "in.txt"}, "Invalid value for -format: \"csv\"; the formats are"},
+      {{"-format", "", "in.txt"}, "Invalid value for -format: \"\""},
+      {{"-pops", "no_such.csv", "in.txt"},
+       "Invalid value for -pops: \"no_such.csv\"; the population"},
+      {{"-pops", "", "in.txt"}, "Invalid value for -pops: \"\""},
       {{"-seed", "-1", "in.txt"},
        "-seed: \"-1\"; the seed must be a whole number from 0 to 4294967295"},
       {{"-seed", "4294967296", "in.txt"}, "-seed: \"4294967296\""},
