@@ -21,3 +21,18 @@ extern std::string stats_prefix;  // -s: statistics file name after odir
 extern bool stats_wanted;         // -s given (even with an empty value): write the statistics
 extern bool keep_draws;           // -keep: the accepted-draw files stay after the job
 extern bool convert_data;         // -convert: write the codominant conversion (needs -s)
+
+// The defaults of the options above: the globals start from them, and the usage text and
+// the README state them.
+constexpr int DEFAULT_NB_CLASS_FIS = 15;
+constexpr int DEFAULT_NB_CLASS_FST = 25;
+constexpr int DEFAULT_NB_FINAL = 5000;
+constexpr double DEFAULT_RATIO = 0.005;
+constexpr int DEFAULT_NB_PROCS = 1;
+constexpr float DEFAULT_HPDI_PC = 0.95f;
+constexpr int DEFAULT_BIAS_HIDDEN = 1;
+constexpr int DEFAULT_BIAS_FIXED = 0;
+
+// Puts every global above back to its value before the command line was read. The program
+// reads its command line once; tests run many configurations in one process.
+void reset_run_configuration();
