@@ -22,8 +22,13 @@ extern bool stats_wanted;         // -s given (even with an empty value): write 
 extern bool keep_draws;           // -keep: the accepted-draw files stay after the job
 extern bool convert_data;         // -convert: write the codominant conversion (needs -s)
 
-// The defaults of the options above: the globals start from them, and the usage text and
-// the README state them.
+// How an input file is laid out. `recognised`: decided from the file's content.
+enum class InputFormat { recognised, counts, genalex, table, dart };
+extern InputFormat input_format;  // -format: forces one layout for every input file
+extern std::string pops_file;     // -pops: population of every sample of a DArT report; empty: none
+
+// The defaults of the numeric options above: the globals start from them, and the usage
+// text and the README state them.
 constexpr int DEFAULT_NB_CLASS_FIS = 15;
 constexpr int DEFAULT_NB_CLASS_FST = 25;
 constexpr int DEFAULT_NB_FINAL = 5000;

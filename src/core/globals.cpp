@@ -20,6 +20,8 @@ std::string stats_prefix;
 bool stats_wanted = false;
 bool keep_draws = false;
 bool convert_data = false;
+InputFormat input_format = InputFormat::recognised;
+std::string pops_file;
 
 void reset_run_configuration() {
   nb_class_fis = DEFAULT_NB_CLASS_FIS;
@@ -37,6 +39,8 @@ void reset_run_configuration() {
   stats_wanted = false;
   keep_draws = false;
   convert_data = false;
+  input_format = InputFormat::recognised;
+  pops_file.clear();
 }
 
 int I = 0;

@@ -78,12 +78,6 @@ WorkerState::WorkerState(int npop_, int nloci_, int nc_fis_, int nc_fst_)
       lines_fis(npop_),
       lines_fst(npop_) {
   for (int m = 0; m < nloci; ++m) kept[m] = m;
-  // Room for the usual case; a replicate that rejects more loci than this grows them.
-  ancestral.reserve(MAX_LOCI);
-  drawn_slot.reserve(MAX_LOCI);
-  drawn_T1.reserve(MAX_LOCI);
-  fixed.reserve(MAX_LOCI);
-  hidden.reserve(MAX_LOCI);
 }
 
 double draw_ancestral_frequency(MTRand& mt, double a) {
@@ -132,12 +126,7 @@ void simulate_loci(WorkerState& w) {
 
   for (int p = 0; p < npop; ++p) w.theta[p] = 1.0 / w.fst[p] - 1.0;
 
-  w.ancestral.clear();
-  w.drawn_slot.clear();
-  w.drawn_T1.clear();
-  w.fixed.clear();
-  w.hidden.clear();
-
+  w.drawn_loci = 0;
   const int hidden_below = bias_hidden;
   const int fixed_margin = bias_fixed;
   int m = 0;
@@ -156,11 +145,7 @@ void simulate_loci(WorkerState& w) {
     }
     const bool is_fixed = t1 > t0 - fixed_margin;
     const bool is_hidden = t1 < hidden_below;
-    w.ancestral.push_back(P);
-    w.drawn_slot.push_back(m);
-    w.drawn_T1.push_back(t1);
-    w.fixed.push_back(is_fixed);
-    w.hidden.push_back(is_hidden);
+    ++w.drawn_loci;
     if (!is_fixed && !is_hidden) {
       w.T0[m] = t0;
       w.T1[m] = t1;

@@ -42,13 +42,9 @@ struct WorkerState {
   // Production run: rank of each acceptance of the replicate, 0 where not accepted.
   std::vector<int> rank_fis, rank_fst;
 
-  // Per drawn locus, in draw order, rejected draws included. These grow as needed: a
-  // replicate with a strict filter may draw many more loci than it keeps.
-  std::vector<double> ancestral;      // P after the substitution of 1
-  std::vector<int> drawn_slot;        // the observed locus whose sample sizes it used
-  std::vector<int> drawn_T1;          // individuals with the band, all populations
-  std::vector<unsigned char> fixed;   // too few individuals without the band
-  std::vector<unsigned char> hidden;  // too few individuals with the band
+  // Loci drawn by the latest replicate, rejected draws included (at least nloci). Nothing
+  // else is kept per draw: the hot loop only overwrites slots of `data`.
+  long long drawn_loci = 0;
 
   // Per kept locus: its slot (0 .. nloci-1 in order) and totals over all populations.
   std::vector<int> kept, T0, T1;
