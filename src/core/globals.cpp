@@ -12,6 +12,8 @@ int nb_procs = DEFAULT_NB_PROCS;
 float hpdi_pc = DEFAULT_HPDI_PC;
 int bias_hidden = DEFAULT_BIAS_HIDDEN;
 int bias_fixed = DEFAULT_BIAS_FIXED;
+bool user_seed_given = false;
+uint32_t user_seed = 0;
 
 std::string file_name;
 std::string file_prefix;
@@ -32,6 +34,8 @@ void reset_run_configuration() {
   hpdi_pc = DEFAULT_HPDI_PC;
   bias_hidden = DEFAULT_BIAS_HIDDEN;
   bias_fixed = DEFAULT_BIAS_FIXED;
+  user_seed_given = false;
+  user_seed = 0;
   file_name.clear();
   file_prefix.clear();
   odir.clear();
@@ -55,6 +59,8 @@ std::atomic<int> rep{0};
 int last_printf = 0;
 std::atomic<bool> finished{false};
 uint32_t job_seed = 0;
+int block_size = 1;
+long long replicates_done = 0;
 
 std::vector<std::vector<double>> v_dist_fis;
 std::vector<std::vector<double>> v_dist_fst;

@@ -1,5 +1,6 @@
 #include "driver/command_line.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -8,7 +9,9 @@
 #include "config.h"
 #include "data/input_error.h"
 #include "data/read_input.h"
+#include "driver/interrupts.h"
 #include "driver/run_driver.h"
+#include "driver/run_record.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "options/anyoption.h"
@@ -40,19 +43,34 @@ const char* const USAGE_LINES[] = {
     " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP ",
     " -format dart Input format: counts, genalex, table or dart, default is read from the file ",
     " -pops p.csv  Population of each sample of a DArT report (columns id,pop) ",
+    " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) ",
     " alleles.txt  Name of the input file ",
     "",
 };
 
 // The options: flags (given or not) and options that take a value.
 const char* const FLAG_NAMES[] = {"help", "keep", "convert"};
-const char* const VALUE_OPTION_NAMES[] = {"nfis", "nfst", "n",  "ar",     "o",      "od",  "s",
-                                          "hpdi", "bh",   "bf", "nprocs", "format", "pops"};
+const char* const VALUE_OPTION_NAMES[] = {"nfis", "nfst", "n",  "ar",     "o",    "od",     "s",
+                                          "hpdi", "bh",   "bf", "nprocs", "seed", "format", "pops"};
 
 // The value text of an option for a refusal message ("(default)" when it was not given).
 std::string shown(const char* name) {
   const char* v = opt->getValue(name);
   return v ? std::string("\"") + v + "\"" : std::string("(default)");
+}
+
+// -seed: a whole number that fits in 32 bits, in decimal digits only (no sign, no
+// fraction), so that the seed written in the run record is the one typed.
+bool parse_seed(const char* text, uint32_t& seed) {
+  if (*text == '\0') return false;
+  unsigned long long value = 0;
+  for (const char* c = text; *c; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(*c - '0');
+    if (value > UINT32_MAX) return false;
+  }
+  seed = static_cast<uint32_t>(value);
+  return true;
 }
 
 InputFormat parse_input_format(const std::string& value) {
@@ -128,6 +146,9 @@ std::string output_stem(const std::string& input_name) {
 }
 
 int run_program(int argc, char** argv) {
+  // First, before any thread starts: every thread inherits the blocked signals.
+  install_interrupt_handling();
+  remember_command_line(argc, argv);
   register_options(*opt);
   opt->processCommandArgs(argc, argv);
 
@@ -152,6 +173,12 @@ int run_program(int argc, char** argv) {
   if (const char* v = opt->getValue("hpdi")) hpdi_pc = static_cast<float>(std::atof(v));
   if (const char* v = opt->getValue("bh")) bias_hidden = std::atoi(v);
   if (const char* v = opt->getValue("bf")) bias_fixed = std::atoi(v);
+  if (const char* v = opt->getValue("seed")) {
+    if (!parse_seed(v, user_seed))
+      fail("Invalid value for -seed: \"%s\"; the seed must be a whole number from 0 to %u", v,
+           UINT32_MAX);
+    user_seed_given = true;
+  }
   stats_wanted = opt->getValue("s") != nullptr;
   keep_draws = opt->getFlag("keep");
   convert_data = opt->getFlag("convert");
