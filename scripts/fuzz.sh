@@ -79,19 +79,20 @@ for t in "${targets[@]}"; do
     tail -n 60 "$out/log"
     for f in "$out"/crash-* "$out"/timeout-* "$out"/oom-* "$out"/leak-*; do
       [ -e "$f" ] || continue
-      echo "--- input $f ($(wc -c <"$f") bytes), as a C string:"
-      c_string "$f"
       case "$f" in
         */crash-*)
           # The smallest input that still fails, as the regression test should hold it.
-          build-fuzz/fuzz_"$t" -minimize_crash=1 -max_total_time=30 -close_fd_mask=2 \
+          build-fuzz/fuzz_"$t" -minimize_crash=1 -max_total_time=60 -close_fd_mask=2 \
             -exact_artifact_path="$f.min" "$f" >"$out/minimize.log" 2>&1 || true
-          if [ -s "$f.min" ]; then
-            echo "--- minimised ($(wc -c <"$f.min") bytes):"
-            c_string "$f.min"
-          fi
           ;;
       esac
+      if [ -s "$f.min" ]; then
+        echo "--- input $f, minimised to $(wc -c <"$f.min") bytes ($f.min), as a C string:"
+        c_string "$f.min"
+      else
+        echo "--- input $f ($(wc -c <"$f") bytes), as a C string:"
+        c_string "$f"
+      fi
     done
   fi
 done
