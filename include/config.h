@@ -15,6 +15,8 @@ extern int nb_procs;       // -nprocs: worker threads per simulation run
 extern float hpdi_pc;      // -hpdi: HPDI coverage, kept in single precision on purpose
 extern int bias_hidden;    // -bh: least total number of individuals with the band
 extern int bias_fixed;     // -bf: least total number of individuals without the band
+extern int cv_count;       // -cv: pseudo-observed data sets of the cross-validation; 0: none
+extern bool plot_figures;  // -plot: write the SVG figures of the posterior (and of -cv)
 
 extern std::string file_name;     // input file of the current job
 extern std::string file_prefix;   // -o, or the stem of file_name

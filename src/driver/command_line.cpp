@@ -1,5 +1,7 @@
 #include "driver/command_line.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +36,8 @@ const char* const USAGE_LINES[] = {
     " -convert     Convert data as codominant markers based on Fis estimates ",
     " -bh          Minimum total nb of indivs with a band, default is 1 for AFLP ",
     " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP ",
+    " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default ",
+    " -plot        Write figures of the posteriors (and of -cv) as SVG ",
     " alleles.txt  Name of the input file ",
     "",
 };
@@ -44,8 +48,38 @@ void register_options() {
   opt->setFlag("help");
   opt->setFlag("keep");
   opt->setFlag("convert");
-  for (const char* name : {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs"})
+  opt->setFlag("plot");
+  for (const char* name : {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs", "cv"})
     opt->setOption(name);
+}
+
+// -cv takes a whole number written as one: "10", not "1e1", "10.5" or "10x". Returns -1
+// for anything else, which the checks refuse.
+int parse_cv_count(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || errno == ERANGE || v < 0 || v > INT_MAX) return -1;
+  return static_cast<int>(v);
+}
+
+// The cross-validation needs at least two pseudo-observed sets (the prediction error divides
+// by the spread of their true values), no more than the pilot run has, and estimation
+// samples (threshold index rows of the table, the next row giving the threshold) large
+// enough for the regression.
+void check_cross_validation(const DerivedCounts& counts) {
+  if (!opt->getValue("cv")) return;
+  if (cv_count < 2)
+    fail("Invalid value for -cv: %s; give a whole number of pseudo-observed data sets, at least 2",
+         shown("cv").c_str());
+  if (cv_count > counts.pilot_size)
+    fail("Invalid value for -cv: %s; the pilot run has only %lld simulations to choose from "
+         "(raise -n or lower -ar)", shown("cv").c_str(), counts.pilot_size);
+  const int stats = std::max(nb_class_fis, nb_class_fst);
+  if (counts.threshold_index < stats + 1 || counts.threshold_index + 2 > counts.pilot_size)
+    fail("Invalid value for -cv: %s; each cross-validation estimate uses %lld simulations "
+         "(about n / 10), and its regression needs at least %d (raise -n)",
+         shown("cv").c_str(), counts.threshold_index, stats + 1);
 }
 
 // The value text of an option for a refusal message ("(default)" when it was not given).
@@ -81,6 +115,7 @@ void check_configuration() {
     fail("Invalid values for -n %s and -ar %s: the acceptance threshold would be the smallest "
          "of %lld pilot distances (index %lld); raise -n",
          shown("n").c_str(), shown("ar").c_str(), counts.pilot_size, counts.threshold_index);
+  check_cross_validation(counts);
 }
 
 }  // namespace
@@ -141,6 +176,8 @@ int run_program(int argc, char** argv) {
   if (const char* v = opt->getValue("hpdi")) hpdi_pc = static_cast<float>(std::atof(v));
   if (const char* v = opt->getValue("bh")) bias_hidden = std::atoi(v);
   if (const char* v = opt->getValue("bf")) bias_fixed = std::atoi(v);
+  if (const char* v = opt->getValue("cv")) cv_count = parse_cv_count(v);
+  plot_figures = opt->getFlag("plot");
   check_configuration();
 
   pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});

@@ -3,6 +3,7 @@
 #include "options/anyoption.h"
 #include "observed_data.h"
 #include "posterior_samples.h"
+#include "reference_table.h"
 #include "run_state.h"
 
 int nb_class_fis = 15;
@@ -13,6 +14,8 @@ int nb_procs = 1;
 float hpdi_pc = 0.95f;
 int bias_hidden = 1;
 int bias_fixed = 0;
+int cv_count = 0;
+bool plot_figures = false;
 
 std::string file_name;
 std::string file_prefix;
@@ -53,3 +56,5 @@ std::vector<std::vector<float>> reg_fst;
 std::vector<std::vector<float>> noreg_fis;
 std::vector<std::vector<float>> noreg_fst;
 std::vector<double> fis_estimate;
+
+ReferenceTable reference_table;
