@@ -62,12 +62,12 @@ void BM_Binomial(benchmark::State& state) {
   state.SetLabel(m < 1e-6 ? "poisson-low" : m < 35 ? "inversion" : "ratio-of-uniforms");
 }
 BENCHMARK(BM_Binomial)
-    ->Args({20, 1})        // m = 2e-5: still inversion
-    ->Args({20, 300000})  // m = 6
-    ->Args({20, 900000})  // m = 18, reflected
-    ->Args({200, 100000})  // m = 20
-    ->Args({200, 170000})  // m = 34
-    ->Args({200, 300000})  // m = 60
+    ->Args({20, 1})         // m = 2e-5: still inversion
+    ->Args({20, 300000})    // m = 6
+    ->Args({20, 900000})    // m = 18, reflected
+    ->Args({200, 100000})   // m = 20
+    ->Args({200, 170000})   // m = 34
+    ->Args({200, 300000})   // m = 60
     ->Args({200, 900000});  // m = 180, reflected
 
 // Poisson-low needs p below 5e-9 for n = 200: below the ppm grid above.

@@ -5,8 +5,6 @@
 
 #include <string>
 
-class AnyOption;
-
 extern int nb_class_fis;   // -nfis: Fis summary statistics (quantiles) per population
 extern int nb_class_fst;   // -nfst: Fst summary statistics per population
 extern int nb_final;       // -n: accepted draws wanted per population and parameter
@@ -21,7 +19,7 @@ extern bool plot_figures;  // -plot: write the SVG figures of the posterior (and
 extern std::string file_name;     // input file of the current job
 extern std::string file_prefix;   // -o, or the stem of file_name
 extern std::string odir;          // -od: raw prefix of every output name (no separator added)
-extern std::string stats_prefix;  // -s: statistics file name after odir; empty: none
-
-// The one option parser; created before main, destroyed at the end of the run.
-extern AnyOption* opt;
+extern std::string stats_prefix;  // -s: statistics file name after odir
+extern bool stats_wanted;         // -s given (even with an empty value): write the statistics
+extern bool keep_draws;           // -keep: the accepted-draw files stay after the job
+extern bool convert_data;         // -convert: write the codominant conversion (needs -s)

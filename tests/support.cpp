@@ -92,6 +92,9 @@ void restore_default_configuration() {
   odir.clear();
   file_prefix.clear();
   stats_prefix.clear();
+  stats_wanted = false;
+  keep_draws = false;
+  convert_data = false;
 }
 
 std::string bandstat_exe() { return BANDSTAT_EXE; }

@@ -36,7 +36,7 @@ void write_file(const std::string& path, const std::string& text);
 bool file_exists(const std::string& path);
 
 // Puts the run configuration back to the program's defaults (every option unset) and
-// clears odir, file_prefix and stats_prefix, so that tests setting globals do not leak.
+// clears odir, file_prefix, stats_prefix and the flags, so that tests setting globals do not leak.
 void restore_default_configuration();
 
 // Path of the built binary and of the project's source folder.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/command_line.h"
+#include "driver/run_driver.h"
 #include "support.h"
 
 namespace {

@@ -1,10 +1,12 @@
 // Output files written under a temporary name, and the clean-up of incomplete files.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "core/output_file.h"
+#include "errors.h"
 #include "support.h"
 
 TEST(OutputFile, AppearsUnderItsNameOnlyWhenCommitted) {
@@ -66,4 +68,45 @@ TEST(OutputFile, ExitCleanUpRemovesEveryRegisteredFile) {
   EXPECT_FALSE(file_exists(dir.file("a.txt")));
   EXPECT_FALSE(file_exists(temporary_name(c)));
   EXPECT_TRUE(file_exists(dir.file("kept.txt")));
+}
+
+// The error module is the one way out: each ending prints on its own streams and ends with
+// status 1. Both streams are sent to files in the
+// child so that standard output can be checked too.
+TEST(ErrorsDeathTest, EachEndingPrintsOnItsStreamsAndExitsWithOne) {
+  struct Case {
+    const char* name;
+    void (*end)();
+    const char* out;
+    const char* err;
+  } cases[] = {
+      // Progress printed before the error must not be lost in the buffer.
+      {"fail",
+       [] {
+         std::printf("progress ");
+         fail("Input file \"%s\", line %d: bad", "in.txt", 3);
+       },
+       "progress ", "Input file \"in.txt\", line 3: bad\n"},
+      {"fail_with_notice",
+       [] { fail_with_notice("Error opening file", "Could not open %s for reading", "x.txt"); },
+       "Error opening file\n", "Could not open x.txt for reading\n"},
+      // A file name is data, never a format.
+      {"fail_on_stdout", [] { fail_on_stdout("Could not open file %s\n", "a%d.txt"); },
+       "Could not open file a%d.txt\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string out = dir.file("stdout");
+    const std::string err = dir.file("stderr");
+    EXPECT_EXIT(
+        {
+          if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr))
+            std::_Exit(2);
+          c.end();
+        },
+        ::testing::ExitedWithCode(1), "");
+    EXPECT_EQ(read_file(out), c.out);
+    EXPECT_EQ(read_file(err), c.err);
+  }
 }

@@ -92,8 +92,7 @@ TEST(EndToEnd, OptionValuesReachTheRunAsConverted) {
 
 TEST(EndToEnd, TwoInputFilesRunTwoJobs) {
   TempDir dir;
-  write_file(dir.file("a.txt"),
-             "[loci]=3\n[populations]=1\n[pop]=1\n1 20 5\n2 20 12\n3 19 3\n");
+  write_file(dir.file("a.txt"), "[loci]=3\n[populations]=1\n[pop]=1\n1 20 5\n2 20 12\n3 19 3\n");
   write_file(dir.file("b.txt"),
              "[loci]=2\n[populations]=2\n[pop]=1\n1 10 5\n2 10 1\n[pop]=2\n1 10 9\n2 10 4\n");
   CommandResult r = run_bandstat(with(SMALL, {"a.txt", "b.txt"}), dir.path());
@@ -113,9 +112,9 @@ TEST(EndToEnd, RealDataTwoRegions) {
   const std::string data = shared_data_dir() + "/rootrot_2pops.txt";
   if (!file_exists(data)) GTEST_SKIP() << "real data not available at " << data;
   TempDir dir;
-  CommandResult r =
-      run_bandstat({"-n", "500", "-ar", "0.02", "-nprocs", "2", "-s", "stats.txt", "-convert", data},
-                   dir.path());
+  CommandResult r = run_bandstat(
+      {"-n", "500", "-ar", "0.02", "-nprocs", "2", "-s", "stats.txt", "-convert", data},
+      dir.path());
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   std::string stats = read_file(dir.file("stats.txt"));
   EXPECT_EQ(count_lines(stats), 5);

@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "config.h"
-#include "driver/command_line.h"
 #include "driver/run_driver.h"
 #include "observed_data.h"
 #include "run_state.h"

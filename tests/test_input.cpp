@@ -10,7 +10,6 @@
 #include "config.h"
 #include "data/read_input.h"
 #include "observed_data.h"
-#include "options/anyoption.h"
 #include "simulation/summary_stats.h"
 #include "support.h"
 
@@ -63,17 +62,15 @@ class ReadInput : public testing::Test {
   }
   void TearDown() override { (void)!chdir(old_cwd_); }
 
-  void parse_args(std::vector<std::string> args) {
-    delete opt;
-    opt = new AnyOption();
-    opt->noPOSIX();
-    opt->setOption("s");
-    args.insert(args.begin(), "bandstat");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    opt->processCommandArgs(static_cast<int>(args.size()), argv.data());
-    if (const char* v = opt->getValue("s")) stats_prefix = v;
+  // The configuration the command line derives from `args`: only -s matters to the reader.
+  void parse_args(const std::vector<std::string>& args) {
+    stats_wanted = false;
+    stats_prefix.clear();
+    for (size_t i = 0; i + 1 < args.size(); ++i)
+      if (args[i] == "-s") {
+        stats_wanted = true;
+        stats_prefix = args[i + 1];
+      }
   }
 
   // Writes `text` as alleles.txt and reads it as the job loop does.
@@ -361,11 +358,13 @@ TEST_F(ReadInputDeathTest, RefusesUnusableInput) {
        "locus 1: 4000000000 individuals sampled over all populations, more than"},
       {"a locus no simulated locus can match", head + block1 + block2,
        "locus 1: 22 individuals sampled over all populations, fewer than the 23 that -bh 20 and "
-       "-bf 3 require", 20, 3},
+       "-bf 3 require",
+       20, 3},
       // A negative -bf does not make room for more bands than individuals.
       {"a band count beyond the sample", head + block1 + block2,
        "locus 1: 22 individuals sampled over all populations, fewer than the 30 that -bh 30 and "
-       "-bf -10 require", 30, -10},
+       "-bf -10 require",
+       30, -10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

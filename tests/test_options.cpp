@@ -19,7 +19,8 @@ struct Parsed {
     opt.setFlag("help");
     opt.setFlag("keep");
     opt.setFlag("convert");
-    for (const char* name : {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs"})
+    for (const char* name :
+         {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs"})
       opt.setOption(name);
     words.insert(words.begin(), "bandstat");
     for (std::string& s : words) argv.push_back(&s[0]);
@@ -119,7 +120,8 @@ TEST(AnyOption, TablesGrowAndKeepEveryEntryInOrder) {
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(&w[0]);
   opt.processCommandArgs(static_cast<int>(argv.size()), argv.data());
-  for (int i = 0; i < 40; ++i) EXPECT_EQ(std::string(opt.getValue(names[i].c_str())), std::to_string(i * 7));
+  for (int i = 0; i < 40; ++i)
+    EXPECT_EQ(std::string(opt.getValue(names[i].c_str())), std::to_string(i * 7));
 
   testing::internal::CaptureStdout();
   opt.printUsage();

@@ -129,8 +129,8 @@ TEST(MTRandSeeding, SeedFromTheRandomDeviceGivesDistinctStreams) {
 // ---- Log-factorial ---------------------------------------------------------------------
 
 TEST(MTRandLnFac, MatchesLogGammaOnBothSidesOfTheTable) {
-  const long rows[] = {0, 1, 2, 10, 500, 1023 /* last table entry */,
-                       1024 /* first from Stirling */, 5000, 1000000};
+  const long rows[] = {
+      0, 1, 2, 10, 500, 1023 /* last table entry */, 1024 /* first from Stirling */, 5000, 1000000};
   MTRand r;
   for (long n : rows) {
     SCOPED_TRACE(n);
@@ -219,9 +219,15 @@ TEST(MTRandBinomial, ChoosesTheMethodByTheMeanOfTheReceivedP) {
     for (int i = 0; i < 500; ++i) {
       int x = 0;
       switch (row.method) {
-        case POISSON: x = b.PoissonLow(double(row.n) * row.p); break;
-        case INVERSION: x = b.BinomialInver(row.n, q); break;
-        case RATIO: x = b.BinomialRatioOfUniforms(row.n, q); break;
+        case POISSON:
+          x = b.PoissonLow(double(row.n) * row.p);
+          break;
+        case INVERSION:
+          x = b.BinomialInver(row.n, q);
+          break;
+        case RATIO:
+          x = b.BinomialRatioOfUniforms(row.n, q);
+          break;
       }
       ASSERT_EQ(a.Binomial(row.n, row.p), row.reflected ? row.n - x : x) << "draw " << i;
     }
@@ -323,8 +329,7 @@ TEST(MTRandBeta, BothAlgorithmsDrawFromTheBeta) {
   MTRand r;
   r.seed(314159UL);
   for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.why) + " " + std::to_string(row.a) + "," +
-                 std::to_string(row.b));
+    SCOPED_TRACE(std::string(row.why) + " " + std::to_string(row.a) + "," + std::to_string(row.b));
     std::vector<long> counts(bins, 0);
     for (long i = 0; i < draws; ++i) {
       const double x = r.randBeta(row.a, row.b);
@@ -366,8 +371,9 @@ TEST(MTRandNorm, OneValuePerTwoWordsWithTheRightMoments) {
   // The radius takes the open uniform, the angle the next word.
   const double u = b.randDblExc();
   const double v = b.randExc();
-  EXPECT_DOUBLE_EQ(a.randNorm(1.5, 2.0),
-                   std::sqrt(-2.0 * std::log(1.0 - u)) * 2.0 * std::cos(6.283185307179586 * v) + 1.5);
+  EXPECT_DOUBLE_EQ(
+      a.randNorm(1.5, 2.0),
+      std::sqrt(-2.0 * std::log(1.0 - u)) * 2.0 * std::cos(6.283185307179586 * v) + 1.5);
   EXPECT_EQ(a.randInt(), b.randInt());
 
   const long draws = 200000;

@@ -11,7 +11,6 @@
 #include "config.h"
 #include "errors.h"
 #include "observed_data.h"
-#include "options/anyoption.h"
 #include "simulation/summary_stats.h"
 
 namespace {
@@ -262,8 +261,8 @@ void read_input(std::ifstream& in) {
   check << "Acceptance ration is " << ratio << "\n\n";
   check << "Output file names prefix is \"" << file_prefix << "\"\n";
   check << "Output file directory is \"" << odir << "\"\n";
-  // The parser's own answer, not stats_prefix: "-s" given with an empty value still counts.
-  if (opt != nullptr && opt->getValue("s") != nullptr)
+  // stats_wanted, not stats_prefix: "-s" given with an empty value still counts.
+  if (stats_wanted)
     check << "Output file names prefix for appending statistics is \"" << stats_prefix << "\"\n\n";
   check << "Input file is \"" << file_name << "\"\n\n";
 

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 
 #include "config.h"
 #include "data/read_input.h"
@@ -16,6 +15,10 @@
 #include "options/anyoption.h"
 
 namespace {
+
+// The one option parser; created before main. Only this file reads it: everything the rest
+// of the program needs from the command line is copied into the run configuration.
+AnyOption* opt = new AnyOption();
 
 // The usage text, one registered line each (the trailing blanks are part of the text).
 const char* const USAGE_LINES[] = {
@@ -49,7 +52,8 @@ void register_options() {
   opt->setFlag("keep");
   opt->setFlag("convert");
   opt->setFlag("plot");
-  for (const char* name : {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs", "cv"})
+  for (const char* name :
+       {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs", "cv"})
     opt->setOption(name);
 }
 
@@ -63,6 +67,12 @@ int parse_cv_count(const char* text) {
   return static_cast<int>(v);
 }
 
+// The value text of an option for a refusal message ("(default)" when it was not given).
+std::string shown(const char* name) {
+  const char* v = opt->getValue(name);
+  return v ? std::string("\"") + v + "\"" : std::string("(default)");
+}
+
 // The cross-validation needs at least two pseudo-observed sets (the prediction error divides
 // by the spread of their true values), no more than the pilot run has, and estimation
 // samples (threshold index rows of the table, the next row giving the threshold) large
@@ -73,25 +83,23 @@ void check_cross_validation(const DerivedCounts& counts) {
     fail("Invalid value for -cv: %s; give a whole number of pseudo-observed data sets, at least 2",
          shown("cv").c_str());
   if (cv_count > counts.pilot_size)
-    fail("Invalid value for -cv: %s; the pilot run has only %lld simulations to choose from "
-         "(raise -n or lower -ar)", shown("cv").c_str(), counts.pilot_size);
+    fail(
+        "Invalid value for -cv: %s; the pilot run has only %lld simulations to choose from "
+        "(raise -n or lower -ar)",
+        shown("cv").c_str(), counts.pilot_size);
   const int stats = std::max(nb_class_fis, nb_class_fst);
   if (counts.threshold_index < stats + 1 || counts.threshold_index + 2 > counts.pilot_size)
-    fail("Invalid value for -cv: %s; each cross-validation estimate uses %lld simulations "
-         "(about n / 10), and its regression needs at least %d (raise -n)",
-         shown("cv").c_str(), counts.threshold_index, stats + 1);
-}
-
-// The value text of an option for a refusal message ("(default)" when it was not given).
-std::string shown(const char* name) {
-  const char* v = opt->getValue(name);
-  return v ? std::string("\"") + v + "\"" : std::string("(default)");
+    fail(
+        "Invalid value for -cv: %s; each cross-validation estimate uses %lld simulations "
+        "(about n / 10), and its regression needs at least %d (raise -n)",
+        shown("cv").c_str(), counts.threshold_index, stats + 1);
 }
 
 // Values that would make a run impossible or unbounded are refused before any job starts.
 void check_configuration() {
   if (nb_procs < 1)
-    fail("Invalid value for -nprocs: %s; at least 1 worker thread is needed", shown("nprocs").c_str());
+    fail("Invalid value for -nprocs: %s; at least 1 worker thread is needed",
+         shown("nprocs").c_str());
   if (!(ratio > 0.0 && ratio < 1.0))
     fail("Invalid value for -ar: %s; the acceptance ratio must lie strictly between 0 and 1",
          shown("ar").c_str());
@@ -102,41 +110,27 @@ void check_configuration() {
   if (nb_class_fst < 1)
     fail("Invalid value for -nfst: %s; at least 1 statistic is needed", shown("nfst").c_str());
   if (hpdi_pc < 0.0f)
-    fail("Invalid value for -hpdi: %s; the HPDI coverage cannot be negative", shown("hpdi").c_str());
+    fail("Invalid value for -hpdi: %s; the HPDI coverage cannot be negative",
+         shown("hpdi").c_str());
   if (nb_final <= nb_class_fis || nb_final <= nb_class_fst)
-    fail("Invalid value for -n: %s; the regression needs more accepted draws than statistics "
-         "(-nfis %d, -nfst %d)", shown("n").c_str(), nb_class_fis, nb_class_fst);
+    fail(
+        "Invalid value for -n: %s; the regression needs more accepted draws than statistics "
+        "(-nfis %d, -nfst %d)",
+        shown("n").c_str(), nb_class_fis, nb_class_fst);
   // The counts themselves: derived_counts refuses values outside an int.
   DerivedCounts counts = derived_counts(nb_final, ratio);
   if (counts.pilot_size < 1)
     fail("Invalid values for -n %s and -ar %s: the pilot run would have no simulation",
          shown("n").c_str(), shown("ar").c_str());
   if (counts.threshold_index < 1)
-    fail("Invalid values for -n %s and -ar %s: the acceptance threshold would be the smallest "
-         "of %lld pilot distances (index %lld); raise -n",
-         shown("n").c_str(), shown("ar").c_str(), counts.pilot_size, counts.threshold_index);
+    fail(
+        "Invalid values for -n %s and -ar %s: the acceptance threshold would be the smallest "
+        "of %lld pilot distances (index %lld); raise -n",
+        shown("n").c_str(), shown("ar").c_str(), counts.pilot_size, counts.threshold_index);
   check_cross_validation(counts);
 }
 
 }  // namespace
-
-DerivedCounts derived_counts(int final_draws, double acceptance_ratio) {
-  // Extended precision on purpose: with the double nearest 0.005 the quotients stay just
-  // below the round numbers (99 999, 499, 999 999), and the program has always used those.
-  const long double n = final_draws;
-  const long double r = acceptance_ratio;
-  const long double pilot = n / (r * 10.0L);
-  const long double production = n / r;
-  const long double limit = INT_MAX;
-  if (!(pilot <= limit) || !(production <= limit))
-    fail("Invalid values for -n %d and -ar %g: the number of simulations would exceed %d",
-         final_draws, acceptance_ratio, INT_MAX);
-  DerivedCounts counts;
-  counts.pilot_size = static_cast<long long>(pilot);
-  counts.threshold_index = static_cast<long long>(static_cast<long double>(counts.pilot_size) * r);
-  counts.production_minimum = static_cast<long long>(production);
-  return counts;
-}
 
 std::string output_stem(const std::string& input_name) {
   std::string stem = input_name;
@@ -160,11 +154,9 @@ int run_program(int argc, char** argv) {
     return 0;
   }
   // A refused command line is a failed run, so the status is 1.
-  if (opt->getValue("s") == nullptr && opt->getFlag("convert")) {
-    std::cout << "Statistics calculation required to convert to codominant data (use -s option)"
-              << std::endl;
-    std::exit(1);
-  }
+  if (opt->getValue("s") == nullptr && opt->getFlag("convert"))
+    fail_on_stdout(
+        "Statistics calculation required to convert to codominant data (use -s option)\n");
   if (opt->getFlag("help")) opt->printUsage();
 
   if (const char* v = opt->getValue("nfis")) nb_class_fis = std::atoi(v);
@@ -176,6 +168,9 @@ int run_program(int argc, char** argv) {
   if (const char* v = opt->getValue("hpdi")) hpdi_pc = static_cast<float>(std::atof(v));
   if (const char* v = opt->getValue("bh")) bias_hidden = std::atoi(v);
   if (const char* v = opt->getValue("bf")) bias_fixed = std::atoi(v);
+  stats_wanted = opt->getValue("s") != nullptr;
+  keep_draws = opt->getFlag("keep");
+  convert_data = opt->getFlag("convert");
   if (const char* v = opt->getValue("cv")) cv_count = parse_cv_count(v);
   plot_figures = opt->getFlag("plot");
   check_configuration();
@@ -191,10 +186,8 @@ int run_program(int argc, char** argv) {
       file_prefix = output_stem(file_name);
 
     std::ifstream in(file_name);
-    if (!in.is_open()) {
-      std::cout << "Could not open file " << file_name << std::endl;
-      std::exit(1);  // jobs not yet run are not run
-    }
+    // Jobs not yet run are not run.
+    if (!in.is_open()) fail_on_stdout("Could not open file %s\n", file_name.c_str());
     read_input(in);
     run_job();
   }

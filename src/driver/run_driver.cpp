@@ -1,20 +1,19 @@
 #include "driver/run_driver.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <new>
 #include <exception>
+#include <new>
 #include <thread>
 #include <vector>
 
 #include "config.h"
 #include "data/codominant.h"
-#include "driver/command_line.h"
 #include "errors.h"
 #include "observed_data.h"
-#include "options/anyoption.h"
 #include "posterior/diagnostics.h"
 #include "posterior/posterior_stats.h"
 #include "posterior/regression.h"
@@ -38,6 +37,24 @@ void remove_accepted_draw_files() {
 }
 
 }  // namespace
+
+DerivedCounts derived_counts(int final_draws, double acceptance_ratio) {
+  // Extended precision on purpose: with the double nearest 0.005 the quotients stay just
+  // below the round numbers (99 999, 499, 999 999), and the program has always used those.
+  const long double n = final_draws;
+  const long double r = acceptance_ratio;
+  const long double pilot = n / (r * 10.0L);
+  const long double production = n / r;
+  const long double limit = INT_MAX;
+  if (!(pilot <= limit) || !(production <= limit))
+    fail("Invalid values for -n %d and -ar %g: the number of simulations would exceed %d",
+         final_draws, acceptance_ratio, INT_MAX);
+  DerivedCounts counts;
+  counts.pilot_size = static_cast<long long>(pilot);
+  counts.threshold_index = static_cast<long long>(static_cast<long double>(counts.pilot_size) * r);
+  counts.production_minimum = static_cast<long long>(production);
+  return counts;
+}
 
 void open_accepted_draw_files(long long pilot_size) {
   outfile_fis = std::vector<std::ofstream>(J);
@@ -154,14 +171,14 @@ void run_job() {
   close_accepted_draw_files();
 
   perform_regression();
-  if (!opt->getFlag("keep")) remove_accepted_draw_files();
+  if (!keep_draws) remove_accepted_draw_files();
   write_regression_outputs();
   write_diagnostics();
-  if (opt->getValue("s")) {
+  if (stats_wanted) {
     fis_estimate.assign(J, 0.0);
     write_statistics_file();
   }
-  if (opt->getFlag("convert")) write_codominant();
+  if (convert_data) write_codominant();
 
   const std::time_t job_end = std::time(nullptr);
   std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));

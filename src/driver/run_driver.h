@@ -9,6 +9,17 @@
 
 void run_job();
 
+// Counts derived from nb_final and ratio, computed in 80-bit extended precision and
+// truncated toward zero. The command line checks them before the first job; run_job
+// derives them again from the same configuration.
+struct DerivedCounts {
+  long long pilot_size;          // nb_final / (ratio * 10)
+  long long threshold_index;     // pilot size * ratio
+  long long production_minimum;  // nb_final / ratio
+};
+// Counts beyond an int end the run with a message naming -n and -ar.
+DerivedCounts derived_counts(int final_draws, double acceptance_ratio);
+
 // The steps of a job, callable one by one (tests drive a job through them).
 
 // Creates the per-population state of a job (counters, pilot distances of `pilot_size`

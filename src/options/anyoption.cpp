@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "errors.h"
+
 namespace {
 
 // Grows a table to twice its capacity, filling the new entries with `blank`.
@@ -46,9 +48,7 @@ void AnyOption::alloc() {
   option_index_ = new (std::nothrow) int[max_options_];
   usage_ = new (std::nothrow) const char*[max_usage_lines_];
   if (!options_ || !option_type_ || !option_index_ || !usage_) {
-    std::printf("\nOPTIONS ERROR : Failed allocating memory\nExiting.\n");
-    std::fflush(stdout);
-    std::exit(1);
+    fail_on_stdout("\nOPTIONS ERROR : Failed allocating memory\nExiting.\n");
   }
   for (int i = 0; i < max_options_; ++i) {
     options_[i] = nullptr;
@@ -72,10 +72,8 @@ void AnyOption::cleanup() {
 }
 
 void AnyOption::allocationFailure(const char* what, const char* item) {
-  std::printf("\nOPTIONS ERROR : Failed allocating extra memory \n%s\"%s\"\nExiting.\n\n", what,
-              item);
-  std::fflush(stdout);
-  std::exit(1);
+  fail_on_stdout("\nOPTIONS ERROR : Failed allocating extra memory \n%s\"%s\"\nExiting.\n\n", what,
+                 item);
 }
 
 void AnyOption::noPOSIX() { posix_style_ = false; }
@@ -132,9 +130,7 @@ bool AnyOption::allocValues() {
   if (g_value_counter_ <= 0) return false;  // nothing registered: nothing to hold
   values_ = new (std::nothrow) char*[g_value_counter_];
   if (!values_) {
-    std::printf("\nOPTIONS ERROR : Failed allocating memory\nExiting.\n");
-    std::fflush(stdout);
-    std::exit(1);
+    fail_on_stdout("\nOPTIONS ERROR : Failed allocating memory\nExiting.\n");
   }
   for (int i = 0; i < g_value_counter_; ++i) values_[i] = nullptr;
   value_slots_ = g_value_counter_;
@@ -161,9 +157,7 @@ void AnyOption::processCommandArgs() {
   delete[] new_argv_;
   new_argv_ = new (std::nothrow) int[max_legal_args_ > 0 ? max_legal_args_ : 1];
   if (!new_argv_) {
-    std::printf("\nOPTIONS ERROR : Failed allocating memory\nExiting.\n");
-    std::fflush(stdout);
-    std::exit(1);
+    fail_on_stdout("\nOPTIONS ERROR : Failed allocating memory\nExiting.\n");
   }
   new_argc_ = 0;
 
@@ -210,8 +204,7 @@ int AnyOption::parseGNU(const char* word) {
   }
   int m = matchOpt(word, true);
   if (m < 0) return -1;  // unknown names (and a lone "-" or "--") are dropped
-  if (option_type_[m] == COMMAND_OPT || option_type_[m] == COMMANDONLY_OPT)
-    return option_index_[m];
+  if (option_type_[m] == COMMAND_OPT || option_type_[m] == COMMANDONLY_OPT) return option_index_[m];
   setValue(option_index_[m], "true");
   return -1;
 }
@@ -230,9 +223,7 @@ void AnyOption::setValue(int slot, const char* value) {
   if (!allocValues() || slot < 0 || slot >= value_slots_) return;
   char* copy = copy_text(value);
   if (!copy) {
-    std::printf("\nOPTIONS ERROR : Failed allocating memory\nExiting.\n");
-    std::fflush(stdout);
-    std::exit(1);
+    fail_on_stdout("\nOPTIONS ERROR : Failed allocating memory\nExiting.\n");
   }
   delete[] values_[slot];  // a value given again replaces the earlier one
   values_[slot] = copy;

@@ -42,8 +42,15 @@ class AnyOption {
   void printUsage();
 
  private:
-  enum Type { NONE = 0, COMMAND_OPT = 1, COMMANDONLY_OPT = 2, FILE_OPT = 3,
-              COMMAND_FLAG = 4, COMMANDONLY_FLAG = 5, FILE_FLAG = 6 };
+  enum Type {
+    NONE = 0,
+    COMMAND_OPT = 1,
+    COMMANDONLY_OPT = 2,
+    FILE_OPT = 3,
+    COMMAND_FLAG = 4,
+    COMMANDONLY_FLAG = 5,
+    FILE_FLAG = 6
+  };
 
   void init(int long_capacity, int char_capacity);
   void alloc();

@@ -64,11 +64,10 @@ using AcceptedDrawFile = std::unique_ptr<FILE, FileCloser>;
 
 AcceptedDrawFile open_accepted_draws(const std::string& name) {
   AcceptedDrawFile file(std::fopen(name.c_str(), "r"));
-  if (!file) {
-    // The first line is the one scripts have always seen on standard output.
-    std::cout << "Error opening file" << std::endl;
-    fail("Could not open the accepted-draw file %s for reading", name.c_str());
-  }
+  // "Error opening file" is the line scripts have always seen on standard output.
+  if (!file)
+    fail_with_notice("Error opening file", "Could not open the accepted-draw file %s for reading",
+                     name.c_str());
   return file;
 }
 

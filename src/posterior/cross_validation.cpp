@@ -57,8 +57,8 @@ std::string parameter_label(int parameter, int npop) {
 
 // Scratch of one estimating thread, reused from estimate to estimate.
 struct CvWorkspace {
-  std::vector<double> distance;   // to every row of the table
-  std::vector<long long> order;   // rows other than the pseudo-observed one
+  std::vector<double> distance;  // to every row of the table
+  std::vector<long long> order;  // rows other than the pseudo-observed one
   RegressionDesign design;
   std::vector<float> adjusted, unadjusted;
   std::vector<double> slopes;
@@ -121,7 +121,8 @@ void accept_nearest(const ReferenceTable& table, long long pod, int parameter, i
     const long long r = ws.order[i];
     const float* s = table.stats(parameter, p, r);
     for (int c = 0; c < nc; ++c)
-      d.x[static_cast<size_t>(i) * nc + c] = static_cast<float>(static_cast<double>(s[c]) - observed[c]);
+      d.x[static_cast<size_t>(i) * nc + c] =
+          static_cast<float>(static_cast<double>(s[c]) - observed[c]);
     const double theta = off_bounds(table.parameter(parameter, p, r));
     d.y[i] = logit(theta);
     d.w[i] = kernel_weight(std::sqrt(ws.distance[r]), threshold);
@@ -202,8 +203,8 @@ CvSummaryRow summarise(const std::string& label, const std::vector<CvEstimate>& 
   std::vector<Prediction> adjusted, unadjusted;
   for (const CvEstimate& e : estimates) {
     if (!selected(e)) continue;
-    unadjusted.push_back({e.truth, e.mean_unadjusted, e.hpdi_low_unadjusted,
-                          e.hpdi_high_unadjusted});
+    unadjusted.push_back(
+        {e.truth, e.mean_unadjusted, e.hpdi_low_unadjusted, e.hpdi_high_unadjusted});
     if (!std::isnan(e.mean_adjusted))
       adjusted.push_back({e.truth, e.mean_adjusted, e.hpdi_low, e.hpdi_high});
   }
@@ -221,8 +222,8 @@ void write_cv_file(const std::vector<CvEstimate>& estimates, int npop) {
   s << "pod parameter true mean_adjusted mean_unadjusted hpdi_low hpdi_high\n";
   for (const CvEstimate& e : estimates)
     s << e.pod << " " << parameter_label(e.parameter, npop) << " " << written(e.truth) << " "
-      << written(e.mean_adjusted) << " " << written(e.mean_unadjusted) << " "
-      << written(e.hpdi_low) << " " << written(e.hpdi_high) << "\n";
+      << written(e.mean_adjusted) << " " << written(e.mean_unadjusted) << " " << written(e.hpdi_low)
+      << " " << written(e.hpdi_high) << "\n";
   if (!out.commit()) fail("Cannot write output file %s", cv_file_name().c_str());
 }
 
@@ -279,9 +280,7 @@ void prepare_reference_table(long long size, double memory_limit) {
   }
 }
 
-void release_reference_table() {
-  reference_table = ReferenceTable();
-}
+void release_reference_table() { reference_table = ReferenceTable(); }
 
 std::vector<long long> choose_pseudo_observed(long long table_size, int count, uint32_t seed) {
   MTRand g;
@@ -343,10 +342,13 @@ std::vector<CvSummaryRow> summarise_cross_validation(const std::vector<CvEstimat
                                                      int npop) {
   std::vector<CvSummaryRow> rows;
   for (int parameter = 0; parameter < 2 * npop; ++parameter)
-    rows.push_back(summarise(parameter_label(parameter, npop), estimates,
-                             [parameter](const CvEstimate& e) { return e.parameter == parameter; }));
-  rows.push_back(summarise("Fis", estimates, [npop](const CvEstimate& e) { return e.parameter < npop; }));
-  rows.push_back(summarise("Fst", estimates, [npop](const CvEstimate& e) { return e.parameter >= npop; }));
+    rows.push_back(
+        summarise(parameter_label(parameter, npop), estimates,
+                  [parameter](const CvEstimate& e) { return e.parameter == parameter; }));
+  rows.push_back(
+      summarise("Fis", estimates, [npop](const CvEstimate& e) { return e.parameter < npop; }));
+  rows.push_back(
+      summarise("Fst", estimates, [npop](const CvEstimate& e) { return e.parameter >= npop; }));
   return rows;
 }
 

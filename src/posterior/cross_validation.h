@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "posterior/cv_results.h"
 #include "reference_table.h"
 
 // Bytes of the reference table of a pilot run of `size` replicates.
@@ -29,22 +30,6 @@ void release_reference_table();
 // they are drawn from the job's cross-validation stream (seeded from `seed`).
 std::vector<long long> choose_pseudo_observed(long long table_size, int count, uint32_t seed);
 
-// The estimates of one pseudo-observed set and one parameter of one population. Every
-// figure holds the value as written in the output file (see write_cv_file), so that the
-// summaries equal a recomputation from that file. The adjusted figures are NaN when the
-// regression failed.
-struct CvEstimate {
-  int pod = 0;        // 1 .. N
-  int parameter = 0;  // 0 .. 2J - 1: Fis1 .. FisJ, Fst1 .. FstJ
-  double truth = 0;
-  double mean_adjusted = 0;
-  double mean_unadjusted = 0;
-  double hpdi_low = 0;  // of the adjusted sample
-  double hpdi_high = 0;
-  double hpdi_low_unadjusted = 0;
-  double hpdi_high_unadjusted = 0;
-};
-
 // Estimates every pseudo-observed set `pods` (table rows) from the other rows of `table`:
 // for each population and parameter, the `sample_size` nearest rows by the distance of the
 // population's statistics, the regression adjustment and the posterior mean and HPDI of
@@ -53,15 +38,6 @@ struct CvEstimate {
 std::vector<CvEstimate> cross_validate(const ReferenceTable& table,
                                        const std::vector<long long>& pods, long long sample_size,
                                        double coverage, int threads);
-
-// One row of the summary: prediction errors and coverages of one parameter or pooled.
-struct CvSummaryRow {
-  std::string label;  // "Fis1" .. "FstJ", "Fis", "Fst"
-  double prediction_error_adjusted = 0;
-  double prediction_error_unadjusted = 0;
-  double coverage_adjusted = 0;
-  double coverage_unadjusted = 0;
-};
 
 // The 2J per-parameter rows, then Fis and Fst pooled over populations. Prediction error:
 // sum (estimate - true)^2 / sum (true - mean true)^2, i.e. divided by N var(true) with the

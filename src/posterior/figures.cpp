@@ -82,9 +82,8 @@ class Svg {
   }
   void rect(double x, double y, double w, double h, const char* fill, double opacity,
             const char* stroke = nullptr) {
-    s_ << "<rect x=\"" << px(x) << "\" y=\"" << px(y) << "\" width=\"" << px(w)
-       << "\" height=\"" << px(h) << "\" fill=\"" << fill << "\" fill-opacity=\"" << opacity
-       << "\"";
+    s_ << "<rect x=\"" << px(x) << "\" y=\"" << px(y) << "\" width=\"" << px(w) << "\" height=\""
+       << px(h) << "\" fill=\"" << fill << "\" fill-opacity=\"" << opacity << "\"";
     if (stroke) s_ << " stroke=\"" << stroke << "\"";
     s_ << "/>\n";
   }
@@ -98,8 +97,8 @@ class Svg {
   }
   void circle(double x, double y, double r, const char* fill, double opacity,
               const char* stroke = nullptr) {
-    s_ << "<circle cx=\"" << px(x) << "\" cy=\"" << px(y) << "\" r=\"" << r << "\" fill=\""
-       << fill << "\" fill-opacity=\"" << opacity << "\"";
+    s_ << "<circle cx=\"" << px(x) << "\" cy=\"" << px(y) << "\" r=\"" << r << "\" fill=\"" << fill
+       << "\" fill-opacity=\"" << opacity << "\"";
     if (stroke) s_ << " stroke=\"" << stroke << "\" stroke-width=\"1\"";
     s_ << "/>\n";
   }
@@ -202,8 +201,8 @@ void draw_density_panel(Svg& svg, double left, double top, const std::string& ti
 }
 
 // One legend entry: a short sample of the mark, then its text; returns the next x.
-double legend_line(Svg& svg, double x, double y, const char* color, double width,
-                   const char* dash, const std::string& label) {
+double legend_line(Svg& svg, double x, double y, const char* color, double width, const char* dash,
+                   const std::string& label) {
   svg.line(x, y, x + 24, y, color, width, dash);
   svg.text(x + 30, y + 4, label);
   return x + 36 + 6.2 * label.size();
@@ -273,8 +272,8 @@ std::string cv_figure_svg(const std::vector<CvEstimate>& estimates,
                           const std::vector<CvSummaryRow>& summary, int npop) {
   constexpr double SIDE = 380;  // a square panel: the identity line at 45 degrees
   Svg svg(2 * SIDE, HEADER_H + SIDE);
-  svg.text(12, 20, "Cross-validation: estimated against true value, all populations", "start",
-           13, true);
+  svg.text(12, 20, "Cross-validation: estimated against true value, all populations", "start", 13,
+           true);
   double x = 12;
   const double y = 42;
   x = legend_dot(svg, x, y, COLOR_ADJUSTED, 0.6, nullptr, "adjusted posterior mean");
@@ -288,8 +287,8 @@ std::string cv_figure_svg(const std::vector<CvEstimate>& estimates,
     for (const CvSummaryRow& r : summary)
       if (r.label == name) {
         char buf[96];
-        std::snprintf(buf, sizeof buf, "%s: prediction error %.2f (unadjusted %.2f)",
-                      name.c_str(), r.prediction_error_adjusted, r.prediction_error_unadjusted);
+        std::snprintf(buf, sizeof buf, "%s: prediction error %.2f (unadjusted %.2f)", name.c_str(),
+                      r.prediction_error_adjusted, r.prediction_error_unadjusted);
         title = buf;
       }
     svg.text(f.x0 + f.w / 2, HEADER_H + 18, title, "middle", 11, true);

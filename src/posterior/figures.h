@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "posterior/cross_validation.h"
+#include "posterior/cv_results.h"
 
 // The posterior figure of J populations: per population a Fis and an Fst panel with the prior
 // (uniform), the unadjusted and adjusted posterior densities, the adjusted HPDI of coverage
@@ -13,8 +13,7 @@
 std::string posterior_figure_svg(const std::vector<std::vector<float>>& reg_fis,
                                  const std::vector<std::vector<float>>& noreg_fis,
                                  const std::vector<std::vector<float>>& reg_fst,
-                                 const std::vector<std::vector<float>>& noreg_fst,
-                                 double coverage);
+                                 const std::vector<std::vector<float>>& noreg_fst, double coverage);
 
 // The cross-validation figure: estimated against true value, pooled over populations, one
 // panel for Fis and one for Fst, with the identity line.

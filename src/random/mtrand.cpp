@@ -101,8 +101,7 @@ void MTRand::seed(unsigned long* values, unsigned long count) {
     if (j >= count) j = 0;
   }
   for (int k = N - 1; k; --k) {
-    state[i] = (state[i] ^ ((state[i - 1] ^ (state[i - 1] >> 30)) * 1566083941UL)) -
-               uint32_t(i);
+    state[i] = (state[i] ^ ((state[i - 1] ^ (state[i - 1] >> 30)) * 1566083941UL)) - uint32_t(i);
     ++i;
     if (i >= N) {
       state[0] = state[N - 1];

@@ -13,7 +13,7 @@
 
 class MTRand {
  public:
-  enum { N = 624 };        // state words
+  enum { N = 624 };         // state words
   enum { FAK_LEN = 1024 };  // ln(n!) is tabulated below this length, Stirling's series above
 
   MTRand();

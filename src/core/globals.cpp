@@ -1,6 +1,5 @@
 // The one definition of every process-wide variable declared in include/.
 #include "config.h"
-#include "options/anyoption.h"
 #include "observed_data.h"
 #include "posterior_samples.h"
 #include "reference_table.h"
@@ -21,8 +20,9 @@ std::string file_name;
 std::string file_prefix;
 std::string odir;
 std::string stats_prefix;
-
-AnyOption* opt = new AnyOption();
+bool stats_wanted = false;
+bool keep_draws = false;
+bool convert_data = false;
 
 int I = 0;
 int J = 0;
