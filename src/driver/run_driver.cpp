@@ -14,7 +14,9 @@
 #include "data/codominant.h"
 #include "errors.h"
 #include "observed_data.h"
+#include "posterior/cross_validation.h"
 #include "posterior/diagnostics.h"
+#include "posterior/figures.h"
 #include "posterior/posterior_stats.h"
 #include "posterior/regression.h"
 #include "posterior_samples.h"
@@ -152,6 +154,9 @@ void run_job() {
   if (counts.pilot_size < 1 || counts.threshold_index >= counts.pilot_size)
     fail("Bug detected: threshold index %lld outside the pilot run of %lld simulations",
          counts.threshold_index, counts.pilot_size);
+  // Before the accepted-draw files: a table that does not fit is refused before anything is
+  // written.
+  if (cv_count > 0) prepare_reference_table(counts.pilot_size, reference_table_memory_limit());
   open_accepted_draw_files(counts.pilot_size);
 
   const std::time_t pilot_start = std::time(nullptr);
@@ -179,8 +184,13 @@ void run_job() {
     write_statistics_file();
   }
   if (convert_data) write_codominant();
+  if (plot_figures) write_posterior_figure();
 
   const std::time_t job_end = std::time(nullptr);
   std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));
   std::fflush(stdout);
+  // After the job's own lines, which stay as they are without -cv. The estimation samples
+  // have as many rows as the threshold index, so that the threshold is the next row's
+  // distance, as in the rejection step.
+  if (cv_count > 0) run_cross_validation(counts.threshold_index);
 }

@@ -205,21 +205,21 @@ double legend_line(Svg& svg, double x, double y, const char* color, double width
                    const std::string& label) {
   svg.line(x, y, x + 24, y, color, width, dash);
   svg.text(x + 30, y + 4, label);
-  return x + 36 + 6.2 * label.size();
+  return x + 44 + 6.6 * label.size();
 }
 
 double legend_box(Svg& svg, double x, double y, const char* color, double opacity,
                   const std::string& label) {
   svg.rect(x, y - 6, 24, 12, color, opacity);
   svg.text(x + 30, y + 4, label);
-  return x + 36 + 6.2 * label.size();
+  return x + 44 + 6.6 * label.size();
 }
 
 double legend_dot(Svg& svg, double x, double y, const char* color, double opacity,
                   const char* stroke, const std::string& label) {
   svg.circle(x + 12, y, 3.5, color, opacity, stroke);
   svg.text(x + 30, y + 4, label);
-  return x + 36 + 6.2 * label.size();
+  return x + 44 + 6.6 * label.size();
 }
 
 void write_figure(const std::string& name, const std::string& svg) {

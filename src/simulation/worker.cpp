@@ -9,6 +9,7 @@
 
 #include "config.h"
 #include "errors.h"
+#include "reference_table.h"
 #include "run_state.h"
 #include "simulation/summary_stats.h"
 
@@ -272,6 +273,9 @@ void* start(void*) {
             v_dist_fis[p][r] = w.dist_fis[p];
             v_dist_fst[p][r] = w.dist_fst[p];
           }
+          if (reference_table.kept())
+            reference_table.store(r, w.fis.data(), w.fst.data(), w.stat_fis.data(),
+                                  w.stat_fst.data());
         }
       } else if (!finished.load()) {
         judge_replicate(w);
