@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <new>
 #include <sstream>
@@ -382,6 +383,7 @@ std::string cv_verdict(const CvSummaryRow& row, double coverage) {
 
 void run_cross_validation(long long sample_size) {
   if (!reference_table.kept()) fail("Bug detected: cross-validation without a reference table");
+  const std::time_t start = std::time(nullptr);
   std::printf("\nCross-validation on %d pseudo-observed data sets...", cv_count);
   std::fflush(stdout);
   const std::vector<long long> pods =
@@ -398,5 +400,7 @@ void run_cross_validation(long long sample_size) {
               cv_summary_file_name().c_str());
   for (size_t i = summary.size() - 2; i < summary.size(); ++i)
     std::printf("%s\n", cv_verdict(summary[i], hpdi_pc).c_str());
+  std::printf("\nCross-validation made in %lld seconds\n",
+              static_cast<long long>(std::time(nullptr) - start));
   std::fflush(stdout);
 }
