@@ -89,12 +89,33 @@ void restore_default_configuration() {
   hpdi_pc = 0.95f;
   bias_hidden = 1;
   bias_fixed = 0;
+  user_seed_given = false;
+  user_seed = 0;
   odir.clear();
   file_prefix.clear();
   stats_prefix.clear();
+  input_format = InputFormat::recognised;
+  pops_file.clear();
   stats_wanted = false;
   keep_draws = false;
   convert_data = false;
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define BANDSTAT_SHADOW_MEMORY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define BANDSTAT_SHADOW_MEMORY 1
+#endif
+#endif
+
+const char* why_no_address_space_cap() {
+#ifdef BANDSTAT_SHADOW_MEMORY
+  return "built with AddressSanitizer or ThreadSanitizer, whose shadow memory does not fit "
+         "under an address-space cap";
+#else
+  return nullptr;
+#endif
 }
 
 std::string bandstat_exe() { return BANDSTAT_EXE; }

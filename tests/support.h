@@ -39,6 +39,11 @@ bool file_exists(const std::string& path);
 // clears odir, file_prefix, stats_prefix and the flags, so that tests setting globals do not leak.
 void restore_default_configuration();
 
+// Why a test that caps the address space (setrlimit RLIMIT_AS) cannot run in this build,
+// or null where it can: AddressSanitizer and ThreadSanitizer reserve terabytes of shadow
+// address space up front, so any cap stops the process before the code under test runs.
+const char* why_no_address_space_cap();
+
 // Path of the built binary and of the project's source folder.
 std::string bandstat_exe();
 std::string source_dir();

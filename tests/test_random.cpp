@@ -119,10 +119,17 @@ TEST(MTRandSeeding, SeedFromFileNeedsAllWords) {
   }
 }
 
-TEST(MTRandSeeding, SeedFromTheRandomDeviceGivesDistinctStreams) {
+TEST(MTRandSeeding, SeedTakesTheRandomDeviceWhenThereIsOne) {
+  if (!MTRand().seedFromFile("/dev/urandom"))
+    GTEST_SKIP() << "no readable /dev/urandom here: every seed comes from time and clock";
+  // Distinct streams alone prove nothing: the time-and-clock fallback gives them too. But
+  // the fallback goes through hash(), which counts its calls, and the device does not:
+  // hash(0, 0) returns the count, so it must advance by exactly its own call.
+  const uint32_t before = MTRand::hash(0, 0);
   MTRand a, b;
   a.seed();
   b.seed();
+  EXPECT_EQ(MTRand::hash(0, 0), before + 1) << "seed() fell back to time and clock";
   EXPECT_NE(a.randInt() ^ a.randInt(), b.randInt() ^ b.randInt());
 }
 
@@ -395,19 +402,23 @@ TEST(MTRandStream, VariatesOfSeed5489AreFixed) {
   // A run's results depend on the order in which the variates take their uniforms (u1
   // before u2 in the beta trials, the radius before the angle in the normal). Swapping two
   // independent draws leaves every distribution intact, so only pinned values catch it.
-  // The first beta value was also derived by hand from the reference words 3499211612 and
-  // 581869302 of this seed (algorithm BB accepts at its first squeeze).
+  // Change detectors: apart from the first beta value, which was derived by hand from the
+  // reference words 3499211612 and 581869302 of this seed (algorithm BB accepts at its
+  // first squeeze), these values were captured from the program itself. They prove no
+  // distribution (the tests above do); they flag any change to the stream.
   MTRand r;
   r.seed(5489UL);
-  const double bb[] = {0.5950911382443751, 0.17036277324900179, 0.70888701573080193};
+  const double bb[] = {0.5950911382443751 /* derived */, 0.17036277324900179 /* captured */,
+                       0.70888701573080193 /* captured */};
   for (double expected : bb) EXPECT_DOUBLE_EQ(r.randBeta(2.5, 4.0), expected);
+  // Captured from the program.
   const double bc[] = {0.057332969872702727, 0.24240626920217279, 0.0035084101469025843};
   for (double expected : bc) EXPECT_DOUBLE_EQ(r.randBeta(0.9, 8.1), expected);
   const double norm[] = {0.34312134983447118, -0.5226998907809226, 0.55295666749864403};
   for (double expected : norm) EXPECT_DOUBLE_EQ(r.randNorm(0.0, 1.0), expected);
   for (int expected : {6, 4, 9}) EXPECT_EQ(r.Binomial(20, 0.3), expected);
   for (int expected : {66, 64, 72}) EXPECT_EQ(r.Binomial(200, 0.3), expected);
-  EXPECT_EQ(r.randInt(), 910208076u);
+  EXPECT_EQ(r.randInt(), 910208076u);  // captured: the words left after these draws
 }
 
 // ---- Refusals --------------------------------------------------------------------------

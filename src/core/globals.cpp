@@ -13,6 +13,8 @@ int nb_procs = 1;
 float hpdi_pc = 0.95f;
 int bias_hidden = 1;
 int bias_fixed = 0;
+bool user_seed_given = false;
+uint32_t user_seed = 0;
 int cv_count = 0;
 bool plot_figures = false;
 
@@ -23,6 +25,8 @@ std::string stats_prefix;
 bool stats_wanted = false;
 bool keep_draws = false;
 bool convert_data = false;
+InputFormat input_format = InputFormat::recognised;
+std::string pops_file;
 
 int I = 0;
 int J = 0;
@@ -36,6 +40,8 @@ std::atomic<int> rep{0};
 int last_printf = 0;
 std::atomic<bool> finished{false};
 uint32_t job_seed = 0;
+int block_size = 1;
+long long replicates_done = 0;
 
 std::vector<std::vector<double>> v_dist_fis;
 std::vector<std::vector<double>> v_dist_fst;

@@ -3,13 +3,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 #include "config.h"
+#include "data/input_error.h"
 #include "data/read_input.h"
+#include "driver/interrupts.h"
 #include "driver/run_driver.h"
+#include "driver/run_record.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "options/anyoption.h"
@@ -39,23 +44,20 @@ const char* const USAGE_LINES[] = {
     " -convert     Convert data as codominant markers based on Fis estimates ",
     " -bh          Minimum total nb of indivs with a band, default is 1 for AFLP ",
     " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP ",
+    " -format dart Input format: counts, genalex, table or dart, default is read from the file ",
+    " -pops p.csv  Population of each sample of a DArT report (columns id,pop) ",
+    " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) ",
     " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default ",
     " -plot        Write figures of the posteriors (and of -cv) as SVG ",
     " alleles.txt  Name of the input file ",
     "",
 };
 
-void register_options() {
-  opt->noPOSIX();
-  for (const char* line : USAGE_LINES) opt->addUsage(line);
-  opt->setFlag("help");
-  opt->setFlag("keep");
-  opt->setFlag("convert");
-  opt->setFlag("plot");
-  for (const char* name :
-       {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs", "cv"})
-    opt->setOption(name);
-}
+// The options: flags (given or not) and options that take a value.
+const char* const FLAG_NAMES[] = {"help", "keep", "convert", "plot"};
+const char* const VALUE_OPTION_NAMES[] = {"nfis",   "nfst", "n",      "ar",   "o",
+                                          "od",     "s",    "hpdi",   "bh",   "bf",
+                                          "nprocs", "seed", "format", "pops", "cv"};
 
 // -cv takes a whole number written as one: "10", not "1e1", "10.5" or "10x". Returns -1
 // for anything else, which the checks refuse.
@@ -71,6 +73,29 @@ int parse_cv_count(const char* text) {
 std::string shown(const char* name) {
   const char* v = opt->getValue(name);
   return v ? std::string("\"") + v + "\"" : std::string("(default)");
+}
+
+// -seed: a whole number that fits in 32 bits, in decimal digits only (no sign, no
+// fraction), so that the seed written in the run record is the one typed.
+bool parse_seed(const char* text, uint32_t& seed) {
+  if (*text == '\0') return false;
+  unsigned long long value = 0;
+  for (const char* c = text; *c; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(*c - '0');
+    if (value > UINT32_MAX) return false;
+  }
+  seed = static_cast<uint32_t>(value);
+  return true;
+}
+
+InputFormat parse_input_format(const std::string& value) {
+  if (value == "counts") return InputFormat::counts;
+  if (value == "genalex") return InputFormat::genalex;
+  if (value == "table") return InputFormat::table;
+  if (value == "dart") return InputFormat::dart;
+  fail("Invalid value for -format: \"%s\"; the formats are counts, genalex, table and dart",
+       value.c_str());
 }
 
 // The cross-validation needs at least two pseudo-observed sets (the prediction error divides
@@ -97,6 +122,9 @@ void check_cross_validation(const DerivedCounts& counts) {
 
 // Values that would make a run impossible or unbounded are refused before any job starts.
 void check_configuration() {
+  if (opt->getValue("pops") != nullptr && !std::ifstream(pops_file).is_open())
+    fail("Invalid value for -pops: %s; the population file cannot be opened",
+         shown("pops").c_str());
   if (nb_procs < 1)
     fail("Invalid value for -nprocs: %s; at least 1 worker thread is needed",
          shown("nprocs").c_str());
@@ -132,6 +160,19 @@ void check_configuration() {
 
 }  // namespace
 
+void register_options(AnyOption& parser) {
+  parser.noPOSIX();
+  for (const char* line : USAGE_LINES) parser.addUsage(line);
+  for (const char* name : FLAG_NAMES) parser.setFlag(name);
+  for (const char* name : VALUE_OPTION_NAMES) parser.setOption(name);
+}
+
+std::vector<std::string> option_names() {
+  std::vector<std::string> names(std::begin(FLAG_NAMES), std::end(FLAG_NAMES));
+  names.insert(names.end(), std::begin(VALUE_OPTION_NAMES), std::end(VALUE_OPTION_NAMES));
+  return names;
+}
+
 std::string output_stem(const std::string& input_name) {
   std::string stem = input_name;
   // Any "." after the first character marks an extension of four characters (".txt").
@@ -144,7 +185,10 @@ std::string output_stem(const std::string& input_name) {
 }
 
 int run_program(int argc, char** argv) {
-  register_options();
+  // First, before any thread starts: every thread inherits the blocked signals.
+  install_interrupt_handling();
+  remember_command_line(argc, argv);
+  register_options(*opt);
   opt->processCommandArgs(argc, argv);
 
   if (!opt->hasOptions() || opt->getArgc() == 0) {
@@ -168,9 +212,17 @@ int run_program(int argc, char** argv) {
   if (const char* v = opt->getValue("hpdi")) hpdi_pc = static_cast<float>(std::atof(v));
   if (const char* v = opt->getValue("bh")) bias_hidden = std::atoi(v);
   if (const char* v = opt->getValue("bf")) bias_fixed = std::atoi(v);
+  if (const char* v = opt->getValue("seed")) {
+    if (!parse_seed(v, user_seed))
+      fail("Invalid value for -seed: \"%s\"; the seed must be a whole number from 0 to %u", v,
+           UINT32_MAX);
+    user_seed_given = true;
+  }
   stats_wanted = opt->getValue("s") != nullptr;
   keep_draws = opt->getFlag("keep");
   convert_data = opt->getFlag("convert");
+  if (const char* v = opt->getValue("format")) input_format = parse_input_format(v);
+  if (const char* v = opt->getValue("pops")) pops_file = v;
   if (const char* v = opt->getValue("cv")) cv_count = parse_cv_count(v);
   plot_figures = opt->getFlag("plot");
   check_configuration();
@@ -188,7 +240,11 @@ int run_program(int argc, char** argv) {
     std::ifstream in(file_name);
     // Jobs not yet run are not run.
     if (!in.is_open()) fail_on_stdout("Could not open file %s\n", file_name.c_str());
-    read_input(in);
+    try {
+      read_input(in);
+    } catch (const InputError& e) {
+      fail("%s", e.what());
+    }
     run_job();
   }
   delete opt;

@@ -37,9 +37,6 @@
 
 namespace {
 
-// The stream that chooses the pseudo-observed sets; the simulation runs use 0 and 1.
-constexpr uint32_t STREAM_CROSS_VALIDATION = 2;
-
 // NaN written as NA, which R's read.table and pandas both read as missing.
 std::string written(double v) {
   if (std::isnan(v)) return "NA";
