@@ -1,5 +1,6 @@
 #include "data/matrix_input.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -495,7 +496,7 @@ MatrixCounts read_genalex(std::string_view text, Separator sep, const std::strin
         "populations on line 2.",
         file.c_str(), line1);
   const int line2 = rr.line();
-  Tally t(static_cast<size_t>(loci));
+  std::vector<std::string> pop_names;
   if (used_width(cells) < static_cast<size_t>(3 + pops))
     throw_input_error(
         "Input file \"%s\", line %d: %zu population name(s) from column 4, but "
@@ -506,12 +507,12 @@ MatrixCounts read_genalex(std::string_view text, Separator sep, const std::strin
     if (name.empty())
       throw_input_error("Input file \"%s\", line %d, column %lld: population %lld has no name.",
                         file.c_str(), line2, 4 + p, p + 1);
-    if (t.pop_index.count(name))
+    if (std::find(pop_names.begin(), pop_names.end(), name) != pop_names.end())
       throw_input_error(
           "Input file \"%s\", line %d, column %lld: population \"%s\" is named "
           "twice.",
           file.c_str(), line2, 4 + p, name.c_str());
-    t.add_population(name);
+    pop_names.push_back(name);
   }
 
   if (!rr.next(cells))
@@ -527,6 +528,9 @@ MatrixCounts read_genalex(std::string_view text, Separator sep, const std::strin
         "gives %lld loci.",
         file.c_str(), line3, width > 2 ? width - 2 : 0, loci);
   std::vector<std::string> locus_names = locus_names_of(cells, 2, width);
+  // Only now, with line 1's number of loci borne out by line 3, is room taken for the counts.
+  Tally t(locus_names.size());
+  for (const std::string& name : pop_names) t.add_population(name);
   MatrixCounts result;
   result.format = InputFormat::genalex;
   result.separator = sep;
