@@ -313,13 +313,15 @@ MatrixCounts finish(Tally& t, std::vector<std::string> locus_names, const std::s
   return result;
 }
 
-// Refuses a record with fewer cells than `width`, or more unless the extra ones are empty.
+// Refuses a record with fewer cells than the header's `width`, or more unless the extra ones
+// are empty.
 void check_width(const std::vector<std::string_view>& cells, size_t width, int line,
-                 const std::string& file, const char* what) {
+                 int header_line, const std::string& file) {
   const size_t used = used_width(cells);
   if (cells.size() < width || used > width)
-    throw_input_error("Input file \"%s\", line %d: %zu cells, but %s has %zu.", file.c_str(), line,
-                      cells.size() < width ? cells.size() : used, what, width);
+    throw_input_error("Input file \"%s\", line %d: %zu cells, but the header (line %d) has %zu.",
+                      file.c_str(), line, cells.size() < width ? cells.size() : used, header_line,
+                      width);
 }
 
 // Names of loci taken from a header's cells; an unnamed locus is called by its number.
@@ -373,13 +375,12 @@ void read_individual_rows(RecordReader& rr, Tally& t, const std::vector<std::str
                           const std::string& file, bool known_only, int header_line,
                           std::vector<int>& rows_of_pop) {
   const size_t width = 2 + t.loci;
-  const std::string what = "the header (line " + std::to_string(header_line) + ") has";
   std::unordered_map<std::string, int> id_line;
   std::vector<std::string_view> cells;
   std::string id, pop;
   while (rr.next(cells)) {
     const int line = rr.line();
-    // "the header has 12" reads better than a bare number.
+    // Padding aside: a spreadsheet may end rows with empty cells.
     const size_t used = used_width(cells);
     if (cells.size() < width || used > width)
       throw_input_error(
@@ -709,8 +710,7 @@ MatrixCounts read_dart(std::string_view text, Separator sep, const std::string& 
       pops, std::array<long long, NB_MISSING_CODES>{});
   while (rr.next(cells)) {
     const int line = rr.line();
-    check_width(cells, width, line, file,
-                ("the header (line " + std::to_string(header_line) + ")").c_str());
+    check_width(cells, width, line, header_line, file);
     const std::string locus =
         cells[0].empty() ? std::to_string(locus_names.size() + 1) : std::string(cells[0]);
     const size_t base = n_by_locus.size();
