@@ -18,8 +18,10 @@ namespace {
 constexpr double BELOW_ONE = 0.9999999999999999;
 static_assert(BELOW_ONE < 1.0 && 1.0 - BELOW_ONE < 1.2e-16, "BELOW_ONE must be 1 - 2^-53");
 
-// A worker keeps its lines after a busy file lock this many times in a row, then waits:
-// output stays batched, yet no buffer grows without bound behind a busy writer.
+// A busy file lock is deferred while the count of deferrals in a row is at most this
+// (the test is <=), so a worker keeps its lines through MAX_DEFERRALS + 1 = 21 busy tries
+// and waits at the 22nd: output stays batched, yet no buffer grows without bound behind a
+// busy writer.
 constexpr int MAX_DEFERRALS = 20;
 
 // One accepted line: " D F d_0 d_1 ... d_nc-1\n". The precision is set to 5 just before
