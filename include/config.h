@@ -21,3 +21,8 @@ extern std::string stats_prefix;  // -s: statistics file name after odir
 extern bool stats_wanted;         // -s given (even with an empty value): write the statistics
 extern bool keep_draws;           // -keep: the accepted-draw files stay after the job
 extern bool convert_data;         // -convert: write the codominant conversion (needs -s)
+
+// How an input file is laid out. `recognised`: decided from the file's content.
+enum class InputFormat { recognised, counts, genalex, table, dart };
+extern InputFormat input_format;  // -format: forces one layout for every input file
+extern std::string pops_file;     // -pops: population of every sample of a DArT report; empty: none

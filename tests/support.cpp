@@ -92,6 +92,8 @@ void restore_default_configuration() {
   odir.clear();
   file_prefix.clear();
   stats_prefix.clear();
+  input_format = InputFormat::recognised;
+  pops_file.clear();
   stats_wanted = false;
   keep_draws = false;
   convert_data = false;

@@ -26,6 +26,8 @@ const char* const EXPECTED_USAGE =
     " -convert     Convert data as codominant markers based on Fis estimates \n"
     " -bh          Minimum total nb of indivs with a band, default is 1 for AFLP \n"
     " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP \n"
+    " -format dart Input format: counts, genalex, table or dart, default is read from the file \n"
+    " -pops p.csv  Population of each sample of a DArT report (columns id,pop) \n"
     " alleles.txt  Name of the input file \n"
     "\n"
     "\n";
@@ -107,6 +109,11 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
       {{"-nfis", "0", "in.txt"}, "-nfis: \"0\""},
       {{"-nfst", "-3", "in.txt"}, "-nfst: \"-3\""},
       {{"-hpdi", "-0.1", "in.txt"}, "-hpdi: \"-0.1\""},
+      {{"-format", "csv", "in.txt"}, "Invalid value for -format: \"csv\"; the formats are"},
+      {{"-format", "", "in.txt"}, "Invalid value for -format: \"\""},
+      {{"-pops", "no_such.csv", "in.txt"},
+       "Invalid value for -pops: \"no_such.csv\"; the population"},
+      {{"-pops", "", "in.txt"}, "Invalid value for -pops: \"\""},
       // The regression needs more draws than coefficients.
       {{"-n", "20", "in.txt"}, "more accepted draws than statistics"},
       {{"-n", "30", "-nfis", "30", "-nfst", "5", "in.txt"}, "more accepted draws than statistics"},

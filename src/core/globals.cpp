@@ -20,6 +20,8 @@ std::string stats_prefix;
 bool stats_wanted = false;
 bool keep_draws = false;
 bool convert_data = false;
+InputFormat input_format = InputFormat::recognised;
+std::string pops_file;
 
 int I = 0;
 int J = 0;

@@ -5,11 +5,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <iomanip>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config.h"
-#include "errors.h"
+#include "core/output_file.h"
+#include "data/input_error.h"
+#include "data/matrix_input.h"
 #include "observed_data.h"
 #include "simulation/summary_stats.h"
 
@@ -53,16 +57,15 @@ struct ParseState {
   int filled[MAX_POPS] = {};
 };
 
-// Ends the run with a message on standard error. The check file is closed first, so that
-// what was read so far can be inspected.
+// Refuses the file. The check file is closed on the way out (its stream is destroyed as
+// the error leaves the reader), so what was read so far can be inspected.
 template <typename... Args>
-[[noreturn]] void refuse(std::ofstream& check, const char* format, Args... args) {
-  check.close();
-  fail(format, args...);
+[[noreturn]] void refuse(std::ofstream&, const char* format, Args... args) {
+  throw_input_error(format, args...);
 }
 
 // The number on the rest of a key line ("[loci]=12"); anything after it is ignored.
-int read_key_number(std::ifstream& in, std::ofstream& check, ParseState& st, const char* key) {
+int read_key_number(std::istream& in, std::ofstream& check, ParseState& st, const char* key) {
   std::string rest;
   std::getline(in, rest);
   const char* s = rest.c_str();
@@ -74,7 +77,7 @@ int read_key_number(std::ifstream& in, std::ofstream& check, ParseState& st, con
 }
 
 // One [pop]= block: exactly I locus lines "locus n k", locus counting 1 .. I.
-void read_block(std::ifstream& in, std::ofstream& check, ParseState& st, int pop) {
+void read_block(std::istream& in, std::ofstream& check, ParseState& st, int pop) {
   // A block longer than a population's room cannot be stored; it is refused here, before
   // any line of it is read, with the message the final check would give.
   if (I > MAX_LOCI)
@@ -107,7 +110,7 @@ void read_block(std::ifstream& in, std::ofstream& check, ParseState& st, int pop
 // The segment grammar: a segment runs up to the next "=" (consumed); a segment whose last
 // characters are a key is followed by the key's number on the rest of that line. Only the
 // last characters of a segment matter, so only a short tail of it is kept.
-void parse(std::ifstream& in, std::ofstream& check, ParseState& st) {
+void parse(std::istream& in, std::ofstream& check, ParseState& st) {
   std::string tail;
   auto test_segment = [&]() {
     if (ends_with(tail, "[loci]", 6)) {
@@ -140,26 +143,30 @@ void parse(std::ifstream& in, std::ofstream& check, ParseState& st) {
 
 // Limits of the fixed arrays and the shape of the data: checked once the whole file is
 // known, since "[populations]=" may follow the blocks.
+void check_limits(const char* name, int loci, int pops) {
+  if (loci < 1 || loci > MAX_LOCI)
+    throw_input_error("Input file \"%s\": %d loci; the number of loci must lie between 1 and %d.",
+                      name, loci, MAX_LOCI);
+  if (pops < 1 || pops > MAX_POPS)
+    throw_input_error(
+        "Input file \"%s\": %d populations; the number of populations must lie between 1 "
+        "and %d.",
+        name, pops, MAX_POPS);
+  if (static_cast<long long>(pops) * nb_class_fis > MAX_STATS)
+    throw_input_error(
+        "Input file \"%s\": %d populations with %d Fis statistics each (-nfis) exceed the %d "
+        "statistics the program holds.",
+        name, pops, nb_class_fis, MAX_STATS);
+  if (static_cast<long long>(pops) * nb_class_fst > MAX_STATS)
+    throw_input_error(
+        "Input file \"%s\": %d populations with %d Fst statistics each (-nfst) exceed the %d "
+        "statistics the program holds.",
+        name, pops, nb_class_fst, MAX_STATS);
+}
+
 void check_shape(std::ofstream& check, const ParseState& st) {
   const char* name = st.name;
-  if (I < 1 || I > MAX_LOCI)
-    refuse(check, "Input file \"%s\": %d loci; the number of loci must lie between 1 and %d.", name,
-           I, MAX_LOCI);
-  if (J < 1 || J > MAX_POPS)
-    refuse(check,
-           "Input file \"%s\": %d populations; the number of populations must lie between 1 "
-           "and %d.",
-           name, J, MAX_POPS);
-  if (static_cast<long long>(J) * nb_class_fis > MAX_STATS)
-    refuse(check,
-           "Input file \"%s\": %d populations with %d Fis statistics each (-nfis) exceed the %d "
-           "statistics the program holds.",
-           name, J, nb_class_fis, MAX_STATS);
-  if (static_cast<long long>(J) * nb_class_fst > MAX_STATS)
-    refuse(check,
-           "Input file \"%s\": %d populations with %d Fst statistics each (-nfst) exceed the %d "
-           "statistics the program holds.",
-           name, J, nb_class_fst, MAX_STATS);
+  check_limits(name, I, J);
   for (int pop : st.block_pops)
     if (pop < 1 || pop > J)
       refuse(check,
@@ -185,12 +192,12 @@ void check_counts(const char* name, std::vector<int>& T0, std::vector<int>& T1) 
     for (int l = 0; l < I; ++l) {
       const LocusRecord& r = pop_target[record_index(p, l)];
       if (r.n <= 0)
-        fail(
+        throw_input_error(
             "Input file \"%s\": population %d, locus %d: %d individuals sampled; the sample "
             "size must be positive.",
             name, p + 1, l + 1, r.n);
       if (r.k < 0 || r.k > r.n)
-        fail(
+        throw_input_error(
             "Input file \"%s\": population %d, locus %d: %d individuals with the band out of "
             "%d sampled; the band count must lie between 0 and the sample size.",
             name, p + 1, l + 1, r.k, r.n);
@@ -207,12 +214,12 @@ void check_counts(const char* name, std::vector<int>& T0, std::vector<int>& T1) 
       k += pop_target[record_index(p, l)].k;
     }
     if (n > INT_MAX)
-      fail(
+      throw_input_error(
           "Input file \"%s\": locus %d: %lld individuals sampled over all populations, more "
           "than the program can count.",
           name, l + 1, n);
     if (n < least)
-      fail(
+      throw_input_error(
           "Input file \"%s\": locus %d: %lld individuals sampled over all populations, fewer "
           "than the %lld that -bh %d and -bf %d require; no simulated locus could pass the "
           "locus filter.",
@@ -243,14 +250,145 @@ void warn_filtered_loci(const char* name, const std::vector<int>& T0, const std:
   std::fflush(stderr);
 }
 
+// The whole stream as bytes. A matrix of thousands of loci runs to hundreds of megabytes, so
+// it is read in large blocks rather than character by character.
+std::string slurp(std::istream& in) {
+  std::string bytes;
+  std::vector<char> block(1 << 20);
+  while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
+    bytes.append(block.data(), static_cast<size_t>(in.gcount()));
+  return bytes;
+}
+
+// Names go into the leading text of a band-count file, where "]=" could complete a key
+// ("...[pop]=") and a line break would split the text; both are defused.
+std::string plain_text(const std::string& name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c == '\n' || c == '\r') {
+      out += ' ';
+    } else {
+      if (c == '=' && i > 0 && name[i - 1] == ']') out += ' ';
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The derived counts in the band-count format, named after the populations and loci of the
+// matrix, so that they can be checked and given back to the program as input.
+void write_counts_file(const MatrixCounts& m, const std::string& description) {
+  const std::string name = counts_file_name();
+  OutputFile out(name);
+  if (!out.is_open()) throw_input_error("Could not create the counts file \"%s\".", name.c_str());
+  std::ostream& os = out.stream();
+  long long individuals = 0;
+  for (int n : m.individuals) individuals += n;
+  os << "Band counts of \"" << plain_text(file_name) << "\", read as " << description << "; "
+     << individuals << " individuals.\n";
+  os << "Populations:";
+  for (int p = 0; p < J; ++p)
+    os << (p > 0 ? "," : "") << ' ' << p + 1 << ": \"" << plain_text(m.pop_names[p]) << "\" ("
+       << m.individuals[p] << " individuals)";
+  os << "\nLoci:";
+  for (int l = 0; l < I; ++l)
+    os << (l > 0 ? "," : "") << ' ' << l + 1 << ": \"" << plain_text(m.locus_names[l]) << '"';
+  os << '\n';
+  if (!m.left_out.empty()) {
+    os << "Left out, not scored in every population:";
+    for (size_t i = 0; i < m.left_out.size(); ++i)
+      os << (i > 0 ? "," : "") << " \"" << plain_text(m.left_out[i]) << '"';
+    os << '\n';
+  }
+  os << "\n[loci]=" << I << "\n\n[populations]=" << J << "\n\n";
+  for (int p = 0; p < J; ++p) {
+    os << "[pop]=" << p + 1 << '\n';
+    for (int l = 0; l < I; ++l) {
+      const LocusRecord& r = pop_target[record_index(p, l)];
+      os << l + 1 << ' ' << r.n << ' ' << r.k << '\n';
+    }
+    os << '\n';
+  }
+  if (!out.commit()) throw_input_error("Could not write the counts file \"%s\".", name.c_str());
+}
+
+// A matrix input: tallied, limited, stored, echoed. Loci are numbered 1 .. I among the usable
+// ones, populations 1 .. J in the order of the file.
+MatrixCounts read_matrix_input(std::string_view text, InputFormat format, std::ofstream& check) {
+  std::string pops_bytes;
+  if (!pops_file.empty()) {
+    std::ifstream pops(pops_file, std::ios::binary);
+    if (!pops.is_open())
+      throw_input_error("Could not open the population file \"%s\".", pops_file.c_str());
+    pops_bytes = slurp(pops);
+  }
+  MatrixCounts m = read_matrix(text, format, file_name, pops_bytes, pops_file);
+  for (const std::string& w : m.warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
+  std::fflush(stderr);
+  const int loci = static_cast<int>(std::min<size_t>(m.locus_names.size(), INT_MAX));
+  check_limits(file_name.c_str(), loci, static_cast<int>(m.pop_names.size()));
+  I = loci;
+  J = static_cast<int>(m.pop_names.size());
+  for (int p = 0; p < J; ++p)
+    for (int l = 0; l < I; ++l) {
+      LocusRecord& r = pop_target[record_index(p, l)];
+      r.n = m.n[static_cast<size_t>(p) * I + l];
+      r.k = m.k[static_cast<size_t>(p) * I + l];
+    }
+  check << "There are " << I << " loci.\n\n";
+  check << "There are " << J << " populations.\n\n";
+  return m;
+}
+
+void write_allele_counts(std::ofstream& check) {
+  check << "Allele counts:\n";
+  for (int p = 0; p < J; ++p) {
+    for (int l = 0; l < I; ++l) {
+      const LocusRecord& r = pop_target[record_index(p, l)];
+      check << "Pop. " << p + 1 << " locus " << l + 1 << " : " << std::setw(3) << r.n << ' ' << r.k
+            << '\n';
+    }
+    check << '\n';
+  }
+}
+
+// After the counts of a matrix input: what each population held, and the loci left out.
+void write_population_summary(std::ofstream& check, const MatrixCounts& m) {
+  for (int p = 0; p < J; ++p) {
+    check << "Population " << p + 1 << " \"" << m.pop_names[p] << "\": " << m.individuals[p]
+          << " individuals, missing cells:";
+    bool any = false;
+    for (int c = 0; c < NB_MISSING_CODES; ++c) {
+      if (m.missing[p][c] == 0) continue;
+      check << (any ? ", " : " ") << m.missing[p][c] << ' ';
+      if (c == 0)
+        check << "empty";
+      else
+        check << '"' << MISSING_CODES[c] << '"';
+      any = true;
+    }
+    check << (any ? "\n" : " none\n");
+  }
+  check << '\n';
+  if (!m.left_out.empty()) {
+    check << "Loci left out, not scored in every population:";
+    for (size_t i = 0; i < m.left_out.size(); ++i)
+      check << (i > 0 ? "," : "") << " \"" << m.left_out[i] << '"';
+    check << "\n\n";
+  }
+}
+
 }  // namespace
+
+std::string counts_file_name() { return odir + file_prefix + "_counts.txt"; }
 
 void read_input(std::ifstream& in) {
   const std::string check_name = odir + file_prefix + "_check-input.txt";
   std::ofstream check(check_name);
   if (!check) {
     in.close();
-    fail("Could not create the check file \"%s\".", check_name.c_str());
+    throw_input_error("Could not create the check file \"%s\".", check_name.c_str());
   }
   check << "File to check that the input file is read correctly.\n\n";
   check << "There are " << nb_class_fis
@@ -264,29 +402,43 @@ void read_input(std::ifstream& in) {
   // stats_wanted, not stats_prefix: "-s" given with an empty value still counts.
   if (stats_wanted)
     check << "Output file names prefix for appending statistics is \"" << stats_prefix << "\"\n\n";
-  check << "Input file is \"" << file_name << "\"\n\n";
+  check << "Input file is \"" << file_name << "\"\n";
 
-  ParseState st;
-  st.name = file_name.c_str();
-  parse(in, check, st);
-  check_shape(check, st);
-
-  check << "Allele counts:\n";
-  for (int p = 0; p < J; ++p) {
-    for (int l = 0; l < I; ++l) {
-      const LocusRecord& r = pop_target[record_index(p, l)];
-      check << "Pop. " << p + 1 << " locus " << l + 1 << " : " << std::setw(3) << r.n << ' ' << r.k
-            << '\n';
-    }
-    check << '\n';
-  }
+  const std::string bytes = slurp(in);
   in.close();
+  const std::string_view text = usable_text(bytes, file_name);
+  const InputFormat format =
+      input_format == InputFormat::recognised ? recognise_format(text, file_name) : input_format;
+
+  MatrixCounts matrix;
+  std::string description;
+  if (format == InputFormat::counts) {
+    check << '\n';
+    if (!pops_file.empty())
+      throw_input_error(
+          "Input file \"%s\" is in the band-count format; -pops applies to DArT "
+          "reports only.",
+          file_name.c_str());
+    std::istringstream stream{std::string(text)};
+    ParseState st;
+    st.name = file_name.c_str();
+    parse(stream, check, st);
+    check_shape(check, st);
+    write_allele_counts(check);
+  } else {
+    description = describe_format(format, detect_separator(text));
+    check << "Input format is " << description << "\n\n";
+    matrix = read_matrix_input(text, format, check);
+    write_allele_counts(check);
+    write_population_summary(check, matrix);
+  }
   check.close();
-  if (check.fail()) fail("Could not write the check file \"%s\".", check_name.c_str());
+  if (check.fail()) throw_input_error("Could not write the check file \"%s\".", check_name.c_str());
 
   std::vector<int> T0(I), T1(I), loci(I);
-  check_counts(st.name, T0, T1);
-  warn_filtered_loci(st.name, T0, T1);
+  check_counts(file_name.c_str(), T0, T1);
+  warn_filtered_loci(file_name.c_str(), T0, T1);
+  if (format != InputFormat::counts) write_counts_file(matrix, description);
 
   // The observed side uses every locus, in file order, unfiltered.
   for (int l = 0; l < I; ++l) loci[l] = l;

@@ -1,9 +1,16 @@
 // The input reader: fills I, J, pop_target, target_fis and target_fst from one input file
-// and writes the check file odir + file_prefix + "_check-input.txt".
+// (band counts, or a band matrix tallied into counts) and writes the check file
+// odir + file_prefix + "_check-input.txt"; for a matrix also the derived counts,
+// counts_file_name().
 #pragma once
 
 #include <fstream>
+#include <string>
 
 // Reads the open stream (the file named by file_name), closes it, writes the check file and
-// computes the observed statistics. Refuses unusable input with a message and status 1.
+// computes the observed statistics. Input it cannot use is refused by throwing InputError
+// (data/input_error.h) with the whole message; the caller ends the run with it.
 void read_input(std::ifstream& in);
+
+// odir + file_prefix + "_counts.txt": the counts derived from a matrix input.
+std::string counts_file_name();

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "config.h"
+#include "data/input_error.h"
 #include "data/read_input.h"
 #include "driver/run_driver.h"
 #include "errors.h"
@@ -36,6 +37,8 @@ const char* const USAGE_LINES[] = {
     " -convert     Convert data as codominant markers based on Fis estimates ",
     " -bh          Minimum total nb of indivs with a band, default is 1 for AFLP ",
     " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP ",
+    " -format dart Input format: counts, genalex, table or dart, default is read from the file ",
+    " -pops p.csv  Population of each sample of a DArT report (columns id,pop) ",
     " alleles.txt  Name of the input file ",
     "",
 };
@@ -46,7 +49,8 @@ void register_options() {
   opt->setFlag("help");
   opt->setFlag("keep");
   opt->setFlag("convert");
-  for (const char* name : {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs"})
+  for (const char* name :
+       {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs", "format", "pops"})
     opt->setOption(name);
 }
 
@@ -56,8 +60,20 @@ std::string shown(const char* name) {
   return v ? std::string("\"") + v + "\"" : std::string("(default)");
 }
 
+InputFormat parse_input_format(const std::string& value) {
+  if (value == "counts") return InputFormat::counts;
+  if (value == "genalex") return InputFormat::genalex;
+  if (value == "table") return InputFormat::table;
+  if (value == "dart") return InputFormat::dart;
+  fail("Invalid value for -format: \"%s\"; the formats are counts, genalex, table and dart",
+       value.c_str());
+}
+
 // Values that would make a run impossible or unbounded are refused before any job starts.
 void check_configuration() {
+  if (opt->getValue("pops") != nullptr && !std::ifstream(pops_file).is_open())
+    fail("Invalid value for -pops: %s; the population file cannot be opened",
+         shown("pops").c_str());
   if (nb_procs < 1)
     fail("Invalid value for -nprocs: %s; at least 1 worker thread is needed",
          shown("nprocs").c_str());
@@ -131,6 +147,8 @@ int run_program(int argc, char** argv) {
   stats_wanted = opt->getValue("s") != nullptr;
   keep_draws = opt->getFlag("keep");
   convert_data = opt->getFlag("convert");
+  if (const char* v = opt->getValue("format")) input_format = parse_input_format(v);
+  if (const char* v = opt->getValue("pops")) pops_file = v;
   check_configuration();
 
   pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
@@ -146,7 +164,11 @@ int run_program(int argc, char** argv) {
     std::ifstream in(file_name);
     // Jobs not yet run are not run.
     if (!in.is_open()) fail_on_stdout("Could not open file %s\n", file_name.c_str());
-    read_input(in);
+    try {
+      read_input(in);
+    } catch (const InputError& e) {
+      fail("%s", e.what());
+    }
     run_job();
   }
   delete opt;
