@@ -1,16 +1,19 @@
 // Cost of one whole production replicate (parameter draws, loci with the filter, statistics,
-// distances, acceptance) against its floor: the same random variates alone, drawn with the
+// distances, acceptance, and its share of the seeding and commit of its block) against its
+// floor: the same random variates alone, drawn with the
 // same parameters and the same redraws, without storing the data set or summarising it.
 // Shapes I x J x n: 50 x 2 x 20, 200 x 5 x 20, 500 x 20 x 20 (args: I, J). Compare
 // BM_Replicate with BM_VariateFloor of the same shape, measured in one run.
 #include <benchmark/benchmark.h>
 
+#include <climits>
 #include <cmath>
 #include <numeric>
 #include <vector>
 
 #include "config.h"
 #include "observed_data.h"
+#include "random/block_seed.h"
 #include "run_state.h"
 #include "simulation/summary_stats.h"
 #include "simulation/worker.h"
@@ -51,18 +54,28 @@ void set_up_run(int nloci, int npop) {
   outfile_fis = std::vector<std::ofstream>(npop);
   outfile_fst = std::vector<std::ofstream>(npop);
   finished = false;
+  nbreps = INT_MAX;
+  block_size = choose_block_size(nloci, npop, 99999);
+  begin_block_schedule();
 }
 
 void BM_Replicate(benchmark::State& state) {
   set_up_run(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   WorkerState w(J, I, nb_class_fis, nb_class_fst);
-  w.mt.seed(4242UL);
+  long long block = 0;
+  int offset = block_size;
   for (auto _ : state) {
+    if (offset == block_size) {
+      if (block > 0) commit_block(w.block);
+      seed_block_generator(w.mt, 4242u, STREAM_PRODUCTION, static_cast<uint32_t>(block));
+      w.block.clear(block++);
+      offset = 0;
+    }
     simulate_replicate(w);
-    judge_replicate(w);
-    hand_over_lines(w, false);
+    collect_acceptances(w, offset++);
     benchmark::DoNotOptimize(w.dist_fst.data());
   }
+  state.counters["block"] = block_size;
 }
 
 // The variates of one replicate and nothing else: 2J uniforms, one normal, and per drawn

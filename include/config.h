@@ -3,6 +3,7 @@
 // set again at the start of every job, while no worker runs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 extern int nb_class_fis;  // -nfis: Fis summary statistics (quantiles) per population
@@ -13,6 +14,8 @@ extern int nb_procs;      // -nprocs: worker threads per simulation run
 extern float hpdi_pc;     // -hpdi: HPDI coverage, kept in single precision on purpose
 extern int bias_hidden;   // -bh: least total number of individuals with the band
 extern int bias_fixed;    // -bf: least total number of individuals without the band
+extern bool user_seed_given;  // -seed given: every job uses user_seed
+extern uint32_t user_seed;    // -seed: the seed of every job's random streams
 
 extern std::string file_name;     // input file of the current job
 extern std::string file_prefix;   // -o, or the stem of file_name

@@ -1,7 +1,9 @@
 // Run state of the two simulation runs of a job. The driver writes it only while no worker
 // runs; during a run the workers share it under the four mutexes below and never hold two
 // of them at once. rep, finished and the acceptance counters are also read outside the
-// locks, hence atomic.
+// locks, hence atomic. Work is handed out in blocks of replicates; in the production run
+// the blocks are committed in index order (counting, writing, the stop test) under
+// mutex_outfile.
 #pragma once
 
 #include <atomic>
@@ -11,28 +13,38 @@
 #include <mutex>
 #include <vector>
 
-extern bool pilot;                  // true in the pilot run, false in the production run
-extern int nbreps;                  // pilot: simulations; production: least simulations
-extern std::atomic<int> rep;        // indices handed out so far (incremented under mutex_counter)
-extern int last_printf;             // last gauge percentage printed (under mutex_gauge)
-extern std::atomic<bool> finished;  // production: every counter has reached nb_final
+extern bool pilot;            // true in the pilot run, false in the production run
+extern int nbreps;            // pilot: simulations; production: least simulations
+extern std::atomic<int> rep;  // replicates handed out so far (stops at INT_MAX)
+// Last gauge percentage printed: under mutex_gauge in the pilot run; in the production run
+// the gauge moves only with the commits, under mutex_outfile.
+extern int last_printf;
+// Production: every counter has reached nb_final after at least nbreps replicates.
+extern std::atomic<bool> finished;
 
 // The job's seed: -seed, or one drawn from the generator's seeding sources. Set by the run
 // driver at the start of each job, before any worker starts; every random stream of the
 // job derives from it (seed_block_generator).
 extern uint32_t job_seed;
 
+// Replicates per block, chosen by the driver for each job (choose_block_size). Block b of
+// a run holds the replicates b * block_size .. (b + 1) * block_size - 1.
+extern int block_size;
+// Replicates a run has simulated and kept: the pilot size after the pilot run, and in the
+// production run those of the blocks committed so far (written under mutex_outfile).
+extern long long replicates_done;
+
 // Per population, created by the driver at the start of each job.
 extern std::vector<std::vector<double>> v_dist_fis;  // pilot distances, pilot-size each
 extern std::vector<std::vector<double>> v_dist_fst;
 extern std::vector<double> quantile_fis;  // acceptance thresholds (sums of squares)
 extern std::vector<double> quantile_fst;
-extern std::unique_ptr<std::atomic<int>[]> nb_fis;  // acceptance counts
+extern std::unique_ptr<std::atomic<int>[]> nb_fis;  // acceptance counts (under mutex_outfile)
 extern std::unique_ptr<std::atomic<int>[]> nb_fst;
 extern std::vector<std::ofstream> outfile_fis;  // accepted-draw files (under mutex_outfile)
 extern std::vector<std::ofstream> outfile_fst;
 
-extern std::mutex mutex_counter;   // rep, nb_fis, nb_fst, finished, pilot distance stores
-extern std::mutex mutex_outfile;   // appending to outfile_fis / outfile_fst
+extern std::mutex mutex_counter;   // handing out blocks, rep
+extern std::mutex mutex_outfile;   // production commits: nb_fis, nb_fst, finished, the files
 extern std::mutex mutex_gauge;     // last_printf and the gauge printing
 extern std::mutex mutex_randseed;  // seeding of each worker's generator

@@ -89,6 +89,8 @@ void restore_default_configuration() {
   hpdi_pc = 0.95f;
   bias_hidden = 1;
   bias_fixed = 0;
+  user_seed_given = false;
+  user_seed = 0;
   odir.clear();
   file_prefix.clear();
   stats_prefix.clear();

@@ -28,6 +28,7 @@ const char* const EXPECTED_USAGE =
     " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP \n"
     " -format dart Input format: counts, genalex, table or dart, default is read from the file \n"
     " -pops p.csv  Population of each sample of a DArT report (columns id,pop) \n"
+    " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) \n"
     " alleles.txt  Name of the input file \n"
     "\n"
     "\n";
@@ -114,6 +115,12 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
       {{"-pops", "no_such.csv", "in.txt"},
        "Invalid value for -pops: \"no_such.csv\"; the population"},
       {{"-pops", "", "in.txt"}, "Invalid value for -pops: \"\""},
+      {{"-seed", "-1", "in.txt"},
+       "-seed: \"-1\"; the seed must be a whole number from 0 to 4294967295"},
+      {{"-seed", "4294967296", "in.txt"}, "-seed: \"4294967296\""},
+      {{"-seed", "12abc", "in.txt"}, "-seed: \"12abc\""},
+      {{"-seed", "1.5", "in.txt"}, "-seed: \"1.5\""},
+      {{"-seed=", "in.txt"}, "-seed: \"\""},
       // The regression needs more draws than coefficients.
       {{"-n", "20", "in.txt"}, "more accepted draws than statistics"},
       {{"-n", "30", "-nfis", "30", "-nfst", "5", "in.txt"}, "more accepted draws than statistics"},

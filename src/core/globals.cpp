@@ -12,6 +12,8 @@ int nb_procs = 1;
 float hpdi_pc = 0.95f;
 int bias_hidden = 1;
 int bias_fixed = 0;
+bool user_seed_given = false;
+uint32_t user_seed = 0;
 
 std::string file_name;
 std::string file_prefix;
@@ -35,6 +37,8 @@ std::atomic<int> rep{0};
 int last_printf = 0;
 std::atomic<bool> finished{false};
 uint32_t job_seed = 0;
+int block_size = 1;
+long long replicates_done = 0;
 
 std::vector<std::vector<double>> v_dist_fis;
 std::vector<std::vector<double>> v_dist_fst;

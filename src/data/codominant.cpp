@@ -10,6 +10,7 @@
 #include <iomanip>
 
 #include "config.h"
+#include "core/output_file.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "posterior_samples.h"
@@ -27,8 +28,9 @@ double null_allele_frequency(double P, double F) {
 
 void write_codominant() {
   const std::string name = odir + file_prefix + "_codominant.txt";
-  std::ofstream out(name, std::ios::out | std::ios::trunc);
-  if (!out) fail("Cannot create codominant file %s", name.c_str());
+  OutputFile file(name);
+  if (!file.is_open()) fail("Cannot create codominant file %s", name.c_str());
+  std::ofstream& out = file.stream();
   if (static_cast<int>(fis_estimate.size()) < J)
     fail("Bug detected: codominant conversion without a Fis estimate per population");
 
@@ -51,6 +53,5 @@ void write_codominant() {
     }
     out << "\n";
   }
-  out.close();
-  if (!out) fail("Cannot write codominant file %s", name.c_str());
+  if (!file.commit()) fail("Cannot write codominant file %s", name.c_str());
 }

@@ -57,7 +57,7 @@ struct ParseState {
   int filled[MAX_POPS] = {};
 };
 
-// Refuses the file. The check file is closed on the way out (its stream is destroyed as
+// Refuses the file. The check file is completed on the way out (read_input commits it as
 // the error leaves the reader), so what was read so far can be inspected.
 template <typename... Args>
 [[noreturn]] void refuse(std::ofstream&, const char* format, Args... args) {
@@ -385,11 +385,18 @@ std::string counts_file_name() { return odir + file_prefix + "_counts.txt"; }
 
 void read_input(std::ifstream& in) {
   const std::string check_name = odir + file_prefix + "_check-input.txt";
-  std::ofstream check(check_name);
-  if (!check) {
+  OutputFile check_file(check_name);
+  if (!check_file.is_open()) {
     in.close();
     throw_input_error("Could not create the check file \"%s\".", check_name.c_str());
   }
+  std::ofstream& check = check_file.stream();
+  // A refused file still leaves its check file, complete up to the refusal, so that what
+  // was read so far can be inspected. (After the commit below this does nothing.)
+  struct CompleteOnRefusal {
+    OutputFile& file;
+    ~CompleteOnRefusal() { file.commit(); }
+  } complete_on_refusal{check_file};
   check << "File to check that the input file is read correctly.\n\n";
   check << "There are " << nb_class_fis
         << " quantiles for each population used as summary statistics for Fis.\n";
@@ -432,8 +439,8 @@ void read_input(std::ifstream& in) {
     write_allele_counts(check);
     write_population_summary(check, matrix);
   }
-  check.close();
-  if (check.fail()) throw_input_error("Could not write the check file \"%s\".", check_name.c_str());
+  if (!check_file.commit())
+    throw_input_error("Could not write the check file \"%s\".", check_name.c_str());
 
   std::vector<int> T0(I), T1(I), loci(I);
   check_counts(file_name.c_str(), T0, T1);

@@ -1,5 +1,6 @@
 #include "driver/command_line.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -7,7 +8,9 @@
 #include "config.h"
 #include "data/input_error.h"
 #include "data/read_input.h"
+#include "driver/interrupts.h"
 #include "driver/run_driver.h"
+#include "driver/run_record.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "options/anyoption.h"
@@ -39,6 +42,7 @@ const char* const USAGE_LINES[] = {
     " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP ",
     " -format dart Input format: counts, genalex, table or dart, default is read from the file ",
     " -pops p.csv  Population of each sample of a DArT report (columns id,pop) ",
+    " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) ",
     " alleles.txt  Name of the input file ",
     "",
 };
@@ -50,7 +54,8 @@ void register_options() {
   opt->setFlag("keep");
   opt->setFlag("convert");
   for (const char* name :
-       {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs", "format", "pops"})
+       {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs", "seed", "format",
+        "pops"})
     opt->setOption(name);
 }
 
@@ -58,6 +63,20 @@ void register_options() {
 std::string shown(const char* name) {
   const char* v = opt->getValue(name);
   return v ? std::string("\"") + v + "\"" : std::string("(default)");
+}
+
+// -seed: a whole number that fits in 32 bits, in decimal digits only (no sign, no
+// fraction), so that the seed written in the run record is the one typed.
+bool parse_seed(const char* text, uint32_t& seed) {
+  if (*text == '\0') return false;
+  unsigned long long value = 0;
+  for (const char* c = text; *c; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(*c - '0');
+    if (value > UINT32_MAX) return false;
+  }
+  seed = static_cast<uint32_t>(value);
+  return true;
 }
 
 InputFormat parse_input_format(const std::string& value) {
@@ -120,6 +139,9 @@ std::string output_stem(const std::string& input_name) {
 }
 
 int run_program(int argc, char** argv) {
+  // First, before any thread starts: every thread inherits the blocked signals.
+  install_interrupt_handling();
+  remember_command_line(argc, argv);
   register_options();
   opt->processCommandArgs(argc, argv);
 
@@ -144,6 +166,12 @@ int run_program(int argc, char** argv) {
   if (const char* v = opt->getValue("hpdi")) hpdi_pc = static_cast<float>(std::atof(v));
   if (const char* v = opt->getValue("bh")) bias_hidden = std::atoi(v);
   if (const char* v = opt->getValue("bf")) bias_fixed = std::atoi(v);
+  if (const char* v = opt->getValue("seed")) {
+    if (!parse_seed(v, user_seed))
+      fail("Invalid value for -seed: \"%s\"; the seed must be a whole number from 0 to %u", v,
+           UINT32_MAX);
+    user_seed_given = true;
+  }
   stats_wanted = opt->getValue("s") != nullptr;
   keep_draws = opt->getFlag("keep");
   convert_data = opt->getFlag("convert");

@@ -11,13 +11,16 @@
 #include <vector>
 
 #include "config.h"
+#include "core/output_file.h"
 #include "data/codominant.h"
+#include "driver/run_record.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "posterior/diagnostics.h"
 #include "posterior/posterior_stats.h"
 #include "posterior/regression.h"
 #include "posterior_samples.h"
+#include "random/block_seed.h"
 #include "run_state.h"
 #include "simulation/worker.h"
 
@@ -32,8 +35,37 @@ bool distance_less(double x, double y) {
 }
 
 void remove_accepted_draw_files() {
-  for (int k = 1; k <= J; ++k) std::remove(accepted_draw_file_name("Fis", k).c_str());
-  for (int k = 1; k <= J; ++k) std::remove(accepted_draw_file_name("Fst", k).c_str());
+  for (const char* parameter : {"Fis", "Fst"}) {
+    for (int k = 1; k <= J; ++k) {
+      const std::string name = accepted_draw_file_name(parameter, k);
+      std::remove(name.c_str());
+      release_incomplete_file(name);
+    }
+  }
+}
+
+// With -keep the accepted-draw files outlive the job; until it ends they count as
+// incomplete, so that an interrupt removes them with the rest of the job.
+void keep_accepted_draw_files() {
+  for (const char* parameter : {"Fis", "Fst"})
+    for (int k = 1; k <= J; ++k) release_incomplete_file(accepted_draw_file_name(parameter, k));
+}
+
+// Opens one accepted-draw file under its temporary name. Its final name is registered too:
+// it stays an incomplete file of the job after the rename, until the job ends.
+void open_accepted_draw_file(std::ofstream& out, const char* parameter, int k) {
+  const std::string name = accepted_draw_file_name(parameter, k);
+  if (!open_incomplete_file(out, temporary_name(name)))
+    fail("Could not open file %s for writing", name.c_str());
+  track_incomplete_file(name);
+}
+
+void close_accepted_draw_file(std::ofstream& out, const char* parameter, int k) {
+  const std::string name = accepted_draw_file_name(parameter, k);
+  out.close();
+  if (out.fail() || !rename_complete_file(temporary_name(name), name))
+    fail("Could not write the accepted draws to %s", name.c_str());
+  out.clear();
 }
 
 }  // namespace
@@ -76,16 +108,8 @@ void open_accepted_draw_files(long long pilot_size) {
         pilot_size, J);
   }
   // Checked now, before hours of simulation whose accepted draws would go nowhere.
-  for (int k = 1; k <= J; ++k) {
-    const std::string name = accepted_draw_file_name("Fis", k);
-    outfile_fis[k - 1].open(name, std::ios::out | std::ios::trunc);
-    if (!outfile_fis[k - 1].is_open()) fail("Could not open file %s for writing", name.c_str());
-  }
-  for (int k = 1; k <= J; ++k) {
-    const std::string name = accepted_draw_file_name("Fst", k);
-    outfile_fst[k - 1].open(name, std::ios::out | std::ios::trunc);
-    if (!outfile_fst[k - 1].is_open()) fail("Could not open file %s for writing", name.c_str());
-  }
+  for (int k = 1; k <= J; ++k) open_accepted_draw_file(outfile_fis[k - 1], "Fis", k);
+  for (int k = 1; k <= J; ++k) open_accepted_draw_file(outfile_fst[k - 1], "Fst", k);
 }
 
 void run_simulation(bool pilot_run, long long reps) {
@@ -93,7 +117,8 @@ void run_simulation(bool pilot_run, long long reps) {
   nbreps = static_cast<int>(reps);
   rep = 0;
   last_printf = 0;
-  if (pilot_run) finished = false;
+  finished = false;
+  begin_block_schedule();
 
   std::vector<std::thread> threads;
   threads.reserve(static_cast<size_t>(std::max(nb_procs, 0)));
@@ -130,28 +155,22 @@ void set_thresholds(long long threshold_index) {
 }
 
 void close_accepted_draw_files() {
-  for (int p = 0; p < J; ++p) {
-    outfile_fis[p].close();
-    if (outfile_fis[p].fail())
-      fail("Could not write the accepted draws to %s",
-           accepted_draw_file_name("Fis", p + 1).c_str());
-    outfile_fis[p].clear();
-  }
-  for (int p = 0; p < J; ++p) {
-    outfile_fst[p].close();
-    if (outfile_fst[p].fail())
-      fail("Could not write the accepted draws to %s",
-           accepted_draw_file_name("Fst", p + 1).c_str());
-    outfile_fst[p].clear();
-  }
+  for (int p = 0; p < J; ++p) close_accepted_draw_file(outfile_fis[p], "Fis", p + 1);
+  for (int p = 0; p < J; ++p) close_accepted_draw_file(outfile_fst[p], "Fst", p + 1);
 }
 
 void run_job() {
+  JobRecord record = begin_job_record();
   const DerivedCounts counts = derived_counts(nb_final, ratio);
   // The command line refuses counts that make these fail; this is the last line of defence.
   if (counts.pilot_size < 1 || counts.threshold_index >= counts.pilot_size)
     fail("Bug detected: threshold index %lld outside the pilot run of %lld simulations",
          counts.threshold_index, counts.pilot_size);
+  // Every random stream of the job derives from its seed and the blocks, never from the
+  // number of workers: the same seed repeats the job exactly.
+  job_seed = user_seed_given ? user_seed : draw_job_seed();
+  block_size = choose_block_size(I, J, counts.pilot_size);
+  record.pilot_size = counts.pilot_size;
   open_accepted_draw_files(counts.pilot_size);
 
   const std::time_t pilot_start = std::time(nullptr);
@@ -168,6 +187,7 @@ void run_job() {
 
   const std::time_t job_start = std::time(nullptr);
   run_simulation(false, counts.production_minimum);
+  record.production_replicates = replicates_done;
   close_accepted_draw_files();
 
   perform_regression();
@@ -179,6 +199,8 @@ void run_job() {
     write_statistics_file();
   }
   if (convert_data) write_codominant();
+  write_run_record(record);
+  if (keep_draws) keep_accepted_draw_files();
 
   const std::time_t job_end = std::time(nullptr);
   std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "config.h"
+#include "core/output_file.h"
 #include "core/output_names.h"
 #include "errors.h"
 #include "observed_data.h"
@@ -23,20 +24,19 @@ std::vector<RegressionDesign> design_fst;
 
 namespace {
 
-// Open from the start of perform_regression until write_regression_outputs has filled them.
-std::ofstream regression_file;
-std::ofstream no_regression_file;
+// Open, under their temporary names, from the start of perform_regression until
+// write_regression_outputs has filled and completed them.
+std::unique_ptr<OutputFile> regression_file;
+std::unique_ptr<OutputFile> no_regression_file;
 
-void open_output(std::ofstream& stream, const std::string& name) {
-  stream.close();
-  stream.clear();
-  stream.open(name, std::ios::out | std::ios::trunc);
-  if (!stream) fail("Cannot create output file %s", name.c_str());
+void open_output(std::unique_ptr<OutputFile>& file, const std::string& name) {
+  file.reset(new OutputFile(name));
+  if (!file->is_open()) fail("Cannot create output file %s", name.c_str());
 }
 
-void close_output(std::ofstream& stream, const std::string& name) {
-  stream.close();
-  if (!stream) fail("Cannot write output file %s", name.c_str());
+void close_output(std::unique_ptr<OutputFile>& file, const std::string& name) {
+  if (!file->commit()) fail("Cannot write output file %s", name.c_str());
+  file.reset();
 }
 
 // Owns the FILE* so that every exit path closes it.
@@ -152,19 +152,21 @@ void perform_regression() {
 }
 
 void write_regression_outputs() {
-  if (!regression_file.is_open() || !no_regression_file.is_open())
+  if (!regression_file || !no_regression_file)
     fail("Bug detected: regression outputs written before perform_regression");
+  std::ofstream& reg_out = regression_file->stream();
+  std::ofstream& noreg_out = no_regression_file->stream();
   for (int i = 0; i < nb_final; ++i) {
     for (int k = 0; k < J; ++k) {
-      regression_file << " " << reg_fis[k][i];
-      no_regression_file << " " << noreg_fis[k][i];
+      reg_out << " " << reg_fis[k][i];
+      noreg_out << " " << noreg_fis[k][i];
     }
     for (int k = 0; k < J; ++k) {
-      regression_file << " " << reg_fst[k][i];
-      no_regression_file << " " << noreg_fst[k][i];
+      reg_out << " " << reg_fst[k][i];
+      noreg_out << " " << noreg_fst[k][i];
     }
-    regression_file << "\n";
-    no_regression_file << "\n";
+    reg_out << "\n";
+    noreg_out << "\n";
   }
   close_output(regression_file, regression_file_name());
   close_output(no_regression_file, no_regression_file_name());

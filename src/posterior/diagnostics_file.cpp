@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "config.h"
+#include "core/output_file.h"
 #include "core/output_names.h"
 #include "errors.h"
 #include "observed_data.h"
@@ -22,8 +23,9 @@ std::string number(double v) {
 }
 
 void write_rows(const std::string& name, const std::vector<DiagnosticsRow>& rows) {
-  std::ofstream out(name, std::ios::out | std::ios::trunc);
-  if (!out) fail("Cannot create diagnostics file %s", name.c_str());
+  OutputFile file(name);
+  if (!file.is_open()) fail("Cannot create diagnostics file %s", name.c_str());
+  std::ofstream& out = file.stream();
   out << "parameter mean_adjusted mean_unadjusted sd_adjusted mc_error_adjusted "
          "mc_error_unadjusted ess extrapolated share_at_bounds trusted\n";
   for (const DiagnosticsRow& r : rows)
@@ -31,8 +33,7 @@ void write_rows(const std::string& name, const std::vector<DiagnosticsRow>& rows
         << number(r.sd_adjusted) << " " << number(r.mc_error_adjusted) << " "
         << number(r.mc_error_unadjusted) << " " << number(r.ess) << " " << r.extrapolated << " "
         << number(r.share_at_bounds) << " " << (row_trusted(r) ? "TRUE" : "FALSE") << "\n";
-  out.close();
-  if (!out) fail("Cannot write diagnostics file %s", name.c_str());
+  if (!file.commit()) fail("Cannot write diagnostics file %s", name.c_str());
 }
 
 void print_warnings(const std::vector<std::string>& warnings) {

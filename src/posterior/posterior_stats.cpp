@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config.h"
+#include "core/output_file.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "posterior_samples.h"
@@ -112,8 +113,9 @@ void write_statistics_file() {
   const std::string name = odir + stats_prefix;
   // A negative coverage would ask for more candidate intervals than there are values.
   if (!(hpdi_pc >= 0)) fail("Invalid HPDI coverage %g (must not be negative)", hpdi_pc);
-  std::ofstream out(name, std::ios::out | std::ios::trunc);
-  if (!out) fail("Cannot create statistics file %s", name.c_str());
+  OutputFile file(name);
+  if (!file.is_open()) fail("Cannot create statistics file %s", name.c_str());
+  std::ofstream& out = file.stream();
   if (static_cast<int>(fis_estimate.size()) != J) fis_estimate.assign(J, 0.0);
 
   // In double from the widened float: 0.945f is 0.94499999..., announced as 94.
@@ -135,6 +137,5 @@ void write_statistics_file() {
     out << "Fst" << k + 1 << " " << mean << " " << mode << " " << variance << " [" << low << ";"
         << high << "]\n";
   }
-  out.close();
-  if (!out) fail("Cannot write statistics file %s", name.c_str());
+  if (!file.commit()) fail("Cannot write statistics file %s", name.c_str());
 }

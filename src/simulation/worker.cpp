@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <new>
 
 #include "config.h"
 #include "errors.h"
+#include "random/block_seed.h"
 #include "run_state.h"
 #include "simulation/summary_stats.h"
 
@@ -18,42 +21,74 @@ namespace {
 constexpr double BELOW_ONE = 0.9999999999999999;
 static_assert(BELOW_ONE < 1.0 && 1.0 - BELOW_ONE < 1.2e-16, "BELOW_ONE must be 1 - 2^-53");
 
-// A busy file lock is deferred while the count of deferrals in a row is at most this
-// (the test is <=), so a worker keeps its lines through MAX_DEFERRALS + 1 = 21 busy tries
-// and waits at the 22nd: output stays batched, yet no buffer grows without bound behind a
-// busy writer.
-constexpr int MAX_DEFERRALS = 20;
+// Blocks handed out beyond the oldest uncommitted one, per worker: a slow block holds up
+// the commit of those after it, and this many per worker may wait with their lines before
+// the others pause.
+constexpr int WAITING_BLOCKS_PER_WORKER = 4;
 
-// One accepted line: " D F d_0 d_1 ... d_nc-1\n". The precision is set to 5 just before
-// each statistic difference and never reset, so only the distance and parameter of the
-// buffer's very first line carry the stream's default 6 digits.
-void format_line(std::ostringstream& out, double dist, double param, const double* stat,
+// Block hand-out (under mutex_counter).
+long long next_block = 0;
+// Production commits (under mutex_outfile; commit_turn is read under mutex_counter too).
+std::atomic<long long> commit_turn{0};  // the block whose turn it is to be committed
+std::vector<BlockLines> waiting_room;   // blocks delivered early, at block % size
+std::vector<char> waiting_ready;        // whether that slot holds its block
+std::condition_variable window_open;    // waited on under mutex_counter
+
+// One accepted line: " D F d_0 d_1 ... d_nc-1\n", every number with 5 significant digits
+// as %g writes them (the general notation of formatted streams at precision 5).
+void format_line(std::string& out, double dist, double param, const double* stat,
                  const double* target, int p, int nc) {
-  out << ' ' << std::sqrt(dist) << ' ' << param;
-  for (int c = 0; c < nc; ++c) {
-    out.precision(5);
-    out << ' ' << (stat[p * nc + c] - target[p * nc + c]);
-  }
-  out << '\n';
+  char number[32];
+  auto put = [&](double v) {
+    const int n = std::snprintf(number, sizeof number, " %.5g", v);
+    out.append(number, static_cast<size_t>(n));
+  };
+  put(std::sqrt(dist));
+  put(param);
+  for (int c = 0; c < nc; ++c) put(stat[p * nc + c] - target[p * nc + c]);
+  out += '\n';
 }
 
-void append_buffers(WorkerState& w) {
-  if (!w.lines_pending) return;
-  for (int p = 0; p < w.npop; ++p) {
-    if (w.lines_fis[p].tellp() > 0) outfile_fis[p] << w.lines_fis[p].str();
+// Production gauge after a committed replicate: the slowest population and parameter.
+// Called by the committer only, so mutex_outfile guards last_printf here.
+void production_gauge() {
+  int least = nb_final;
+  for (int p = 0; p < J; ++p) {
+    least = std::min(least, nb_fis[p].load(std::memory_order_relaxed));
+    least = std::min(least, nb_fst[p].load(std::memory_order_relaxed));
   }
-  for (int p = 0; p < w.npop; ++p) {
-    if (w.lines_fst[p].tellp() > 0) outfile_fst[p] << w.lines_fst[p].str();
+  const long long v = static_cast<long long>(least) * 100 / nb_final;
+  if (v > last_printf) {
+    last_printf = static_cast<int>(v);
+    std::printf(" %d%%", last_printf);
+    std::fflush(stdout);
   }
 }
 
-void empty_buffers(WorkerState& w) {
-  if (!w.lines_pending) return;
-  for (int p = 0; p < w.npop; ++p) {
-    w.lines_fis[p].str(std::string());
-    w.lines_fst[p].str(std::string());
+// Counts and writes the lines of one block, in order, then tests the stop condition.
+void commit_lines(const BlockLines& block) {
+  size_t begin = 0;
+  for (size_t i = 0; i < block.lines.size(); ++i) {
+    const AcceptedLine& line = block.lines[i];
+    std::atomic<int>& count = line.fst ? nb_fst[line.population] : nb_fis[line.population];
+    const int rank = count.load(std::memory_order_relaxed) + 1;
+    count.store(rank, std::memory_order_relaxed);
+    // Acceptances beyond nb_final are counted but not written: every file ends up with the
+    // first nb_final acceptances in replicate order.
+    if (rank <= nb_final) {
+      std::ofstream& file = line.fst ? outfile_fst[line.population] : outfile_fis[line.population];
+      file.write(block.text.data() + begin, static_cast<std::streamsize>(line.end - begin));
+    }
+    begin = line.end;
+    if (i + 1 == block.lines.size() || block.lines[i + 1].offset != line.offset) production_gauge();
   }
-  w.lines_pending = false;
+  replicates_done += block_size;
+  bool all_done = replicates_done >= nbreps;
+  for (int p = 0; p < J && all_done; ++p) {
+    if (nb_fis[p].load(std::memory_order_relaxed) < nb_final) all_done = false;
+    if (nb_fst[p].load(std::memory_order_relaxed) < nb_final) all_done = false;
+  }
+  if (all_done) finished.store(true);
 }
 
 }  // namespace
@@ -76,9 +111,7 @@ WorkerState::WorkerState(int npop_, int nloci_, int nc_fis_, int nc_fst_)
       T1(nloci_),
       stat_fis(static_cast<size_t>(npop_) * nc_fis_),
       stat_fst(static_cast<size_t>(npop_) * nc_fst_),
-      scratch(nloci_ > 0 ? nloci_ : 1),
-      lines_fis(npop_),
-      lines_fst(npop_) {
+      scratch(nloci_ > 0 ? nloci_ : 1) {
   for (int m = 0; m < nloci; ++m) kept[m] = m;
 }
 
@@ -156,123 +189,151 @@ void simulate_loci(WorkerState& w) {
   }
 }
 
-void judge_replicate(WorkerState& w) {
-  const int npop = w.npop;
-  std::vector<int>& rank_fis = w.rank_fis;
-  std::vector<int>& rank_fst = w.rank_fst;
-  std::fill(rank_fis.begin(), rank_fis.end(), 0);
-  std::fill(rank_fst.begin(), rank_fst.end(), 0);
-  bool all_done = true;
-  // A NaN distance compares false and so accepts nothing.
-  for (int p = 0; p < npop; ++p) {
-    if (w.dist_fis[p] <= quantile_fis[p]) {
-      std::lock_guard<std::mutex> lock(mutex_counter);
-      rank_fis[p] = ++nb_fis[p];
-    }
-    if (nb_fis[p].load() < nb_final) all_done = false;
-  }
-  for (int p = 0; p < npop; ++p) {
-    if (w.dist_fst[p] <= quantile_fst[p]) {
-      std::lock_guard<std::mutex> lock(mutex_counter);
-      rank_fst[p] = ++nb_fst[p];
-    }
-    if (nb_fst[p].load() < nb_final) all_done = false;
-  }
-  {
-    std::lock_guard<std::mutex> lock(mutex_counter);
-    finished.store(all_done);
-  }
-  // Acceptances beyond nb_final are counted (they end the run) but not written, so every
-  // file holds exactly nb_final lines.
-  for (int p = 0; p < npop; ++p) {
-    if (rank_fis[p] >= 1 && rank_fis[p] <= nb_final) {
-      format_line(w.lines_fis[p], w.dist_fis[p], w.fis[p], w.stat_fis.data(), target_fis, p,
-                  w.nc_fis);
-      w.lines_pending = true;
-    }
-  }
-  for (int p = 0; p < npop; ++p) {
-    if (rank_fst[p] >= 1 && rank_fst[p] <= nb_final) {
-      format_line(w.lines_fst[p], w.dist_fst[p], w.fst[p], w.stat_fst.data(), target_fst, p,
-                  w.nc_fst);
-      w.lines_pending = true;
-    }
-  }
+int choose_block_size(int nloci, int npop, long long pilot_size) {
+  // Seeding a block's generator costs about as much as drawing 3 000 words, a few
+  // microseconds; a replicate costs about 0.1 microsecond per locus and population, more
+  // for the statistics. 4096 locus-populations per block keep the seeding well under 1% of
+  // the block; 256 replicates at most keep the production's blocks (and the work simulated
+  // past its end) small.
+  const long long cells = std::max(1LL, static_cast<long long>(nloci) * npop);
+  long long size = std::min(256LL, std::max(1LL, (4096 + cells - 1) / cells));
+  // At least 32 blocks in the pilot run, so that several workers share even a small one.
+  size = std::min(size, std::max(1LL, pilot_size / 32));
+  return static_cast<int>(size);
 }
 
-void hand_over_lines(WorkerState& w, bool wait) {
-  std::unique_lock<std::mutex> lock(mutex_outfile, std::try_to_lock);
-  if (!lock.owns_lock()) {
-    if (!wait && w.deferrals <= MAX_DEFERRALS) {
-      ++w.deferrals;
-      return;
-    }
-    lock.lock();
-  }
-  append_buffers(w);
-  lock.unlock();
-  empty_buffers(w);
-  w.deferrals = 0;
+void begin_block_schedule() {
+  next_block = 0;
+  commit_turn = 0;
+  replicates_done = 0;
+  const size_t room = static_cast<size_t>(std::max(nb_procs, 1)) * WAITING_BLOCKS_PER_WORKER;
+  waiting_room.assign(room, BlockLines());
+  waiting_ready.assign(room, 0);
 }
 
-void update_gauge() {
-  std::lock_guard<std::mutex> lock(mutex_gauge);
-  long long v;
+bool take_block(long long& block) {
+  std::unique_lock<std::mutex> lock(mutex_counter);
   if (pilot) {
-    // Other workers may already have taken indices past the end: never beyond 100.
-    v = static_cast<long long>(rep.load()) * 100 / nbreps;
-    if (v > 100) v = 100;
+    if (next_block * block_size >= nbreps) return false;
   } else {
-    int least = nb_final;
-    for (int p = 0; p < J; ++p) {
-      const int f = nb_fis[p].load();
-      const int s = nb_fst[p].load();
-      if (f < least) least = f;
-      if (s < least) least = s;
-    }
-    v = static_cast<long long>(least) * 100 / nb_final;
+    const long long room = static_cast<long long>(waiting_room.size());
+    window_open.wait(lock,
+                     [room] { return finished.load() || next_block - commit_turn.load() < room; });
+    if (finished.load()) return false;
+    // The block number keys the generator: it must not wrap. 2^32 blocks are far beyond
+    // any run that can end, so reaching them means the run never will.
+    if (next_block > static_cast<long long>(UINT32_MAX))
+      fail(
+          "The production run has simulated %lld data sets without reaching %d accepted draws "
+          "for every population and parameter",
+          next_block * block_size, nb_final);
   }
+  block = next_block++;
+  // The pilot counts its replicates one by one as they begin (for the gauge); the
+  // production run counts those handed out.
+  if (!pilot) rep.store(static_cast<int>(std::min<long long>(next_block * block_size, INT_MAX)));
+  return true;
+}
+
+void record_pilot_replicate(const WorkerState& w, long long r) {
+  // Each index belongs to one block and so to one worker: no lock. The driver reads the
+  // arrays only after joining every worker.
+  for (int p = 0; p < w.npop; ++p) {
+    v_dist_fis[p][r] = w.dist_fis[p];
+    v_dist_fst[p][r] = w.dist_fst[p];
+  }
+}
+
+void collect_acceptances(WorkerState& w, int offset) {
+  BlockLines& out = w.block;
+  // A NaN distance compares false and so accepts nothing.
+  for (int p = 0; p < w.npop; ++p) {
+    if (w.dist_fis[p] <= quantile_fis[p]) {
+      format_line(out.text, w.dist_fis[p], w.fis[p], w.stat_fis.data(), target_fis, p, w.nc_fis);
+      out.lines.push_back(AcceptedLine{offset, p, false, out.text.size()});
+    }
+  }
+  for (int p = 0; p < w.npop; ++p) {
+    if (w.dist_fst[p] <= quantile_fst[p]) {
+      format_line(out.text, w.dist_fst[p], w.fst[p], w.stat_fst.data(), target_fst, p, w.nc_fst);
+      out.lines.push_back(AcceptedLine{offset, p, true, out.text.size()});
+    }
+  }
+}
+
+void commit_block(BlockLines& block) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_outfile);
+    if (finished.load()) {
+      block.clear(-1);
+      return;  // simulated past the end of the run: discarded
+    }
+    const size_t room = waiting_room.size();
+    const size_t slot = static_cast<size_t>(block.block) % room;
+    std::swap(waiting_room[slot], block);
+    waiting_ready[slot] = 1;
+    block.clear(-1);
+    if (commit_turn.load() != waiting_room[slot].block) return;  // waits for its turn
+    // This block's turn: commit it and every waiting block that follows it.
+    for (;;) {
+      const size_t turn = static_cast<size_t>(commit_turn.load()) % room;
+      if (!waiting_ready[turn] || waiting_room[turn].block != commit_turn.load()) break;
+      commit_lines(waiting_room[turn]);
+      waiting_room[turn].clear(-1);
+      waiting_ready[turn] = 0;
+      commit_turn.store(commit_turn.load() + 1);
+      if (finished.load()) break;
+    }
+  }
+  // Workers waiting for room (or for the end) test again. Taking the lock orders this
+  // notification after their test of the condition.
+  { std::lock_guard<std::mutex> lock(mutex_counter); }
+  window_open.notify_all();
+}
+
+void update_gauge(int& shown) {
+  // Pilot run: the replicates begun so far; other workers may have begun theirs, so never
+  // beyond 100. The lock is taken only when this worker has not yet seen the percentage
+  // printed, about a hundred times per run.
+  long long v = static_cast<long long>(rep.load(std::memory_order_relaxed)) * 100 / nbreps;
+  if (v > 100) v = 100;
+  if (v <= shown) return;
+  std::lock_guard<std::mutex> lock(mutex_gauge);
   if (v > last_printf) {
     last_printf = static_cast<int>(v);
     std::printf(" %d%%", last_printf);
     std::fflush(stdout);
   }
+  shown = last_printf;
 }
 
 void* start(void*) {
   try {
     WorkerState w(J, I, nb_class_fis, nb_class_fst);
-    {
-      std::lock_guard<std::mutex> lock(mutex_randseed);
-      w.mt.seed();
-    }
-    while (rep.load() < nbreps || (!pilot && !finished.load())) {
-      int r;
-      {
-        std::lock_guard<std::mutex> lock(mutex_counter);
-        // A production run may go on long past its minimum; the count stops at the largest
-        // int instead of wrapping to a negative value that would pass the loop test forever.
-        r = rep.load();
-        if (r < INT_MAX) rep.store(r + 1);
-      }
-      simulate_replicate(w);
+    const uint32_t stream = pilot ? STREAM_PILOT : STREAM_PRODUCTION;
+    int shown = 0;  // the last pilot percentage this worker saw printed
+    long long block;
+    while (take_block(block)) {
+      const long long first = block * block_size;
+      const long long end =
+          pilot ? std::min<long long>(first + block_size, nbreps) : first + block_size;
+      seed_block_generator(w.mt, job_seed, stream, static_cast<uint32_t>(block));
       if (pilot) {
-        // A worker that passed the loop test just before the last index went out gets an
-        // index past the end; its replicate is discarded.
-        std::lock_guard<std::mutex> lock(mutex_counter);
-        if (r < nbreps) {
-          for (int p = 0; p < w.npop; ++p) {
-            v_dist_fis[p][r] = w.dist_fis[p];
-            v_dist_fst[p][r] = w.dist_fst[p];
-          }
+        for (long long r = first; r < end; ++r) {
+          rep.fetch_add(1, std::memory_order_relaxed);
+          simulate_replicate(w);
+          record_pilot_replicate(w, r);
+          update_gauge(shown);
         }
-      } else if (!finished.load()) {
-        judge_replicate(w);
-        hand_over_lines(w, false);
+      } else {
+        w.block.clear(block);
+        for (long long r = first; r < end && !finished.load(std::memory_order_relaxed); ++r) {
+          simulate_replicate(w);
+          collect_acceptances(w, static_cast<int>(r - first));
+        }
+        commit_block(w.block);
       }
-      update_gauge();
     }
-    if (!pilot) hand_over_lines(w, true);
   } catch (const std::bad_alloc&) {
     fail("Out of memory in a simulation worker");
   }

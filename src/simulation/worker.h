@@ -13,11 +13,32 @@
 // hold loci that passed the same filter.
 #pragma once
 
-#include <sstream>
+#include <string>
 #include <vector>
 
 #include "observed_data.h"
 #include "random/mtrand.h"
+
+// One accepted line of a block, in the block's text.
+struct AcceptedLine {
+  int offset;      // replicate within the block
+  int population;  // p
+  bool fst;        // a line of the Fst file (else of the Fis file)
+  size_t end;      // end of its text; it begins where the previous line ends
+};
+
+// The accepted lines of one production block, in the order they are committed: replicate
+// by replicate, within a replicate the Fis lines by population, then the Fst lines.
+struct BlockLines {
+  long long block = -1;
+  std::string text;
+  std::vector<AcceptedLine> lines;
+  void clear(long long b) {
+    block = b;
+    text.clear();
+    lines.clear();
+  }
+};
 
 // Everything one worker owns, allocated once when the thread starts and reused by every
 // replicate, so that a replicate allocates nothing but the text of its accepted lines.
@@ -52,16 +73,33 @@ struct WorkerState {
   std::vector<double> stat_fis, stat_fst;  // npop * nc values each
   std::vector<double> scratch;             // sort space of the statistics
 
-  // Accepted lines waiting for the file lock, one buffer per population. The buffers live
-  // as long as the worker and keep their stream settings when emptied.
-  std::vector<std::ostringstream> lines_fis, lines_fst;
-  bool lines_pending = false;
-  int deferrals = 0;  // busy attempts in a row at the file lock
+  // Production run: the accepted lines of the block being simulated.
+  BlockLines block;
 };
 
-// The thread entry: seeds the worker's generator under mutex_randseed and simulates until
-// the run's end condition holds. The argument is unused; returns null.
+// Replicates per block: as many as it takes for the seeding of the block's generator (a few
+// microseconds) to vanish beside the simulations, fewer for small pilot runs so that the
+// workers still share them. A function of the job (data shape and pilot size) only, so
+// that the blocks, hence the results, do not depend on the number of workers.
+int choose_block_size(int nloci, int npop, long long pilot_size);
+
+// Prepares the block schedule of a run (the driver calls it before starting the workers,
+// after setting pilot and nbreps).
+void begin_block_schedule();
+
+// The thread entry: takes whole blocks of replicates, seeds the generator of each from
+// {job_seed, run, block} and simulates its replicates, until the run's end condition
+// holds. The argument is unused; returns null.
 void* start(void* arg);
+
+// Takes the next block of the run into `block`; false when the run has none left for this
+// worker. In the production run it waits while the blocks waiting for their commit fill
+// the waiting room, so that their memory stays bounded.
+bool take_block(long long& block);
+
+// Pilot run: stores the distances of replicate r (other per-replicate results of the pilot
+// belong here too, stored by replicate index like the distances).
+void record_pilot_replicate(const WorkerState& w, long long r);
 
 // An ancestral frequency of exactly 1 would make the second Beta parameter of every
 // population 0; it becomes the largest double below 1.
@@ -80,13 +118,19 @@ void simulate_replicate(WorkerState& w);
 // it at chosen parameters to check the simulated band counts against the model's law.
 void simulate_loci(WorkerState& w);
 
-// Production run: counts the acceptances of the replicate (ranks under mutex_counter),
-// sets `finished`, and formats the accepted lines of rank <= nb_final into the buffers.
-void judge_replicate(WorkerState& w);
+// Production run: appends to w.block the accepted lines of the replicate just simulated,
+// at `offset` in its block. Nothing is counted yet: acceptances count when the block is
+// committed.
+void collect_acceptances(WorkerState& w, int offset);
 
-// Hands the buffered lines to the accepted-draw files: tries the file lock, keeps the
-// lines after a busy try, and waits only after 21 busy tries in a row (or when `wait`).
-void hand_over_lines(WorkerState& w, bool wait);
+// Pilot run: prints the next percentage of the progress gauge, if any. `shown` is the
+// calling worker's memory of the last percentage printed.
+void update_gauge(int& shown);
 
-// Prints the next percentage of the progress gauge, if any.
-void update_gauge();
+// Production run: hands a simulated block over for its commit. Blocks are committed in
+// index order, whichever worker simulated them: their acceptances are counted, the lines
+// of rank <= nb_final appended to the accepted-draw files and the stop condition tested,
+// block after block. A block that arrives before its turn waits; the worker that delivers
+// the block whose turn it is commits it and every waiting block that follows. `block` is
+// left empty for reuse.
+void commit_block(BlockLines& block);

@@ -1,0 +1,32 @@
+// The run record STEM_run.txt: everything needed to repeat a job (program version, command
+// line, input file, seed) and what the job did (pilot size, thresholds, replicates, times).
+#pragma once
+
+#include <ctime>
+#include <string>
+
+// Keeps the program's command line for the records of every job.
+void remember_command_line(int argc, char** argv);
+
+// The command line as one shell line: words quoted where the shell would split or expand
+// them.
+std::string command_line_text();
+
+// The timing and counts of one job, filled by the run driver as the job goes.
+struct JobRecord {
+  std::time_t start_time = 0;  // calendar time at the start of the job
+  std::clock_t start_cpu = 0;  // processor time of the whole process then
+  double start_wall = 0.0;     // steady-clock seconds then
+  long long pilot_size = 0;
+  long long production_replicates = 0;  // replicates of the committed production blocks
+};
+
+// Starts a job's record now.
+JobRecord begin_job_record();
+
+// Name of the run record of the current job: odir + file_prefix + "_run.txt".
+std::string run_record_name();
+
+// Writes the run record of the current job (under a temporary name, renamed when
+// complete); a file that cannot be written ends the run with a message naming it.
+void write_run_record(const JobRecord& record);
