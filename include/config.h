@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <string>
 
-extern int nb_class_fis;  // -nfis: Fis summary statistics (quantiles) per population
-extern int nb_class_fst;  // -nfst: Fst summary statistics per population
-extern int nb_final;      // -n: accepted draws wanted per population and parameter
-extern double ratio;      // -ar: acceptance ratio of the rejection step
-extern int nb_procs;      // -nprocs: worker threads per simulation run
-extern float hpdi_pc;     // -hpdi: HPDI coverage, kept in single precision on purpose
-extern int bias_hidden;   // -bh: least total number of individuals with the band
-extern int bias_fixed;    // -bf: least total number of individuals without the band
+extern int nb_class_fis;      // -nfis: Fis summary statistics (quantiles) per population
+extern int nb_class_fst;      // -nfst: Fst summary statistics per population
+extern int nb_final;          // -n: accepted draws wanted per population and parameter
+extern double ratio;          // -ar: acceptance ratio of the rejection step
+extern int nb_procs;          // -nprocs: worker threads per simulation run
+extern float hpdi_pc;         // -hpdi: HPDI coverage, kept in single precision on purpose
+extern int bias_hidden;       // -bh: least total number of individuals with the band
+extern int bias_fixed;        // -bf: least total number of individuals without the band
 extern bool user_seed_given;  // -seed given: every job uses user_seed
 extern uint32_t user_seed;    // -seed: the seed of every job's random streams
 
@@ -29,3 +29,18 @@ extern bool convert_data;         // -convert: write the codominant conversion (
 enum class InputFormat { recognised, counts, genalex, table, dart };
 extern InputFormat input_format;  // -format: forces one layout for every input file
 extern std::string pops_file;     // -pops: population of every sample of a DArT report; empty: none
+
+// The defaults of the numeric options above: the globals start from them, and the usage
+// text and the README state them.
+constexpr int DEFAULT_NB_CLASS_FIS = 15;
+constexpr int DEFAULT_NB_CLASS_FST = 25;
+constexpr int DEFAULT_NB_FINAL = 5000;
+constexpr double DEFAULT_RATIO = 0.005;
+constexpr int DEFAULT_NB_PROCS = 1;
+constexpr float DEFAULT_HPDI_PC = 0.95f;
+constexpr int DEFAULT_BIAS_HIDDEN = 1;
+constexpr int DEFAULT_BIAS_FIXED = 0;
+
+// Puts every global above back to its value before the command line was read. The program
+// reads its command line once; tests run many configurations in one process.
+void reset_run_configuration();

@@ -80,26 +80,7 @@ bool file_exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-void restore_default_configuration() {
-  nb_class_fis = 15;
-  nb_class_fst = 25;
-  nb_final = 5000;
-  ratio = 0.005;
-  nb_procs = 1;
-  hpdi_pc = 0.95f;
-  bias_hidden = 1;
-  bias_fixed = 0;
-  user_seed_given = false;
-  user_seed = 0;
-  odir.clear();
-  file_prefix.clear();
-  stats_prefix.clear();
-  input_format = InputFormat::recognised;
-  pops_file.clear();
-  stats_wanted = false;
-  keep_draws = false;
-  convert_data = false;
-}
+void restore_default_configuration() { reset_run_configuration(); }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define BANDSTAT_SHADOW_MEMORY 1

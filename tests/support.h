@@ -35,8 +35,8 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 bool file_exists(const std::string& path);
 
-// Puts the run configuration back to the program's defaults (every option unset) and
-// clears odir, file_prefix, stats_prefix and the flags, so that tests setting globals do not leak.
+// Puts the run configuration back to the program's defaults (the program's own
+// reset_run_configuration), so that tests setting globals do not leak.
 void restore_default_configuration();
 
 // Why a test that caps the address space (setrlimit RLIMIT_AS) cannot run in this build,

@@ -1,6 +1,11 @@
 // The command line of the program: usage, option values, refusals and the output stem.
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "config.h"
 #include "driver/command_line.h"
 #include "driver/run_driver.h"
 #include "support.h"
@@ -148,4 +153,69 @@ TEST(CommandLine, AMissingSecondFileStopsAfterTheFirstJob) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Could not open file missing1.txt"), std::string::npos);
   EXPECT_EQ(r.out.find("missing2.txt"), std::string::npos);
+}
+
+namespace {
+
+// The line of `text` that starts with `prefix`, or "" when none does.
+std::string line_starting(const std::string& text, const std::string& prefix) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (line.compare(0, prefix.size(), prefix) == 0) return line;
+  return "";
+}
+
+}  // namespace
+
+// Every option the program registers is explained in the usage text and in the README's
+// options table, so an option added without its documentation fails here.
+TEST(CommandLine, EveryRegisteredOptionIsDocumented) {
+  TempDir dir;
+  const std::string usage = run_bandstat({}, dir.path()).out;
+  const std::string readme = read_file(source_dir() + "/README.md");
+  ASSERT_FALSE(readme.empty());
+  const std::vector<std::string> names = option_names();
+  ASSERT_FALSE(names.empty());
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(line_starting(usage, " -" + name + " ").empty()) << "no usage line";
+    const bool in_table = !line_starting(readme, "| `-" + name + "`").empty() ||
+                          !line_starting(readme, "| `-" + name + " ").empty();
+    EXPECT_TRUE(in_table) << "no row in the README's options table";
+  }
+}
+
+// The defaults that the usage text and the README state are the values the program starts
+// from.
+TEST(CommandLine, UsageAndReadmeStateTheProgramsDefaults) {
+  auto text = [](double v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+  };
+  const struct {
+    const char* name;
+    std::string value;
+  } rows[] = {
+      {"nfis", text(DEFAULT_NB_CLASS_FIS)}, {"nfst", text(DEFAULT_NB_CLASS_FST)},
+      {"n", text(DEFAULT_NB_FINAL)},        {"ar", text(DEFAULT_RATIO)},
+      {"nprocs", text(DEFAULT_NB_PROCS)},   {"hpdi", text(DEFAULT_HPDI_PC)},
+      {"bh", text(DEFAULT_BIAS_HIDDEN)},    {"bf", text(DEFAULT_BIAS_FIXED)},
+  };
+  TempDir dir;
+  const std::string usage = run_bandstat({}, dir.path()).out;
+  const std::string readme = read_file(source_dir() + "/README.md");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string line = line_starting(usage, std::string(" -") + row.name + " ");
+    const bool stated = line.find("default is " + row.value + " ") != std::string::npos ||
+                        line.find(row.value + " by default") != std::string::npos;
+    EXPECT_TRUE(stated) << line;
+    // README row: | `-name ARG` | default | meaning |
+    const std::string readme_row = line_starting(readme, std::string("| `-") + row.name + " ");
+    ASSERT_FALSE(readme_row.empty());
+    const size_t open = readme_row.find(" | ");
+    EXPECT_EQ(readme_row.substr(open + 3, readme_row.find(" |", open + 3) - open - 3), row.value)
+        << readme_row;
+  }
 }

@@ -4,24 +4,20 @@
 #include <string>
 #include <vector>
 
+#include "driver/command_line.h"
 #include "options/anyoption.h"
 
 namespace {
 
-// A parser set up like the program's, fed the given words after the program name.
+// A parser set up by the program's own registration, fed the given words after the program
+// name.
 struct Parsed {
   AnyOption opt;
   std::vector<std::string> words;
   std::vector<char*> argv;
 
   explicit Parsed(std::vector<std::string> w) : words(std::move(w)) {
-    opt.noPOSIX();
-    opt.setFlag("help");
-    opt.setFlag("keep");
-    opt.setFlag("convert");
-    for (const char* name :
-         {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs"})
-      opt.setOption(name);
+    register_options(opt);
     words.insert(words.begin(), "bandstat");
     for (std::string& s : words) argv.push_back(&s[0]);
     opt.processCommandArgs(static_cast<int>(argv.size()), argv.data());

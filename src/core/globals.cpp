@@ -4,14 +4,14 @@
 #include "posterior_samples.h"
 #include "run_state.h"
 
-int nb_class_fis = 15;
-int nb_class_fst = 25;
-int nb_final = 5000;
-double ratio = 0.005;
-int nb_procs = 1;
-float hpdi_pc = 0.95f;
-int bias_hidden = 1;
-int bias_fixed = 0;
+int nb_class_fis = DEFAULT_NB_CLASS_FIS;
+int nb_class_fst = DEFAULT_NB_CLASS_FST;
+int nb_final = DEFAULT_NB_FINAL;
+double ratio = DEFAULT_RATIO;
+int nb_procs = DEFAULT_NB_PROCS;
+float hpdi_pc = DEFAULT_HPDI_PC;
+int bias_hidden = DEFAULT_BIAS_HIDDEN;
+int bias_fixed = DEFAULT_BIAS_FIXED;
 bool user_seed_given = false;
 uint32_t user_seed = 0;
 
@@ -24,6 +24,28 @@ bool keep_draws = false;
 bool convert_data = false;
 InputFormat input_format = InputFormat::recognised;
 std::string pops_file;
+
+void reset_run_configuration() {
+  nb_class_fis = DEFAULT_NB_CLASS_FIS;
+  nb_class_fst = DEFAULT_NB_CLASS_FST;
+  nb_final = DEFAULT_NB_FINAL;
+  ratio = DEFAULT_RATIO;
+  nb_procs = DEFAULT_NB_PROCS;
+  hpdi_pc = DEFAULT_HPDI_PC;
+  bias_hidden = DEFAULT_BIAS_HIDDEN;
+  bias_fixed = DEFAULT_BIAS_FIXED;
+  user_seed_given = false;
+  user_seed = 0;
+  file_name.clear();
+  file_prefix.clear();
+  odir.clear();
+  stats_prefix.clear();
+  stats_wanted = false;
+  keep_draws = false;
+  convert_data = false;
+  input_format = InputFormat::recognised;
+  pops_file.clear();
+}
 
 int I = 0;
 int J = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 #include "config.h"
 #include "data/input_error.h"
@@ -47,17 +48,10 @@ const char* const USAGE_LINES[] = {
     "",
 };
 
-void register_options() {
-  opt->noPOSIX();
-  for (const char* line : USAGE_LINES) opt->addUsage(line);
-  opt->setFlag("help");
-  opt->setFlag("keep");
-  opt->setFlag("convert");
-  for (const char* name :
-       {"nfis", "nfst", "n", "ar", "o", "od", "s", "hpdi", "bh", "bf", "nprocs", "seed", "format",
-        "pops"})
-    opt->setOption(name);
-}
+// The options: flags (given or not) and options that take a value.
+const char* const FLAG_NAMES[] = {"help", "keep", "convert"};
+const char* const VALUE_OPTION_NAMES[] = {"nfis", "nfst", "n",  "ar",     "o",    "od",     "s",
+                                          "hpdi", "bh",   "bf", "nprocs", "seed", "format", "pops"};
 
 // The value text of an option for a refusal message ("(default)" when it was not given).
 std::string shown(const char* name) {
@@ -127,6 +121,19 @@ void check_configuration() {
 
 }  // namespace
 
+void register_options(AnyOption& parser) {
+  parser.noPOSIX();
+  for (const char* line : USAGE_LINES) parser.addUsage(line);
+  for (const char* name : FLAG_NAMES) parser.setFlag(name);
+  for (const char* name : VALUE_OPTION_NAMES) parser.setOption(name);
+}
+
+std::vector<std::string> option_names() {
+  std::vector<std::string> names(std::begin(FLAG_NAMES), std::end(FLAG_NAMES));
+  names.insert(names.end(), std::begin(VALUE_OPTION_NAMES), std::end(VALUE_OPTION_NAMES));
+  return names;
+}
+
 std::string output_stem(const std::string& input_name) {
   std::string stem = input_name;
   // Any "." after the first character marks an extension of four characters (".txt").
@@ -142,7 +149,7 @@ int run_program(int argc, char** argv) {
   // First, before any thread starts: every thread inherits the blocked signals.
   install_interrupt_handling();
   remember_command_line(argc, argv);
-  register_options();
+  register_options(*opt);
   opt->processCommandArgs(argc, argv);
 
   if (!opt->hasOptions() || opt->getArgc() == 0) {

@@ -2,9 +2,20 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+class AnyOption;
 
 // Everything main does; returns the exit status of a normal end.
 int run_program(int argc, char** argv);
 
 // The output-name stem of an input file name, when -o is not given.
 std::string output_stem(const std::string& input_name);
+
+// Sets `parser` up as the program reads its command line: the usage lines, the flags and
+// the options that take a value.
+void register_options(AnyOption& parser);
+
+// The names that register_options registers, without the leading "-": flags first, then
+// the options that take a value.
+std::vector<std::string> option_names();
