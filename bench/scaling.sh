@@ -1,23 +1,39 @@
 #!/usr/bin/env bash
-# Throughput of the simulation workers on 1 and 2 threads, on the bundled example.
+# Throughput of the simulation workers on 1 and 2 threads, on a data set of 200 loci in 5
+# populations of 20 individuals (the 200 x 5 x 20 shape of the replicate benchmark), or on
+# the file given as DATA.
 #
 # The pilot run is the part of a job with a known amount of work: exactly its pilot size of
 # replicates (the production run stops at a random count once every population has its
 # accepted draws). Its wall time is the span between the "Pilot run" line and the time
 # estimate that follows it; the job is then cut short. Best of REPEATS runs per thread count.
 #
-# Usage: bench/scaling.sh [path/to/bandstat] ; env REPEATS (3), N (5000), AR (0.01).
+# Usage: bench/scaling.sh [path/to/bandstat] ; env REPEATS (3), N (2000), AR (0.01), DATA.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 exe=$(realpath "${1:-$here/build/bandstat}")
-example="$here/examples/example.txt"
 repeats=${REPEATS:-3}
-n=${N:-5000}
+n=${N:-2000}
 ar=${AR:-0.01}
 
 [ -x "$exe" ] || { echo "no executable at $exe (give its path as the first argument)" >&2; exit 1; }
-[ -f "$example" ] || { echo "no example at $example" >&2; exit 1; }
+data_dir=$(mktemp -d)
+trap 'rm -rf "$data_dir"' EXIT
+if [ -n "${DATA:-}" ]; then
+  example=$(realpath "$DATA")
+else
+  # n = 20 everywhere, band counts spread over 1 .. 20 (as in bench/bench_replicate.cpp).
+  example="$data_dir/shape_200x5x20.txt"
+  awk 'BEGIN {
+    print "[loci]=200"; print "[populations]=5"
+    for (p = 0; p < 5; p++) {
+      print "[pop]=" p + 1
+      for (l = 0; l < 200; l++) print l + 1, 20, 1 + (7 * l + 3 * p) % 20
+    }
+  }' >"$example"
+fi
+[ -f "$example" ] || { echo "no data at $example" >&2; exit 1; }
 
 clock_ticks=$(getconf CLK_TCK)
 
@@ -34,7 +50,7 @@ cpu_seconds() {
 pilot_seconds() {
   local dir pid t0="" t1="" cpu=""
   dir=$(mktemp -d)
-  exec {job}< <(cd "$dir" && exec "$exe" -n "$n" -ar "$ar" -nprocs "$1" "$example" 2>&1)
+  exec {job}< <(cd "$dir" && exec "$exe" -n "$n" -ar "$ar" -seed 1 -nprocs "$1" "$example" 2>&1)
   pid=$!
   while IFS= read -r line <&"$job"; do
     case "$line" in

@@ -293,7 +293,7 @@ TEST_F(ReadInput, RefusesUnusableInput) {
     const char* what;
     std::string text;
     std::string message;
-    int hidden = 1, fixed = 0, nfis = 15;
+    int hidden = DEFAULT_BIAS_HIDDEN, fixed = DEFAULT_BIAS_FIXED, nfis = DEFAULT_NB_CLASS_FIS;
   };
   const std::string head = "[loci]=2\n[populations]=2\n";
   const std::string block1 = "[pop]=1\n1 10 1\n2 10 2\n";
@@ -308,6 +308,7 @@ TEST_F(ReadInput, RefusesUnusableInput) {
        "Could not find allele count for population 1 at locus 2"},
       {"a locus line without k", head + "[pop]=1\n1 10\n2 10 2\n" + block2,
        "Could not find allele count for population 1 at locus 1"},
+      {"an empty file", "", "Input file \"alleles.txt\" is empty."},
       // Key lines.
       {"[loci]= without a number", "[loci]=many\n" + block1,
        "\"alleles.txt\", line 1: no number after \"[loci]=\""},

@@ -386,6 +386,9 @@ TEST(MatrixRefusals, EachWithItsMessage) {
        "2,2,2,2,0\n,,,A,B\nInd,Pop,L1,L2\n"
        "i1,A,1,0\ni2,A,0,1\n",
        genalex, "", "Input file \"f.csv\", line 2, column 5: population \"B\" has no individual."},
+      // A huge count on line 1 is refused by line 3, before any room is taken for it.
+      {"GenAlEx locus count beyond memory", "999999999999,3,2,2,1\n,,,A,B\nInd,Pop,L1\n", genalex,
+       "", "line 3: 1 locus name(s) from column 3, but line 1 gives 999999999999 loci."},
       {"GenAlEx line 1", "2,x,1\n", genalex, "", "line 1: a GenAlEx file begins with the numbers"},
       // DArT and its population file.
       {"a sample missing from -pops", dart_head + "c1,1,1,1,0\n", dart, "id,pop\nS1,P\n",

@@ -176,3 +176,50 @@ TEST(FisStatistics, CountingEqualsSortingTheFrequencies) {
     EXPECT_EQ(stat, reference);  // exact: the same doubles
   }
 }
+
+// The deviations are sorted by their bits above a few dozen loci; the statistics must be
+// the very doubles a comparison sort gives, negative values, zeros and ties included.
+TEST(FstStatistics, BitSortEqualsComparisonSort) {
+  struct Case {
+    const char* what;
+    int nloci, nc, n_low, n_high;
+  };
+  const Case cases[] = {
+      {"just below the bit sort", 63, 25, 20, 20},      {"at the bit sort", 64, 25, 20, 20},
+      {"many ties (one sample size)", 500, 25, 20, 20}, {"few ties (sizes differ)", 500, 25, 5, 60},
+      {"the largest data set", 5000, 25, 10, 40},
+  };
+  std::mt19937 gen(11);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int npop = 3;
+    std::vector<LocusRecord> data = empty_data(npop);
+    std::vector<int> loci(c.nloci), T0(c.nloci, 0), T1(c.nloci, 0);
+    for (int i = 0; i < c.nloci; ++i) loci[i] = i;
+    for (int p = 0; p < npop; ++p) {
+      for (int l = 0; l < c.nloci; ++l) {
+        LocusRecord& r = data[record_index(p, l)];
+        r.n = std::uniform_int_distribution<int>(c.n_low, c.n_high)(gen);
+        // Every tenth locus has no band anywhere (deviation 0 by definition).
+        r.k = l % 10 == 0 ? 0 : std::uniform_int_distribution<int>(0, r.n)(gen);
+        T0[l] += r.n;
+        T1[l] += r.k;
+      }
+    }
+    std::vector<double> reference(static_cast<size_t>(npop) * c.nc);
+    for (int p = 0; p < npop; ++p) {
+      std::vector<double> y;
+      for (int l = 0; l < c.nloci; ++l) {
+        const LocusRecord& r = data[record_index(p, l)];
+        const double pooled = static_cast<double>(T1[l]) / T0[l];
+        y.push_back(T1[l] == 0 ? 0.0 : (static_cast<double>(r.k) / r.n - pooled) / pooled);
+      }
+      std::sort(y.begin(), y.end());
+      for (int k = 0; k < c.nc; ++k) reference[p * c.nc + k] = y[quantile_index(k, c.nloci, c.nc)];
+    }
+    std::vector<double> stat(reference.size()), scratch(c.nloci);
+    compute_fst_statistics(data.data(), npop, loci.data(), c.nloci, T0.data(), T1.data(), c.nc,
+                           stat.data(), scratch.data());
+    EXPECT_EQ(stat, reference);
+  }
+}

@@ -1,5 +1,6 @@
 #include "data/matrix_input.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -312,13 +313,15 @@ MatrixCounts finish(Tally& t, std::vector<std::string> locus_names, const std::s
   return result;
 }
 
-// Refuses a record with fewer cells than `width`, or more unless the extra ones are empty.
+// Refuses a record with fewer cells than the header's `width`, or more unless the extra ones
+// are empty.
 void check_width(const std::vector<std::string_view>& cells, size_t width, int line,
-                 const std::string& file, const char* what) {
+                 int header_line, const std::string& file) {
   const size_t used = used_width(cells);
   if (cells.size() < width || used > width)
-    throw_input_error("Input file \"%s\", line %d: %zu cells, but %s has %zu.", file.c_str(), line,
-                      cells.size() < width ? cells.size() : used, what, width);
+    throw_input_error("Input file \"%s\", line %d: %zu cells, but the header (line %d) has %zu.",
+                      file.c_str(), line, cells.size() < width ? cells.size() : used, header_line,
+                      width);
 }
 
 // Names of loci taken from a header's cells; an unnamed locus is called by its number.
@@ -372,13 +375,12 @@ void read_individual_rows(RecordReader& rr, Tally& t, const std::vector<std::str
                           const std::string& file, bool known_only, int header_line,
                           std::vector<int>& rows_of_pop) {
   const size_t width = 2 + t.loci;
-  const std::string what = "the header (line " + std::to_string(header_line) + ") has";
   std::unordered_map<std::string, int> id_line;
   std::vector<std::string_view> cells;
   std::string id, pop;
   while (rr.next(cells)) {
     const int line = rr.line();
-    // "the header has 12" reads better than a bare number.
+    // Padding aside: a spreadsheet may end rows with empty cells.
     const size_t used = used_width(cells);
     if (cells.size() < width || used > width)
       throw_input_error(
@@ -495,7 +497,7 @@ MatrixCounts read_genalex(std::string_view text, Separator sep, const std::strin
         "populations on line 2.",
         file.c_str(), line1);
   const int line2 = rr.line();
-  Tally t(static_cast<size_t>(loci));
+  std::vector<std::string> pop_names;
   if (used_width(cells) < static_cast<size_t>(3 + pops))
     throw_input_error(
         "Input file \"%s\", line %d: %zu population name(s) from column 4, but "
@@ -506,12 +508,12 @@ MatrixCounts read_genalex(std::string_view text, Separator sep, const std::strin
     if (name.empty())
       throw_input_error("Input file \"%s\", line %d, column %lld: population %lld has no name.",
                         file.c_str(), line2, 4 + p, p + 1);
-    if (t.pop_index.count(name))
+    if (std::find(pop_names.begin(), pop_names.end(), name) != pop_names.end())
       throw_input_error(
           "Input file \"%s\", line %d, column %lld: population \"%s\" is named "
           "twice.",
           file.c_str(), line2, 4 + p, name.c_str());
-    t.add_population(name);
+    pop_names.push_back(name);
   }
 
   if (!rr.next(cells))
@@ -527,6 +529,9 @@ MatrixCounts read_genalex(std::string_view text, Separator sep, const std::strin
         "gives %lld loci.",
         file.c_str(), line3, width > 2 ? width - 2 : 0, loci);
   std::vector<std::string> locus_names = locus_names_of(cells, 2, width);
+  // Only now, with line 1's number of loci borne out by line 3, is room taken for the counts.
+  Tally t(locus_names.size());
+  for (const std::string& name : pop_names) t.add_population(name);
   MatrixCounts result;
   result.format = InputFormat::genalex;
   result.separator = sep;
@@ -705,8 +710,7 @@ MatrixCounts read_dart(std::string_view text, Separator sep, const std::string& 
       pops, std::array<long long, NB_MISSING_CODES>{});
   while (rr.next(cells)) {
     const int line = rr.line();
-    check_width(cells, width, line, file,
-                ("the header (line " + std::to_string(header_line) + ")").c_str());
+    check_width(cells, width, line, header_line, file);
     const std::string locus =
         cells[0].empty() ? std::to_string(locus_names.size() + 1) : std::string(cells[0]);
     const size_t base = n_by_locus.size();
