@@ -31,7 +31,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DBANDSTAT_FUZZ=ON -DBANDSTAT_TESTS=OFF -DBANDSTAT_BENCH=OFF >/dev/null
+  -DBANDSTAT_FUZZ=ON -DBANDSTAT_WERROR=ON -DBANDSTAT_TESTS=OFF -DBANDSTAT_BENCH=OFF >/dev/null
 targets_to_build=()
 for t in "${targets[@]}"; do targets_to_build+=(--target "fuzz_$t"); done
 cmake --build build-fuzz -j"$(nproc)" "${targets_to_build[@]}"
