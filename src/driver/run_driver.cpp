@@ -13,6 +13,7 @@
 #include "config.h"
 #include "core/output_file.h"
 #include "data/codominant.h"
+#include "driver/job_memory.h"
 #include "driver/run_record.h"
 #include "errors.h"
 #include "observed_data.h"
@@ -171,6 +172,7 @@ void run_job() {
   job_seed = user_seed_given ? user_seed : draw_job_seed();
   block_size = choose_block_size(I, J, counts.pilot_size);
   record.pilot_size = counts.pilot_size;
+  check_job_memory(estimate_job_memory(counts.pilot_size), available_memory());
   open_accepted_draw_files(counts.pilot_size);
 
   const std::time_t pilot_start = std::time(nullptr);
@@ -201,6 +203,9 @@ void run_job() {
   if (convert_data) write_codominant();
   write_run_record(record);
   if (keep_draws) keep_accepted_draw_files();
+  // The pilot distances are the job's largest arrays; the next job starts without them.
+  std::vector<std::vector<double>>().swap(v_dist_fis);
+  std::vector<std::vector<double>>().swap(v_dist_fst);
 
   const std::time_t job_end = std::time(nullptr);
   std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));
