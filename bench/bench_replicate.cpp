@@ -105,7 +105,10 @@ void BM_VariateFloor(benchmark::State& state) {
 }
 
 void shapes(benchmark::internal::Benchmark* b) {
-  b->Args({50, 2})->Args({200, 5})->Args({500, 20})->Unit(benchmark::kMicrosecond);
+  // The last two: the largest data sets the program once held, and one four times wider
+  // with more populations than it held.
+  b->Args({50, 2})->Args({200, 5})->Args({500, 20})->Args({5000, 60})->Args({20000, 100});
+  b->Unit(benchmark::kMicrosecond);
 }
 
 }  // namespace
