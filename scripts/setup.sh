@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian packages) when it is missing, then builds the
-# Release configuration into build/. Usage: scripts/setup.sh
+# Release configuration into build/. Usage: scripts/setup.sh [extra cmake options]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,5 +17,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release "$@"
 cmake --build build -j"$(nproc)"
