@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ libgsl-dev libgtest-dev googletest libbenchmark-dev)
+# librsvg2-bin: rsvg-convert, with which the tests check that the SVG figures render.
+packages=(cmake make g++ libgsl-dev libgtest-dev googletest libbenchmark-dev librsvg2-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
