@@ -18,3 +18,8 @@
 // break added) and nothing to standard error: for the refusals of the command line and the
 // option parser, whose texts are printed there.
 [[noreturn]] void fail_on_stdout(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Flushes both streams and ends the process at once with `status`, for an ending that has
+// printed its own message and removed its own files already: an interrupt, which ends with
+// 128 + the signal number as shells expect.
+[[noreturn]] void end_process(int status);

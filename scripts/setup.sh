@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian packages) when it is missing, then builds the
-# Release configuration into build/. Usage: scripts/setup.sh
+# Release configuration into build/. Usage: scripts/setup.sh [extra cmake options]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ libgsl-dev libgtest-dev googletest libbenchmark-dev)
+# librsvg2-bin: rsvg-convert, with which the tests check that the SVG figures render.
+packages=(cmake make g++ libgsl-dev libgtest-dev googletest libbenchmark-dev librsvg2-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -17,5 +18,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release "$@"
 cmake --build build -j"$(nproc)"

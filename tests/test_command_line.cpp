@@ -34,6 +34,8 @@ const char* const EXPECTED_USAGE =
     " -format dart Input format: counts, genalex, table or dart, default is read from the file \n"
     " -pops p.csv  Population of each sample of a DArT report (columns id,pop) \n"
     " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) \n"
+    " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default \n"
+    " -plot        Write figures of the posteriors (and of -cv) as SVG \n"
     " alleles.txt  Name of the input file \n"
     "\n"
     "\n";
@@ -134,6 +136,19 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
       {{"-ar", "1e-9", "in.txt"}, "would exceed"},
       // Pilot size 1 and threshold index 0.
       {{"-n", "2", "-ar", "0.15", "-nfis", "1", "-nfst", "1", "in.txt"}, "(index 0)"},
+      // -cv: a whole number of at least 2 (the prediction error divides by the spread of
+      // the true values), written as one.
+      {{"-cv", "x", "in.txt"}, "-cv: \"x\""},
+      {{"-cv", "1", "in.txt"}, "-cv: \"1\""},
+      {{"-cv", "-2", "in.txt"}, "-cv: \"-2\""},
+      {{"-cv", "1.5", "in.txt"}, "-cv: \"1.5\""},
+      {{"-cv", "10x", "in.txt"}, "-cv: \"10x\""},
+      {{"-cv", "99999999999", "in.txt"}, "-cv: \"99999999999\""},
+      // More pseudo-observed sets than pilot simulations (199 here).
+      {{"-cv", "200", "-n", "100", "-ar", "0.05", "-nfis", "2", "-nfst", "2", "in.txt"},
+       "only 199 simulations"},
+      // Estimation samples of 9 simulations for a regression on 25 statistics.
+      {{"-cv", "10", "-n", "100", "-ar", "0.05", "in.txt"}, "needs at least 26"},
       // A missing input file is a failure, not a success.
       {{"in.txt"}, "Could not open file in.txt"},
   };

@@ -308,7 +308,7 @@ TEST_F(ReadInput, RefusesUnusableInput) {
     const char* what;
     std::string text;
     std::string message;
-    int hidden = 1, fixed = 0, nfis = 15;
+    int hidden = DEFAULT_BIAS_HIDDEN, fixed = DEFAULT_BIAS_FIXED, nfis = DEFAULT_NB_CLASS_FIS;
   };
   const std::string head = "[loci]=2\n[populations]=2\n";
   const std::string block1 = "[pop]=1\n1 10 1\n2 10 2\n";

@@ -221,8 +221,9 @@ TEST(BandProbability, IsOneMinusTheNullHomozygoteFrequency) {
 
 // Chi-square goodness of fit per bin. Bins are pooled in order until each holds an
 // expected count of at least 5; a draw in a bin that the filter forbids fails at once.
-// Significance level 1e-4 per case: a correct model fails one case in 10 000 seeds; the
-// seeds are fixed, so the outcome is the same on every run.
+// Significance level 1e-4 per case: over random seeds a correct model would fail each case
+// once in 10 000 runs (the whole test at most 5 times); the seeds are fixed, so the outcome
+// is the same on every run.
 TEST_F(Model, SimulatedBandCountsFollowTheBetaBinomialMixture) {
   const ModelCase cases[] = {
       {"Fis near 0, moderate drift", {0.02}, {0.3}, 1.5, {12}, 0, 0, 101},
@@ -280,6 +281,47 @@ TEST_F(Model, SimulatedBandCountsFollowTheBetaBinomialMixture) {
     RecordProperty(c.why, shown.str());
     EXPECT_GT(p_value, level) << shown.str();
   }
+}
+
+// The parameters of a replicate: Fis and Fst of every population uniform on (0, 1), and the
+// ancestral shape a = e^Z + 0.1 with Z standard normal, so Phi(ln(a - 0.1)) is uniform too.
+// Each is binned into 20 equiprobable cells; significance level 1e-4 per parameter, fixed
+// seed.
+TEST_F(Model, ReplicateParametersFollowTheirPriors) {
+  J = 2;
+  I = 1;
+  nb_class_fis = 1;
+  nb_class_fst = 1;
+  pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
+  target_fis.assign(J, 0.0);
+  target_fst.assign(J, 0.0);
+  for (int p = 0; p < J; ++p) pop_target[record_index(p, 0)].n = 10;
+  WorkerState w(J, I, 1, 1);
+  w.mt.seed(106UL);
+  const int replicates = 40000, bins = 20;
+  const char* names[] = {"Fis of population 1", "Fis of population 2", "Fst of population 1",
+                         "Fst of population 2", "ancestral shape"};
+  std::vector<std::vector<long>> counts(5, std::vector<long>(bins, 0));
+  for (int r = 0; r < replicates; ++r) {
+    simulate_replicate(w);
+    ASSERT_GT(w.a, 0.1);
+    const double u[5] = {w.fis[0], w.fis[1], w.fst[0], w.fst[1],
+                         gsl_cdf_ugaussian_P(std::log(w.a - 0.1))};
+    for (int i = 0; i < 5; ++i) {
+      ASSERT_GT(u[i], 0.0) << names[i];
+      ASSERT_LT(u[i], 1.0) << names[i];
+      ++counts[i][static_cast<int>(u[i] * bins)];
+    }
+  }
+  const double expected = double(replicates) / bins;
+  for (int i = 0; i < 5; ++i) {
+    double stat = 0;
+    for (long c : counts[i]) stat += (c - expected) * (c - expected) / expected;
+    EXPECT_GT(gsl_cdf_chisq_Q(stat, bins - 1), 1e-4)
+        << names[i] << ": chi-square " << stat << " on " << bins - 1 << " degrees of freedom";
+  }
+  // Fis and Fst are drawn apart: a replicate does not reuse one value for both.
+  EXPECT_NE(w.fis[0], w.fst[0]);
 }
 
 }  // namespace

@@ -13,9 +13,7 @@ namespace {
   std::fflush(stderr);
   // A failed job leaves no file that looks complete.
   remove_incomplete_files_at_exit();
-  // _Exit, not exit: a worker thread may be the caller, and the other workers still use
-  // the process-wide mutexes and streams that exit() would destroy.
-  std::_Exit(1);
+  end_process(1);
 }
 
 void print_line(std::FILE* stream, const char* format, va_list args) {
@@ -52,4 +50,12 @@ void fail_on_stdout(const char* format, ...) {
   std::vfprintf(stdout, format, args);
   va_end(args);
   end_run();
+}
+
+void end_process(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // _Exit, not exit: a worker thread may be the caller, and the other workers still use
+  // the process-wide mutexes and streams that exit() would destroy.
+  std::_Exit(status);
 }

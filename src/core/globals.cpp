@@ -2,6 +2,7 @@
 #include "config.h"
 #include "observed_data.h"
 #include "posterior_samples.h"
+#include "reference_table.h"
 #include "run_state.h"
 
 int nb_class_fis = DEFAULT_NB_CLASS_FIS;
@@ -14,6 +15,8 @@ int bias_hidden = DEFAULT_BIAS_HIDDEN;
 int bias_fixed = DEFAULT_BIAS_FIXED;
 bool user_seed_given = false;
 uint32_t user_seed = 0;
+int cv_count = 0;
+bool plot_figures = false;
 
 std::string file_name;
 std::string file_prefix;
@@ -36,6 +39,8 @@ void reset_run_configuration() {
   bias_fixed = DEFAULT_BIAS_FIXED;
   user_seed_given = false;
   user_seed = 0;
+  cv_count = 0;
+  plot_figures = false;
   file_name.clear();
   file_prefix.clear();
   odir.clear();
@@ -81,3 +86,5 @@ std::vector<std::vector<float>> reg_fst;
 std::vector<std::vector<float>> noreg_fis;
 std::vector<std::vector<float>> noreg_fst;
 std::vector<double> fis_estimate;
+
+ReferenceTable reference_table;

@@ -17,3 +17,11 @@ std::string regression_file_name() { return output_name("_regression.txt"); }
 std::string no_regression_file_name() { return output_name("_no_regression.txt"); }
 
 std::string diagnostics_file_name() { return output_name("_diagnostics.txt"); }
+
+std::string cv_file_name() { return output_name("_cv.txt"); }
+
+std::string cv_summary_file_name() { return output_name("_cv_summary.txt"); }
+
+std::string posterior_figure_file_name() { return output_name("_posterior.svg"); }
+
+std::string cv_figure_file_name() { return output_name("_cv.svg"); }

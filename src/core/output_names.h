@@ -14,3 +14,11 @@ std::string no_regression_file_name();
 
 // The diagnostics table of the regression adjustment.
 std::string diagnostics_file_name();
+
+// The cross-validation's estimates and summary (-cv).
+std::string cv_file_name();
+std::string cv_summary_file_name();
+
+// The figures (-plot).
+std::string posterior_figure_file_name();
+std::string cv_figure_file_name();

@@ -1,5 +1,8 @@
 #include "driver/command_line.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -44,14 +47,27 @@ const char* const USAGE_LINES[] = {
     " -format dart Input format: counts, genalex, table or dart, default is read from the file ",
     " -pops p.csv  Population of each sample of a DArT report (columns id,pop) ",
     " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) ",
+    " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default ",
+    " -plot        Write figures of the posteriors (and of -cv) as SVG ",
     " alleles.txt  Name of the input file ",
     "",
 };
 
 // The options: flags (given or not) and options that take a value.
-const char* const FLAG_NAMES[] = {"help", "keep", "convert"};
-const char* const VALUE_OPTION_NAMES[] = {"nfis", "nfst", "n",  "ar",     "o",    "od",     "s",
-                                          "hpdi", "bh",   "bf", "nprocs", "seed", "format", "pops"};
+const char* const FLAG_NAMES[] = {"help", "keep", "convert", "plot"};
+const char* const VALUE_OPTION_NAMES[] = {"nfis",   "nfst", "n",      "ar",   "o",
+                                          "od",     "s",    "hpdi",   "bh",   "bf",
+                                          "nprocs", "seed", "format", "pops", "cv"};
+
+// -cv takes a whole number written as one: "10", not "1e1", "10.5" or "10x". Returns -1
+// for anything else, which the checks refuse.
+int parse_cv_count(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || errno == ERANGE || v < 0 || v > INT_MAX) return -1;
+  return static_cast<int>(v);
+}
 
 // The value text of an option for a refusal message ("(default)" when it was not given).
 std::string shown(const char* name) {
@@ -80,6 +96,28 @@ InputFormat parse_input_format(const std::string& value) {
   if (value == "dart") return InputFormat::dart;
   fail("Invalid value for -format: \"%s\"; the formats are counts, genalex, table and dart",
        value.c_str());
+}
+
+// The cross-validation needs at least two pseudo-observed sets (the prediction error divides
+// by the spread of their true values), no more than the pilot run has, and estimation
+// samples (threshold index rows of the table, the next row giving the threshold) large
+// enough for the regression.
+void check_cross_validation(const DerivedCounts& counts) {
+  if (!opt->getValue("cv")) return;
+  if (cv_count < 2)
+    fail("Invalid value for -cv: %s; give a whole number of pseudo-observed data sets, at least 2",
+         shown("cv").c_str());
+  if (cv_count > counts.pilot_size)
+    fail(
+        "Invalid value for -cv: %s; the pilot run has only %lld simulations to choose from "
+        "(raise -n or lower -ar)",
+        shown("cv").c_str(), counts.pilot_size);
+  const int stats = std::max(nb_class_fis, nb_class_fst);
+  if (counts.threshold_index < stats + 1 || counts.threshold_index + 2 > counts.pilot_size)
+    fail(
+        "Invalid value for -cv: %s; each cross-validation estimate uses %lld simulations "
+        "(about n / 10), and its regression needs at least %d (raise -n)",
+        shown("cv").c_str(), counts.threshold_index, stats + 1);
 }
 
 // Values that would make a run impossible or unbounded are refused before any job starts.
@@ -117,6 +155,7 @@ void check_configuration() {
         "Invalid values for -n %s and -ar %s: the acceptance threshold would be the smallest "
         "of %lld pilot distances (index %lld); raise -n",
         shown("n").c_str(), shown("ar").c_str(), counts.pilot_size, counts.threshold_index);
+  check_cross_validation(counts);
 }
 
 }  // namespace
@@ -184,6 +223,8 @@ int run_program(int argc, char** argv) {
   convert_data = opt->getFlag("convert");
   if (const char* v = opt->getValue("format")) input_format = parse_input_format(v);
   if (const char* v = opt->getValue("pops")) pops_file = v;
+  if (const char* v = opt->getValue("cv")) cv_count = parse_cv_count(v);
+  plot_figures = opt->getFlag("plot");
   check_configuration();
 
   for (int i = 0; i < opt->getArgc(); ++i) {

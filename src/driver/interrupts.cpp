@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/output_file.h"
+#include "errors.h"
 
 namespace {
 
@@ -22,8 +23,7 @@ namespace {
   const std::string line =
       (isatty(STDERR_FILENO) ? "\n" : "") + interrupt_message(signal_number, removed) + "\n";
   std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
-  std::_Exit(128 + signal_number);
+  end_process(128 + signal_number);
 }
 
 }  // namespace

@@ -17,7 +17,9 @@
 #include "driver/run_record.h"
 #include "errors.h"
 #include "observed_data.h"
+#include "posterior/cross_validation.h"
 #include "posterior/diagnostics.h"
+#include "posterior/figures.h"
 #include "posterior/posterior_stats.h"
 #include "posterior/regression.h"
 #include "posterior_samples.h"
@@ -172,6 +174,10 @@ void run_job() {
   job_seed = user_seed_given ? user_seed : draw_job_seed();
   block_size = choose_block_size(I, J, counts.pilot_size);
   record.pilot_size = counts.pilot_size;
+  // Before the accepted-draw files: a table that does not fit is refused before anything is
+  // written.
+  if (cv_count > 0) prepare_reference_table(counts.pilot_size, reference_table_memory_limit());
+  // The rest of the job, against what is left once the table (if any) is in memory.
   check_job_memory(estimate_job_memory(counts.pilot_size), available_memory());
   open_accepted_draw_files(counts.pilot_size);
 
@@ -201,6 +207,7 @@ void run_job() {
     write_statistics_file();
   }
   if (convert_data) write_codominant();
+  if (plot_figures) write_posterior_figure();
   write_run_record(record);
   if (keep_draws) keep_accepted_draw_files();
   // The pilot distances are the job's largest arrays; the next job starts without them.
@@ -210,4 +217,8 @@ void run_job() {
   const std::time_t job_end = std::time(nullptr);
   std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));
   std::fflush(stdout);
+  // After the job's own lines, which stay as they are without -cv. The estimation samples
+  // have as many rows as the threshold index, so that the threshold is the next row's
+  // distance, as in the rejection step.
+  if (cv_count > 0) run_cross_validation(counts.threshold_index);
 }

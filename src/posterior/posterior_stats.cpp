@@ -62,6 +62,35 @@ int minindex(double* values, int count) {
   return best;
 }
 
+double narrowest_interval(const float* sorted, int n, double coverage, double* low, double* high) {
+  // The 1e-9 keeps n (1 - P) that is an integer in exact arithmetic from rounding up a step.
+  double m_real = std::ceil(n * (1.0 - coverage) - 1e-9);
+  int m = 1;
+  if (m_real > 1) m = m_real < n ? static_cast<int>(m_real) : n;
+  std::vector<double> width(m);
+  for (int i = 0; i < m; ++i) width[i] = static_cast<double>(sorted[n - m + i]) - sorted[i];
+  const int k = minindex(width.data(), m);
+  *low = sorted[k];
+  *high = sorted[n - m + k];
+  return width[k];
+}
+
+double density_bandwidth(double variance, int n) {
+  double h = 1.06 * std::sqrt(variance) * std::pow(n, -0.2);
+  return h == 0 ? ZERO_SPREAD_BANDWIDTH : h;
+}
+
+void kernel_density(const float* v, int n, double h, const double* grid, int points,
+                    double* density) {
+  for (int g = 0; g < points; ++g) density[g] = 0.0;
+  for (int i = 0; i < n; ++i) {
+    for (int g = 0; g < points; ++g) {
+      double u = (grid[g] - v[i]) / h;
+      density[g] += std::exp(-u * u / 2) / SQRT_2PI;
+    }
+  }
+}
+
 void calculate_stats(float* v, double coverage, int n, double* mean, double* variance,
                      double* hpdi_low, double* hpdi_high, double* mode) {
   if (n < 1) fail("Bug detected: posterior summaries of an empty sample");
@@ -71,41 +100,22 @@ void calculate_stats(float* v, double coverage, int n, double* mean, double* var
     if (v[i] < min) min = v[i];
   }
   const SampleMoments moments = sample_moments(v, nullptr, n);
-  const double m_mean = moments.mean;
   // One value has no spread to estimate; 0 rather than 0/0.
   const double m_var = n > 1 ? moments.variance : 0.0;
 
   std::sort(v, v + n);
+  narrowest_interval(v, n, coverage, hpdi_low, hpdi_high);
 
-  // The 1e-9 keeps n (1 - P) that is an integer in exact arithmetic from rounding up a step.
-  double m_real = std::ceil(n * (1.0 - coverage) - 1e-9);
-  int m = 1;
-  if (m_real > 1) m = m_real < n ? static_cast<int>(m_real) : n;
-  std::vector<double> width(m);
-  for (int i = 0; i < m; ++i) width[i] = static_cast<double>(v[n - m + i]) - v[i];
-  const int k = minindex(width.data(), m);
-
-  double h = 1.06 * std::sqrt(m_var) * std::pow(n, -0.2);
-  if (h == 0) h = ZERO_SPREAD_BANDWIDTH;
+  const double h = density_bandwidth(m_var, n);
   double grid[GRID_POINTS], density[GRID_POINTS];
-  for (int g = 0; g < GRID_POINTS; ++g) {
-    grid[g] = g * (max - min) / GRID_POINTS + min;
-    density[g] = 0.0;
-  }
-  for (int i = 0; i < n; ++i) {
-    for (int g = 0; g < GRID_POINTS; ++g) {
-      double u = (grid[g] - v[i]) / h;
-      density[g] += std::exp(-u * u / 2) / SQRT_2PI;
-    }
-  }
+  for (int g = 0; g < GRID_POINTS; ++g) grid[g] = g * (max - min) / GRID_POINTS + min;
+  kernel_density(v, n, h, grid, GRID_POINTS, density);
   int best = 0;
   for (int g = 1; g < GRID_POINTS; ++g)
     if (density[g] > density[best]) best = g;
 
-  *mean = m_mean;
+  *mean = moments.mean;
   *variance = m_var;
-  *hpdi_low = v[k];
-  *hpdi_high = v[n - m + k];
   *mode = grid[best];
 }
 

@@ -19,6 +19,19 @@ SampleMoments sample_moments(const double* values, const int* counts, size_t n);
 void calculate_stats(float* sample, double coverage, int n, double* mean, double* variance,
                      double* hpdi_low, double* hpdi_high, double* mode);
 
+// The HPDI of a sample sorted ascending, by the same rule as calculate_stats; returns its
+// width.
+double narrowest_interval(const float* sorted, int n, double coverage, double* low, double* high);
+
+// The density estimate's bandwidth for a sample of n values with this variance (Silverman's
+// rule; a fixed small bandwidth for a sample without spread).
+double density_bandwidth(double variance, int n);
+
+// Unnormalised Gaussian kernel density of the n values at the grid points: the sum over
+// values of phi((grid - v) / h); divide by n h for a density.
+void kernel_density(const float* v, int n, double h, const double* grid, int points,
+                    double* density);
+
 // Index of the smallest of the first count values; the first one among equals.
 int minindex(double* values, int count);
 

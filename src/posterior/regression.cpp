@@ -116,20 +116,23 @@ int fit_slopes(const RegressionDesign& design, const int* rows, FitWorkspace& ws
   gsl_matrix_view x = gsl_matrix_submatrix(ws.x.get(), 0, 0, n, q + 1);
   gsl_vector_view c = gsl_vector_subvector(ws.c.get(), 0, q + 1);
   gsl_matrix_view cov = gsl_matrix_submatrix(ws.cov.get(), 0, 0, q + 1, q + 1);
+  // The workspace may hold more rows than this fit: GSL wants y and w as long as x.
+  gsl_vector_view y = gsl_vector_subvector(ws.y.get(), 0, n);
+  gsl_vector_view w = gsl_vector_subvector(ws.w.get(), 0, n);
   for (int i = 0; i < n; ++i) {
     int r = row_of(i);
     const float* row = &design.x[static_cast<size_t>(r) * p];
     gsl_matrix_set(&x.matrix, i, 0, 1.0);
     for (int j = 0; j < q; ++j) gsl_matrix_set(&x.matrix, i, j + 1, row[kept[j]]);
-    gsl_vector_set(ws.y.get(), i, design.y[r]);
-    gsl_vector_set(ws.w.get(), i, design.w[r]);
+    gsl_vector_set(&y.vector, i, design.y[r]);
+    gsl_vector_set(&w.vector, i, design.w[r]);
   }
 
   // GSL's default handler aborts the process; report through the status instead.
   gsl_error_handler_t* previous = gsl_set_error_handler_off();
   double chisq = 0.0;
-  int status = gsl_multifit_wlinear(&x.matrix, ws.w.get(), ws.y.get(), &c.vector, &cov.matrix,
-                                    &chisq, ws.work.get());
+  int status = gsl_multifit_wlinear(&x.matrix, &w.vector, &y.vector, &c.vector, &cov.matrix, &chisq,
+                                    ws.work.get());
   gsl_set_error_handler(previous);
 
   slopes.assign(p, 0.0);

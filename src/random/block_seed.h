@@ -14,8 +14,9 @@
 // Streams of the simulation runs. Features that need a reproducible stream of their own
 // take the next free number.
 enum : uint32_t {
-  STREAM_PILOT = 0,       // the pilot run
-  STREAM_PRODUCTION = 1,  // the production run
+  STREAM_PILOT = 0,             // the pilot run
+  STREAM_PRODUCTION = 1,        // the production run
+  STREAM_CROSS_VALIDATION = 2,  // the choice of the cross-validation's data sets (-cv)
 };
 
 // Seeds `g` for block `block` of run `run` of the job seeded by `seed`.

@@ -39,9 +39,21 @@ const double C0 = 0.9189385332046727;
 const double C1 = 1. / 12.;
 const double C3 = -1. / 360.;
 
-// Cheng's algorithms: exp(v) overflows past this exponent, so w is replaced by 1e38.
+// Cheng's algorithms were written for single precision, whose exp overflows past about
+// 88.7 (ln FLT_MAX); beyond an exponent of 89, w is replaced by 1e38, close to FLT_MAX.
+// A double's exp overflows only past 709.78, so here the cap guards nothing: it is kept
+// because it is part of the stream of draws. With it a draw whose v passes 89 returns
+// w / (b + w) = 1 exactly (the ancestral frequency's substitution exists for that case) or
+// b / (b + 1e38); without it, those draws of a seed would change.
 const double BETA_EXP_MAX = 89.0;
 const double BETA_W_HUGE = 1.0e38;
+// ln 4 = 1.38629436... and 1 + ln 5 = 2.60943791..., and in BC 1/72, 1/24 and 7/9
+// (0.0138889, 0.0416667, 0.777778 below), rounded to about 7 digits as in Cheng's
+// published algorithms. They stay rounded because a seed's stream of Beta draws depends
+// on them. The rounding makes BC's quick-rejection bound k1 slightly larger, which only
+// sends a few more trials to the exact test; ln 4 and 1 + ln 5 move the acceptance tests
+// by less than 1e-7 on the log scale, far below anything a run of this program could
+// detect.
 const double LN_4 = 1.3862944;
 const double ONE_PLUS_LN_5 = 2.609438;
 
@@ -51,6 +63,9 @@ const int M = 397;
 }  // namespace
 
 MTRand::MTRand() { init_static_vars(); }
+
+// Not static state despite the name: every generator has its own log-factorial table and
+// binomial set-up cache, so that worker threads share nothing.
 
 void MTRand::init_static_vars() {
   fac_table_filled = 0;

@@ -60,6 +60,7 @@ class MTRand {
   static uint32_t twist(uint32_t m, uint32_t s0, uint32_t s1) {
     return m ^ (mixBits(s0, s1) >> 1) ^ (uint32_t(0u - loBit(s1)) & 0x9908b0dfUL);
   }
+  // Marks this object's caches (log-factorial table, binomial set-up) empty.
   void init_static_vars();
 
   // Log-factorial table, filled on the first LnFac call that needs it.

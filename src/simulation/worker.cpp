@@ -12,6 +12,7 @@
 #include "config.h"
 #include "errors.h"
 #include "random/block_seed.h"
+#include "reference_table.h"
 #include "run_state.h"
 #include "simulation/summary_stats.h"
 
@@ -247,6 +248,9 @@ void record_pilot_replicate(const WorkerState& w, long long r) {
     v_dist_fis[p][r] = w.dist_fis[p];
     v_dist_fst[p][r] = w.dist_fst[p];
   }
+  // With -cv the cross-validation's reference table keeps the replicate too.
+  if (reference_table.kept())
+    reference_table.store(r, w.fis.data(), w.fst.data(), w.stat_fis.data(), w.stat_fst.data());
 }
 
 void collect_acceptances(WorkerState& w, int offset) {

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Fails when the #include graph of src/ has a cycle, at two levels:
-#   - files: a .cpp and its .h are one module (src/driver/run_driver);
-#   - folders: src/driver, src/data, ...
-# The shared-state headers in include/ belong to src/core, which defines them.
-# Usage: scripts/check-module-cycles.sh   (prints the edges of a loop and exits 1)
+# Checks the rules the layout of src/ rests on, and fails when one is broken:
+#   - the #include graph has no cycle, at two levels: files (a .cpp and its .h are one
+#     module, src/driver/run_driver) and folders (src/driver, src/data, ...); the
+#     shared-state headers in include/ belong to src/core, which defines them;
+#   - only the error module (src/core/errors.cpp) ends the process;
+#   - only the command line (src/driver/command_line.cpp) reads the option parser.
+# Usage: scripts/check-structure.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,4 +45,20 @@ for level in file folder; do
   rm -f "${TMPDIR:-/tmp}/module-cycles.$$"
 done
 [[ $status -eq 0 ]] && echo "No include cycle between files or folders of src/."
+
+exits=$(grep -nE '\b(std::)?(_Exit|exit|abort|quick_exit)[[:space:]]*\(' src/*/*.cpp src/*/*.h \
+  include/*.h | grep -v '^src/core/errors\.cpp:' | grep -vE '^[^:]+:[0-9]+:[[:space:]]*//' || true)
+if [[ -n $exits ]]; then
+  echo "The process ends outside the error module:"
+  echo "$exits"
+  status=1
+fi
+
+readers=$(grep -lE 'options/anyoption\.h' src/*/*.cpp src/*/*.h include/*.h |
+  grep -vE '^src/(options/|driver/command_line\.cpp$)' || true)
+if [[ -n $readers ]]; then
+  echo "The option parser is used outside the command line:"
+  echo "$readers"
+  status=1
+fi
 exit $status

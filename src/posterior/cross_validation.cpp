@@ -1,0 +1,403 @@
+// Cross-validation of the estimation by leaving one simulated data set out at a time.
+//
+// A pseudo-observed data set is a row of the reference table (the pilot replicates, drawn
+// from the prior) whose parameters are known. Its statistics play the observed statistics:
+// for each population and parameter, the `sample_size` rows nearest to it by the same
+// distance as the rejection step (sum of squared statistic differences) form the accepted
+// sample, with the threshold at the next row's distance; they are adjusted by the same
+// weighted regression and summarised by the same mean and HPDI as the observed data. The
+// pseudo-observed row itself is left out of its table. The summaries follow the
+// cross-validation of the ABC literature: prediction error sum (estimate - true)^2 /
+// (N var(true)) (1 for an estimate no better than the prior mean) and the coverage of the
+// HPDI (Csillery, Francois and Blum, Methods Ecol. Evol. 3 (2012) 475-479).
+#include "posterior/cross_validation.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <new>
+#include <sstream>
+#include <thread>
+
+#include "config.h"
+#include "core/output_file.h"
+#include "core/output_names.h"
+#include "errors.h"
+#include "observed_data.h"
+#include "posterior/figures.h"
+#include "posterior/posterior_stats.h"
+#include "posterior/regression.h"
+#include "random/block_seed.h"
+#include "run_state.h"
+
+namespace {
+
+// NaN written as NA, which R's read.table and pandas both read as missing.
+std::string written(double v) {
+  if (std::isnan(v)) return "NA";
+  std::ostringstream s;
+  s << v;
+  return s.str();
+}
+
+// The value a reader of the file gets back: the summaries are computed from these, so that
+// a true value that the file shows on an HPDI bound counts as the file says.
+double as_written(double v) { return std::isnan(v) ? v : std::stod(written(v)); }
+
+std::string parameter_label(int parameter, int npop) {
+  return (parameter < npop ? "Fis" : "Fst") + std::to_string(parameter % npop + 1);
+}
+
+// Scratch of one estimating thread, reused from estimate to estimate.
+struct CvWorkspace {
+  std::vector<double> distance;  // to every row of the table
+  std::vector<long long> order;  // rows other than the pseudo-observed one
+  RegressionDesign design;
+  std::vector<float> adjusted, unadjusted;
+  std::vector<double> slopes;
+};
+
+// Ascending distance with NaN (a statistic of 0/0) after every number, ties by row, so that
+// the nearest rows are the same whatever the sort does with equal keys.
+struct NearerRow {
+  const std::vector<double>& distance;
+  bool operator()(long long a, long long b) const {
+    const double x = distance[a], y = distance[b];
+    if (std::isnan(x) != std::isnan(y)) return std::isnan(y);
+    if (x != y && !std::isnan(x)) return x < y;
+    return a < b;
+  }
+};
+
+// The posterior mean and HPDI of a sample (the sample is sorted in place).
+void mean_and_hpdi(std::vector<float>& sample, double coverage, double* mean, double* low,
+                   double* high) {
+  const int n = static_cast<int>(sample.size());
+  *mean = sample_moments(sample.data(), nullptr, n).mean;
+  std::sort(sample.begin(), sample.end());
+  narrowest_interval(sample.data(), n, coverage, low, high);
+}
+
+// Fills the design of the `sample_size` rows nearest to the pseudo-observed row `pod` for
+// population p and the parameter (0 Fis, 1 Fst), and their unadjusted values.
+void accept_nearest(const ReferenceTable& table, long long pod, int parameter, int p,
+                    long long sample_size, CvWorkspace& ws) {
+  const int nc = table.classes(parameter);
+  const float* observed = table.stats(parameter, p, pod);
+  ws.distance.resize(table.size);
+  ws.order.clear();
+  for (long long r = 0; r < table.size; ++r) {
+    if (r == pod) continue;
+    const float* s = table.stats(parameter, p, r);
+    double sum = 0.0;
+    for (int c = 0; c < nc; ++c) {
+      const double d = static_cast<double>(s[c]) - observed[c];
+      sum += d * d;
+    }
+    ws.distance[r] = sum;
+    ws.order.push_back(r);
+  }
+  const NearerRow nearer{ws.distance};
+  std::nth_element(ws.order.begin(), ws.order.begin() + sample_size, ws.order.end(), nearer);
+  const double threshold = ws.distance[ws.order[sample_size]];
+  std::sort(ws.order.begin(), ws.order.begin() + sample_size);
+
+  RegressionDesign& d = ws.design;
+  const int n = static_cast<int>(sample_size);
+  d.n = n;
+  d.p = nc;
+  d.x.resize(static_cast<size_t>(n) * nc);
+  d.y.resize(n);
+  d.w.resize(n);
+  ws.unadjusted.resize(n);
+  for (int i = 0; i < n; ++i) {
+    const long long r = ws.order[i];
+    const float* s = table.stats(parameter, p, r);
+    for (int c = 0; c < nc; ++c)
+      d.x[static_cast<size_t>(i) * nc + c] =
+          static_cast<float>(static_cast<double>(s[c]) - observed[c]);
+    const double theta = off_bounds(table.parameter(parameter, p, r));
+    d.y[i] = logit(theta);
+    d.w[i] = kernel_weight(std::sqrt(ws.distance[r]), threshold);
+    ws.unadjusted[i] = static_cast<float>(theta);
+  }
+}
+
+void estimate(const ReferenceTable& table, long long pod, int parameter, int p,
+              long long sample_size, double coverage, CvWorkspace& ws, CvEstimate& e) {
+  accept_nearest(table, pod, parameter, p, sample_size, ws);
+  const RegressionDesign& d = ws.design;
+  e.truth = as_written(table.parameter(parameter, p, pod));
+
+  double mean, low, high;
+  mean_and_hpdi(ws.unadjusted, coverage, &mean, &low, &high);
+  e.mean_unadjusted = as_written(mean);
+  e.hpdi_low_unadjusted = as_written(low);
+  e.hpdi_high_unadjusted = as_written(high);
+
+  e.mean_adjusted = e.hpdi_low = e.hpdi_high = NAN;
+  // A fit without more draws than coefficients, or one that fails, leaves the adjusted
+  // estimate undetermined; the job's own regression would have stopped the run, but one
+  // pseudo-observed set out of many should not.
+  if (d.n < d.p + 1) return;
+  FitWorkspace fit(d.n, d.p);
+  if (fit_slopes(d, nullptr, fit, ws.slopes) != 0) return;
+  ws.adjusted.resize(d.n);
+  for (int i = 0; i < d.n; ++i) ws.adjusted[i] = adjusted_value(d, i, ws.slopes);
+  mean_and_hpdi(ws.adjusted, coverage, &mean, &low, &high);
+  e.mean_adjusted = as_written(mean);
+  e.hpdi_low = as_written(low);
+  e.hpdi_high = as_written(high);
+}
+
+// The progress of the estimation: " 10%" ... " 100%" on standard output.
+class CvGauge {
+ public:
+  explicit CvGauge(int total) : total_(total) {}
+  void one_done() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int v = ++done_ * 10 / total_ * 10;
+    if (v > printed_) {
+      printed_ = v;
+      std::printf(" %d%%", v);
+      std::fflush(stdout);
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  int total_, done_ = 0, printed_ = 0;
+};
+
+// One estimate against its truth, with the interval that should hold it.
+struct Prediction {
+  double truth, estimate, low, high;
+};
+
+// Prediction error and coverage of a set of predictions (NaN when there are none, or, for
+// the error, when the truth has no spread).
+void score(const std::vector<Prediction>& predictions, double* error, double* coverage) {
+  double sum_truth = 0;
+  for (const Prediction& q : predictions) sum_truth += q.truth;
+  const double mean_truth = sum_truth / predictions.size();
+  double spread = 0, squared_error = 0, held = 0;
+  for (const Prediction& q : predictions) {
+    spread += (q.truth - mean_truth) * (q.truth - mean_truth);
+    squared_error += (q.estimate - q.truth) * (q.estimate - q.truth);
+    if (q.low <= q.truth && q.truth <= q.high) ++held;
+  }
+  *error = spread > 0 ? squared_error / spread : NAN;
+  *coverage = predictions.empty() ? NAN : held / predictions.size();
+}
+
+template <typename Selected>
+CvSummaryRow summarise(const std::string& label, const std::vector<CvEstimate>& estimates,
+                       Selected selected) {
+  std::vector<Prediction> adjusted, unadjusted;
+  for (const CvEstimate& e : estimates) {
+    if (!selected(e)) continue;
+    unadjusted.push_back(
+        {e.truth, e.mean_unadjusted, e.hpdi_low_unadjusted, e.hpdi_high_unadjusted});
+    if (!std::isnan(e.mean_adjusted))
+      adjusted.push_back({e.truth, e.mean_adjusted, e.hpdi_low, e.hpdi_high});
+  }
+  CvSummaryRow row;
+  row.label = label;
+  score(adjusted, &row.prediction_error_adjusted, &row.coverage_adjusted);
+  score(unadjusted, &row.prediction_error_unadjusted, &row.coverage_unadjusted);
+  return row;
+}
+
+void write_cv_file(const std::vector<CvEstimate>& estimates, int npop) {
+  OutputFile out(cv_file_name());
+  if (!out.is_open()) fail("Cannot create output file %s", cv_file_name().c_str());
+  std::ostream& s = out.stream();
+  s << "pod parameter true mean_adjusted mean_unadjusted hpdi_low hpdi_high\n";
+  for (const CvEstimate& e : estimates)
+    s << e.pod << " " << parameter_label(e.parameter, npop) << " " << written(e.truth) << " "
+      << written(e.mean_adjusted) << " " << written(e.mean_unadjusted) << " " << written(e.hpdi_low)
+      << " " << written(e.hpdi_high) << "\n";
+  if (!out.commit()) fail("Cannot write output file %s", cv_file_name().c_str());
+}
+
+void write_cv_summary_file(const std::vector<CvSummaryRow>& rows) {
+  OutputFile out(cv_summary_file_name());
+  if (!out.is_open()) fail("Cannot create output file %s", cv_summary_file_name().c_str());
+  std::ostream& s = out.stream();
+  s << "parameter prediction_error_adjusted prediction_error_unadjusted coverage_adjusted "
+       "coverage_unadjusted\n";
+  for (const CvSummaryRow& r : rows)
+    s << r.label << " " << written(r.prediction_error_adjusted) << " "
+      << written(r.prediction_error_unadjusted) << " " << written(r.coverage_adjusted) << " "
+      << written(r.coverage_unadjusted) << "\n";
+  if (!out.commit()) fail("Cannot write output file %s", cv_summary_file_name().c_str());
+}
+
+}  // namespace
+
+double reference_table_bytes(long long size, int npop, int nc_fis, int nc_fst) {
+  return static_cast<double>(size) * npop * (2.0 + nc_fis + nc_fst) * sizeof(float);
+}
+
+double reference_table_memory_limit() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return 1e300;  // unknown: let the allocation decide
+  return 0.75 * static_cast<double>(pages) * page_size;
+}
+
+void prepare_reference_table(long long size, double memory_limit) {
+  const double bytes = reference_table_bytes(size, J, nb_class_fis, nb_class_fst);
+  const double gib = 1024.0 * 1024.0 * 1024.0;
+  if (bytes > memory_limit)
+    fail(
+        "Not enough memory for the cross-validation: its reference table of %lld simulations "
+        "in %d populations needs %.2f GiB, more than the %.2f GiB it may take (reduce -n or "
+        "raise -ar, or leave out -cv)",
+        size, J, bytes / gib, memory_limit / gib);
+  ReferenceTable& t = reference_table;
+  t.size = size;
+  t.npop = J;
+  t.nc_fis = nb_class_fis;
+  t.nc_fst = nb_class_fst;
+  try {
+    t.parameters.assign(static_cast<size_t>(2) * J * size, 0.0f);
+    t.stats_fis.assign(static_cast<size_t>(J) * size * nb_class_fis, 0.0f);
+    t.stats_fst.assign(static_cast<size_t>(J) * size * nb_class_fst, 0.0f);
+  } catch (const std::bad_alloc&) {
+    release_reference_table();
+    fail(
+        "Not enough memory for the cross-validation: its reference table of %lld simulations "
+        "in %d populations needs %.2f GiB (reduce -n or raise -ar, or leave out -cv)",
+        size, J, bytes / gib);
+  }
+}
+
+void release_reference_table() { reference_table = ReferenceTable(); }
+
+std::vector<long long> choose_pseudo_observed(long long table_size, int count, uint32_t seed) {
+  MTRand g;
+  seed_block_generator(g, seed, STREAM_CROSS_VALIDATION, 0);
+  // The first `count` steps of a Fisher-Yates shuffle: distinct rows, each equally likely.
+  std::vector<long long> rows(table_size);
+  for (long long r = 0; r < table_size; ++r) rows[r] = r;
+  for (int i = 0; i < count; ++i) {
+    // randExc() is in [0, 1), so the pick stays below table_size.
+    const long long j = i + static_cast<long long>(g.randExc() * (table_size - i));
+    std::swap(rows[i], rows[j]);
+  }
+  rows.resize(count);
+  return rows;
+}
+
+std::vector<CvEstimate> cross_validate(const ReferenceTable& table,
+                                       const std::vector<long long>& pods, long long sample_size,
+                                       double coverage, int threads) {
+  const int npop = table.npop;
+  const int nb_pods = static_cast<int>(pods.size());
+  if (sample_size < 1 || sample_size + 1 > table.size - 1)
+    fail("Bug detected: cross-validation samples of %lld rows from a table of %lld", sample_size,
+         table.size);
+  std::vector<CvEstimate> estimates(static_cast<size_t>(nb_pods) * 2 * npop);
+  std::atomic<int> next{0};
+  CvGauge gauge(nb_pods);
+  auto work = [&]() {
+    try {
+      CvWorkspace ws;
+      for (int i = next++; i < nb_pods; i = next++) {
+        for (int parameter = 0; parameter < 2 * npop; ++parameter) {
+          CvEstimate& e = estimates[static_cast<size_t>(i) * 2 * npop + parameter];
+          e.pod = i + 1;
+          e.parameter = parameter;
+          estimate(table, pods[i], parameter / npop, parameter % npop, sample_size, coverage, ws,
+                   e);
+        }
+        gauge.one_done();
+      }
+    } catch (const std::bad_alloc&) {
+      fail("Out of memory in the cross-validation");
+    }
+  };
+  std::vector<std::thread> pool;
+  for (int t = 1; t < std::min(threads, nb_pods); ++t) {
+    try {
+      pool.emplace_back(work);
+    } catch (const std::exception&) {
+      break;  // the threads that started, and this one, do the work
+    }
+  }
+  work();
+  for (std::thread& t : pool) t.join();
+  return estimates;
+}
+
+std::vector<CvSummaryRow> summarise_cross_validation(const std::vector<CvEstimate>& estimates,
+                                                     int npop) {
+  std::vector<CvSummaryRow> rows;
+  for (int parameter = 0; parameter < 2 * npop; ++parameter)
+    rows.push_back(
+        summarise(parameter_label(parameter, npop), estimates,
+                  [parameter](const CvEstimate& e) { return e.parameter == parameter; }));
+  rows.push_back(
+      summarise("Fis", estimates, [npop](const CvEstimate& e) { return e.parameter < npop; }));
+  rows.push_back(
+      summarise("Fst", estimates, [npop](const CvEstimate& e) { return e.parameter >= npop; }));
+  return rows;
+}
+
+std::string cv_verdict(const CvSummaryRow& row, double coverage) {
+  std::ostringstream s;
+  s.precision(2);
+  s << std::fixed;
+  const std::string& name = row.label;
+  if (std::isnan(row.prediction_error_adjusted)) {
+    s << name << ": the prediction error could not be computed (no adjusted estimates)";
+    return s.str();
+  }
+  const double nominal = std::round(100 * coverage);
+  s << name << ": prediction error " << row.prediction_error_adjusted << "; the "
+    << static_cast<int>(nominal) << "% HPDI holds "
+    << static_cast<int>(std::round(100 * row.coverage_adjusted)) << "% of the true values: ";
+  if (row.prediction_error_adjusted <= CV_WELL_ESTIMATED)
+    s << "well estimated by these data";
+  else if (row.prediction_error_adjusted <= CV_SAYS_LITTLE)
+    s << "only partly determined by these data; read its posterior with care";
+  else
+    s << "these data say little about " << name
+      << ": its posterior mostly repeats the prior, whatever the true value";
+  if (row.coverage_adjusted < coverage - CV_COVERAGE_SHORTFALL)
+    s << "; its HPDI is too narrow (it holds fewer true values than it claims)";
+  if (row.prediction_error_unadjusted < row.prediction_error_adjusted - 0.05)
+    s << "; the unadjusted estimate does better here (prediction error "
+      << row.prediction_error_unadjusted << ")";
+  return s.str();
+}
+
+void run_cross_validation(long long sample_size) {
+  if (!reference_table.kept()) fail("Bug detected: cross-validation without a reference table");
+  const std::time_t start = std::time(nullptr);
+  std::printf("\nCross-validation on %d pseudo-observed data sets...", cv_count);
+  std::fflush(stdout);
+  const std::vector<long long> pods =
+      choose_pseudo_observed(reference_table.size, cv_count, job_seed);
+  const std::vector<CvEstimate> estimates =
+      cross_validate(reference_table, pods, sample_size, hpdi_pc, nb_procs);
+  release_reference_table();
+  const std::vector<CvSummaryRow> summary = summarise_cross_validation(estimates, J);
+  write_cv_file(estimates, J);
+  write_cv_summary_file(summary);
+  if (plot_figures) write_cv_figure(estimates, summary, J);
+
+  std::printf("\n\nCross-validation (%s, %s):\n", cv_file_name().c_str(),
+              cv_summary_file_name().c_str());
+  for (size_t i = summary.size() - 2; i < summary.size(); ++i)
+    std::printf("%s\n", cv_verdict(summary[i], hpdi_pc).c_str());
+  std::printf("\nCross-validation made in %lld seconds\n",
+              static_cast<long long>(std::time(nullptr) - start));
+  std::fflush(stdout);
+}

@@ -1,0 +1,64 @@
+// Cross-validation of the estimation (-cv): pseudo-observed data sets drawn from the
+// reference table (the pilot run's replicates, whose parameters are known) are estimated
+// the way the observed data are, each left out of the table, and the estimates are compared
+// with the truth.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "posterior/cv_results.h"
+#include "reference_table.h"
+
+// Bytes of the reference table of a pilot run of `size` replicates.
+double reference_table_bytes(long long size, int npop, int nc_fis, int nc_fst);
+
+// The memory the reference table may take: the machine's physical memory less a quarter
+// (the pilot distances, the accepted draws and the system need the rest).
+double reference_table_memory_limit();
+
+// Allocates reference_table for a pilot run of `size` replicates of the current job, or ends
+// the run with a message giving the figure when the table would exceed `memory_limit` bytes
+// or cannot be allocated.
+void prepare_reference_table(long long size, double memory_limit);
+
+// Frees the reference table (between jobs).
+void release_reference_table();
+
+// The rows of `count` distinct pseudo-observed data sets among `table_size`, in the order
+// they are drawn from the job's cross-validation stream (seeded from `seed`).
+std::vector<long long> choose_pseudo_observed(long long table_size, int count, uint32_t seed);
+
+// Estimates every pseudo-observed set `pods` (table rows) from the other rows of `table`:
+// for each population and parameter, the `sample_size` nearest rows by the distance of the
+// population's statistics, the regression adjustment and the posterior mean and HPDI of
+// coverage `coverage`. Runs on `threads` threads; the result (pod-major, then parameter) does
+// not depend on their number.
+std::vector<CvEstimate> cross_validate(const ReferenceTable& table,
+                                       const std::vector<long long>& pods, long long sample_size,
+                                       double coverage, int threads);
+
+// The 2J per-parameter rows, then Fis and Fst pooled over populations. Prediction error:
+// sum (estimate - true)^2 / sum (true - mean true)^2, i.e. divided by N var(true) with the
+// variance over the N values; coverage: the share of true values inside the HPDI. Estimates
+// that are NaN (failed regressions) are left out of the figures they would enter; a figure
+// without values, or with no spread in the truth, is NaN.
+std::vector<CvSummaryRow> summarise_cross_validation(const std::vector<CvEstimate>& estimates,
+                                                     int npop);
+
+// The sentence printed for a pooled parameter, e.g. "Fst: prediction error 0.12; the 95%
+// HPDI holds 93% of the true values: well estimated by these data".
+std::string cv_verdict(const CvSummaryRow& row, double coverage);
+
+// Thresholds of the verdict on the prediction error (documented in the README).
+constexpr double CV_WELL_ESTIMATED = 0.3;  // at most this: well estimated
+constexpr double CV_SAYS_LITTLE = 0.6;     // above this: the data say little
+// An HPDI whose coverage falls this far below the nominal one is said to be too narrow.
+constexpr double CV_COVERAGE_SHORTFALL = 0.1;
+
+// The cross-validation of the current job after its posterior analysis: chooses cv_count
+// pseudo-observed sets with the job's stream, estimates them with samples of `sample_size`,
+// writes STEM_cv.txt and STEM_cv_summary.txt (and STEM_cv.svg with -plot) and prints the
+// summary.
+void run_cross_validation(long long sample_size);

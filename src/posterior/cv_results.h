@@ -1,0 +1,29 @@
+// The results of the cross-validation, shared by its estimation and its figure.
+#pragma once
+
+#include <string>
+
+// The estimates of one pseudo-observed set and one parameter of one population. Every
+// figure holds the value as written in the output file (see write_cv_file), so that the
+// summaries equal a recomputation from that file. The adjusted figures are NaN when the
+// regression failed.
+struct CvEstimate {
+  int pod = 0;        // 1 .. N
+  int parameter = 0;  // 0 .. 2J - 1: Fis1 .. FisJ, Fst1 .. FstJ
+  double truth = 0;
+  double mean_adjusted = 0;
+  double mean_unadjusted = 0;
+  double hpdi_low = 0;  // of the adjusted sample
+  double hpdi_high = 0;
+  double hpdi_low_unadjusted = 0;
+  double hpdi_high_unadjusted = 0;
+};
+
+// One row of the summary: prediction errors and coverages of one parameter or pooled.
+struct CvSummaryRow {
+  std::string label;  // "Fis1" .. "FstJ", "Fis", "Fst"
+  double prediction_error_adjusted = 0;
+  double prediction_error_unadjusted = 0;
+  double coverage_adjusted = 0;
+  double coverage_unadjusted = 0;
+};

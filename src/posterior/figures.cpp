@@ -1,0 +1,317 @@
+// SVG figures. Every panel has the parameter's full range [0, 1] on its x axis, so that
+// panels compare at a glance; the posterior densities are Gaussian kernel estimates with the
+// bandwidth of the statistics file's mode, on a grid of 101 points (a step of 0.01, finer
+// than a pixel column of a panel's 200-pixel plot area needs).
+#include "posterior/figures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "config.h"
+#include "core/output_file.h"
+#include "core/output_names.h"
+#include "errors.h"
+#include "observed_data.h"
+#include "posterior/posterior_stats.h"
+#include "posterior_samples.h"
+
+namespace {
+
+constexpr int DENSITY_POINTS = 101;
+
+// Panel size in pixels, and the room kept around the plot area for the axes and the title.
+constexpr double PANEL_W = 260, PANEL_H = 180;
+constexpr double LEFT = 46, RIGHT = 12, TOP = 24, BOTTOM = 40;
+// The figure's own title and legend above the panels.
+constexpr double HEADER_H = 56;
+
+const char* const COLOR_PRIOR = "#666666";
+const char* const COLOR_UNADJUSTED = "#d97a00";
+const char* const COLOR_ADJUSTED = "#1f5fbf";
+const char* const COLOR_MEAN = "#0b2f66";
+
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else if (c == '"')
+      out += "&quot;";
+    else
+      out += c;
+  }
+  return out;
+}
+
+// Coordinates with one decimal: a tenth of a pixel is finer than any renderer shows.
+std::string px(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f", v);
+  return buf;
+}
+
+// A label for an axis tick: no trailing zeros ("0.5", "2").
+std::string tick_label(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", std::fabs(v) < 1e-12 ? 0.0 : v);
+  return buf;
+}
+
+class Svg {
+ public:
+  Svg(double width, double height) {
+    s_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << px(width) << "\" height=\""
+       << px(height) << "\" viewBox=\"0 0 " << px(width) << " " << px(height)
+       << "\" font-family=\"sans-serif\" font-size=\"11\">\n"
+       << "<rect x=\"0\" y=\"0\" width=\"" << px(width) << "\" height=\"" << px(height)
+       << "\" fill=\"white\"/>\n";
+  }
+  void line(double x1, double y1, double x2, double y2, const char* color, double width,
+            const char* dash = nullptr) {
+    s_ << "<line x1=\"" << px(x1) << "\" y1=\"" << px(y1) << "\" x2=\"" << px(x2) << "\" y2=\""
+       << px(y2) << "\" stroke=\"" << color << "\" stroke-width=\"" << width << "\"";
+    if (dash) s_ << " stroke-dasharray=\"" << dash << "\"";
+    s_ << "/>\n";
+  }
+  void rect(double x, double y, double w, double h, const char* fill, double opacity,
+            const char* stroke = nullptr) {
+    s_ << "<rect x=\"" << px(x) << "\" y=\"" << px(y) << "\" width=\"" << px(w) << "\" height=\""
+       << px(h) << "\" fill=\"" << fill << "\" fill-opacity=\"" << opacity << "\"";
+    if (stroke) s_ << " stroke=\"" << stroke << "\"";
+    s_ << "/>\n";
+  }
+  void polyline(const std::vector<double>& xs, const std::vector<double>& ys, const char* color,
+                double width, const char* dash = nullptr) {
+    s_ << "<polyline fill=\"none\" stroke=\"" << color << "\" stroke-width=\"" << width << "\"";
+    if (dash) s_ << " stroke-dasharray=\"" << dash << "\"";
+    s_ << " points=\"";
+    for (size_t i = 0; i < xs.size(); ++i) s_ << (i ? " " : "") << px(xs[i]) << "," << px(ys[i]);
+    s_ << "\"/>\n";
+  }
+  void circle(double x, double y, double r, const char* fill, double opacity,
+              const char* stroke = nullptr) {
+    s_ << "<circle cx=\"" << px(x) << "\" cy=\"" << px(y) << "\" r=\"" << r << "\" fill=\"" << fill
+       << "\" fill-opacity=\"" << opacity << "\"";
+    if (stroke) s_ << " stroke=\"" << stroke << "\" stroke-width=\"1\"";
+    s_ << "/>\n";
+  }
+  void text(double x, double y, const std::string& t, const char* anchor = "start",
+            double size = 11, bool bold = false, double rotate = 0) {
+    s_ << "<text x=\"" << px(x) << "\" y=\"" << px(y) << "\" text-anchor=\"" << anchor << "\"";
+    if (size != 11) s_ << " font-size=\"" << size << "\"";
+    if (bold) s_ << " font-weight=\"bold\"";
+    if (rotate != 0)
+      s_ << " transform=\"rotate(" << rotate << " " << px(x) << " " << px(y) << ")\"";
+    s_ << ">" << escaped(t) << "</text>\n";
+  }
+  std::string finish() {
+    s_ << "</svg>\n";
+    return s_.str();
+  }
+
+ private:
+  std::ostringstream s_;
+};
+
+// A tick step of 1, 2 or 5 times a power of ten giving at most about five ticks up to `top`.
+double tick_step(double top) {
+  const double raw = top / 5;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double m : {1.0, 2.0, 5.0, 10.0})
+    if (m * power >= raw) return m * power;
+  return 10 * power;
+}
+
+// The plot area of a panel and its mapping from data to pixels.
+struct Frame {
+  double x0, y0, w, h;  // plot area, pixels
+  double ymax;          // the y value at the top
+  double x(double v) const { return x0 + v * w; }
+  double y(double v) const { return y0 + h - v / ymax * h; }
+};
+
+// Axes with ticks and labels; x runs over [0, 1], y over [0, ymax].
+void draw_axes(Svg& svg, const Frame& f, const std::string& xlabel, const std::string& ylabel) {
+  svg.rect(f.x0, f.y0, f.w, f.h, "none", 0, "#999999");
+  for (int i = 0; i <= 4; ++i) {
+    const double v = i * 0.25;
+    svg.line(f.x(v), f.y0 + f.h, f.x(v), f.y0 + f.h + 4, "#333333", 1);
+    svg.text(f.x(v), f.y0 + f.h + 15, tick_label(v), "middle", 10);
+  }
+  const double step = tick_step(f.ymax);
+  for (double v = 0; v <= f.ymax * (1 + 1e-9); v += step) {
+    svg.line(f.x0 - 4, f.y(v), f.x0, f.y(v), "#333333", 1);
+    svg.text(f.x0 - 6, f.y(v) + 3.5, tick_label(v), "end", 10);
+  }
+  svg.text(f.x0 + f.w / 2, f.y0 + f.h + 30, xlabel, "middle");
+  svg.text(f.x0 - 34, f.y0 + f.h / 2, ylabel, "middle", 11, false, -90);
+}
+
+// The density of a sample over [0, 1], normalised to integrate to 1 over the real line.
+std::vector<double> density_on_unit_interval(const std::vector<float>& sample) {
+  const int n = static_cast<int>(sample.size());
+  std::vector<double> grid(DENSITY_POINTS), density(DENSITY_POINTS);
+  for (int g = 0; g < DENSITY_POINTS; ++g) grid[g] = static_cast<double>(g) / (DENSITY_POINTS - 1);
+  if (n == 0) return density;
+  const SampleMoments m = sample_moments(sample.data(), nullptr, n);
+  const double h = density_bandwidth(n > 1 ? m.variance : 0.0, n);
+  kernel_density(sample.data(), n, h, grid.data(), DENSITY_POINTS, density.data());
+  for (double& d : density) d /= n * h;
+  return density;
+}
+
+void draw_density_panel(Svg& svg, double left, double top, const std::string& title,
+                        const std::string& xlabel, const std::vector<float>& adjusted,
+                        const std::vector<float>& unadjusted, double coverage) {
+  const std::vector<double> d_adj = density_on_unit_interval(adjusted);
+  const std::vector<double> d_unadj = density_on_unit_interval(unadjusted);
+  double top_density = 1.0;  // the prior's
+  for (double v : d_adj) top_density = std::max(top_density, v);
+  for (double v : d_unadj) top_density = std::max(top_density, v);
+  const Frame f{left + LEFT, top + TOP, PANEL_W - LEFT - RIGHT, PANEL_H - TOP - BOTTOM,
+                top_density * 1.08};
+
+  svg.text(f.x0 + f.w / 2, top + 15, title, "middle", 11, true);
+  if (!adjusted.empty()) {
+    std::vector<float> sorted = adjusted;
+    std::sort(sorted.begin(), sorted.end());
+    double low, high;
+    narrowest_interval(sorted.data(), static_cast<int>(sorted.size()), coverage, &low, &high);
+    svg.rect(f.x(low), f.y0, std::max(f.x(high) - f.x(low), 1.0), f.h, COLOR_ADJUSTED, 0.15);
+    const double mean = sample_moments(adjusted.data(), nullptr, adjusted.size()).mean;
+    svg.line(f.x(mean), f.y0, f.x(mean), f.y0 + f.h, COLOR_MEAN, 1.5, "4 3");
+  }
+  std::vector<double> xs(DENSITY_POINTS), ya(DENSITY_POINTS), yu(DENSITY_POINTS);
+  for (int g = 0; g < DENSITY_POINTS; ++g) {
+    xs[g] = f.x(static_cast<double>(g) / (DENSITY_POINTS - 1));
+    ya[g] = f.y(d_adj[g]);
+    yu[g] = f.y(d_unadj[g]);
+  }
+  svg.line(f.x(0), f.y(1), f.x(1), f.y(1), COLOR_PRIOR, 1.2, "2 3");
+  svg.polyline(xs, yu, COLOR_UNADJUSTED, 1.5);
+  svg.polyline(xs, ya, COLOR_ADJUSTED, 2);
+  draw_axes(svg, f, xlabel, "density");
+}
+
+// One legend entry: a short sample of the mark, then its text; returns the next x.
+double legend_line(Svg& svg, double x, double y, const char* color, double width, const char* dash,
+                   const std::string& label) {
+  svg.line(x, y, x + 24, y, color, width, dash);
+  svg.text(x + 30, y + 4, label);
+  return x + 44 + 6.6 * label.size();
+}
+
+double legend_box(Svg& svg, double x, double y, const char* color, double opacity,
+                  const std::string& label) {
+  svg.rect(x, y - 6, 24, 12, color, opacity);
+  svg.text(x + 30, y + 4, label);
+  return x + 44 + 6.6 * label.size();
+}
+
+double legend_dot(Svg& svg, double x, double y, const char* color, double opacity,
+                  const char* stroke, const std::string& label) {
+  svg.circle(x + 12, y, 3.5, color, opacity, stroke);
+  svg.text(x + 30, y + 4, label);
+  return x + 44 + 6.6 * label.size();
+}
+
+void write_figure(const std::string& name, const std::string& svg) {
+  OutputFile out(name);
+  if (!out.is_open()) fail("Cannot create figure file %s", name.c_str());
+  out.stream() << svg;
+  if (!out.commit()) fail("Cannot write figure file %s", name.c_str());
+}
+
+}  // namespace
+
+std::string posterior_figure_svg(const std::vector<std::vector<float>>& reg_fis,
+                                 const std::vector<std::vector<float>>& noreg_fis,
+                                 const std::vector<std::vector<float>>& reg_fst,
+                                 const std::vector<std::vector<float>>& noreg_fst,
+                                 double coverage) {
+  const int npop = static_cast<int>(reg_fis.size());
+  // Populations side by side in pairs of panels (Fis, Fst), as many pairs to a row as keep
+  // the figure roughly square: 1 for one population, 2 for four, 5 for sixty.
+  int per_row = static_cast<int>(std::ceil(std::sqrt(npop * PANEL_H / (2 * PANEL_W))));
+  per_row = std::max(1, std::min(per_row, npop));
+  const int rows = (npop + per_row - 1) / per_row;
+  const double width = std::max(per_row * 2 * PANEL_W, 560.0);
+  const double height = HEADER_H + rows * PANEL_H;
+  Svg svg(width, height);
+
+  const int percent = static_cast<int>(std::round(100 * coverage));
+  svg.text(12, 20, "Posterior distributions of Fis and Fst per population", "start", 13, true);
+  double x = 12;
+  const double y = 42;
+  x = legend_line(svg, x, y, COLOR_PRIOR, 1.2, "2 3", "prior");
+  x = legend_line(svg, x, y, COLOR_UNADJUSTED, 1.5, nullptr, "unadjusted");
+  x = legend_line(svg, x, y, COLOR_ADJUSTED, 2, nullptr, "adjusted");
+  x = legend_box(svg, x, y, COLOR_ADJUSTED, 0.15, std::to_string(percent) + "% HPDI");
+  legend_line(svg, x, y, COLOR_MEAN, 1.5, "4 3", "mean");
+
+  for (int k = 0; k < npop; ++k) {
+    const double left = (k % per_row) * 2 * PANEL_W;
+    const double top = HEADER_H + (k / per_row) * PANEL_H;
+    const std::string pop = std::to_string(k + 1);
+    draw_density_panel(svg, left, top, "Population " + pop + ": Fis", "Fis" + pop, reg_fis[k],
+                       noreg_fis[k], coverage);
+    draw_density_panel(svg, left + PANEL_W, top, "Population " + pop + ": Fst", "Fst" + pop,
+                       reg_fst[k], noreg_fst[k], coverage);
+  }
+  return svg.finish();
+}
+
+std::string cv_figure_svg(const std::vector<CvEstimate>& estimates,
+                          const std::vector<CvSummaryRow>& summary, int npop) {
+  constexpr double SIDE = 380;  // a square panel: the identity line at 45 degrees
+  Svg svg(2 * SIDE, HEADER_H + SIDE);
+  svg.text(12, 20, "Cross-validation: estimated against true value, all populations", "start", 13,
+           true);
+  double x = 12;
+  const double y = 42;
+  x = legend_dot(svg, x, y, COLOR_ADJUSTED, 0.6, nullptr, "adjusted posterior mean");
+  x = legend_dot(svg, x, y, "none", 0, COLOR_UNADJUSTED, "unadjusted posterior mean");
+  legend_line(svg, x, y, COLOR_PRIOR, 1.2, "2 3", "identity");
+
+  for (int parameter = 0; parameter < 2; ++parameter) {
+    const std::string name = parameter == 0 ? "Fis" : "Fst";
+    const Frame f{parameter * SIDE + 56, HEADER_H + 28, SIDE - 56 - 16, SIDE - 28 - 48, 1.0};
+    std::string title = name;
+    for (const CvSummaryRow& r : summary)
+      if (r.label == name) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "%s: prediction error %.2f (unadjusted %.2f)", name.c_str(),
+                      r.prediction_error_adjusted, r.prediction_error_unadjusted);
+        title = buf;
+      }
+    svg.text(f.x0 + f.w / 2, HEADER_H + 18, title, "middle", 11, true);
+    svg.line(f.x(0), f.y(0), f.x(1), f.y(1), COLOR_PRIOR, 1.2, "2 3");
+    for (const CvEstimate& e : estimates) {
+      if ((e.parameter >= npop) != (parameter == 1)) continue;
+      svg.circle(f.x(e.truth), f.y(e.mean_unadjusted), 2.2, "none", 0, COLOR_UNADJUSTED);
+    }
+    for (const CvEstimate& e : estimates) {
+      if ((e.parameter >= npop) != (parameter == 1) || std::isnan(e.mean_adjusted)) continue;
+      svg.circle(f.x(e.truth), f.y(e.mean_adjusted), 2.2, COLOR_ADJUSTED, 0.6);
+    }
+    draw_axes(svg, f, "true " + name, "estimated " + name);
+  }
+  return svg.finish();
+}
+
+void write_posterior_figure() {
+  write_figure(posterior_figure_file_name(),
+               posterior_figure_svg(reg_fis, noreg_fis, reg_fst, noreg_fst, hpdi_pc));
+}
+
+void write_cv_figure(const std::vector<CvEstimate>& estimates,
+                     const std::vector<CvSummaryRow>& summary, int npop) {
+  write_figure(cv_figure_file_name(), cv_figure_svg(estimates, summary, npop));
+}

@@ -1,0 +1,26 @@
+// Figures of the posterior and of the cross-validation (-plot), written as SVG by the program
+// itself so that they need nothing at run time and open in any browser.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "posterior/cv_results.h"
+
+// The posterior figure of J populations: per population a Fis and an Fst panel with the prior
+// (uniform), the unadjusted and adjusted posterior densities, the adjusted HPDI of coverage
+// `coverage` and the adjusted mean. Samples are index [population][draw].
+std::string posterior_figure_svg(const std::vector<std::vector<float>>& reg_fis,
+                                 const std::vector<std::vector<float>>& noreg_fis,
+                                 const std::vector<std::vector<float>>& reg_fst,
+                                 const std::vector<std::vector<float>>& noreg_fst, double coverage);
+
+// The cross-validation figure: estimated against true value, pooled over populations, one
+// panel for Fis and one for Fst, with the identity line.
+std::string cv_figure_svg(const std::vector<CvEstimate>& estimates,
+                          const std::vector<CvSummaryRow>& summary, int npop);
+
+// Write STEM_posterior.svg from the job's samples, and STEM_cv.svg.
+void write_posterior_figure();
+void write_cv_figure(const std::vector<CvEstimate>& estimates,
+                     const std::vector<CvSummaryRow>& summary, int npop);
