@@ -188,11 +188,20 @@ void compute_fst_statistics(const LocusRecord* data, int npop, const int* loci, 
     const int l = loci[i];
     pooled[i] = T1[l] == 0 ? 0.0 : static_cast<double>(T1[l]) / T0[l];
   }
+  // The band frequencies k/n of the usual design (one sample size per population) come
+  // from a table of the n + 1 possible quotients, computed by the same division.
+  double frequency[MAX_COUNTED_N + 1];
   for (int p = 0; p < npop; ++p) {
     const LocusRecord* block = data + record_index(p, 0);
+    const int n = nloci > 0 ? block[loci[0]].n : 0;
+    const bool tabulated = n > 0 && n <= MAX_COUNTED_N;
+    if (tabulated)
+      for (int k = 0; k <= n; ++k) frequency[k] = static_cast<double>(k) / n;
     for (int i = 0; i < nloci; ++i) {
       const LocusRecord& r = block[loci[i]];
-      const double x = static_cast<double>(r.k) / r.n;
+      const double x = tabulated && r.n == n && r.k >= 0 && r.k <= n
+                           ? frequency[r.k]
+                           : static_cast<double>(r.k) / r.n;
       scratch[i] = pooled[i] == 0.0 ? 0.0 : (x - pooled[i]) / pooled[i];
     }
     if (nloci >= RADIX_SORT_FROM && bit_order_statistics(scratch, nloci, nc, stat + p * nc))
