@@ -28,7 +28,9 @@ constexpr int SAMPLE_SIZE = 20;
 void set_up_run(int nloci, int npop) {
   I = nloci;
   J = npop;
-  pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
+  pop_target.assign(static_cast<size_t>(npop) * nloci, LocusRecord{0, 0, 0.0});
+  target_fis.assign(static_cast<size_t>(npop) * nb_class_fis, 0.0);
+  target_fst.assign(static_cast<size_t>(npop) * nb_class_fst, 0.0);
   std::vector<int> loci(nloci), T0(nloci, 0), T1(nloci, 0);
   std::iota(loci.begin(), loci.end(), 0);
   for (int p = 0; p < npop; ++p) {
@@ -41,10 +43,10 @@ void set_up_run(int nloci, int npop) {
     }
   }
   std::vector<double> scratch(nloci);
-  compute_fis_statistics(pop_target.data(), npop, loci.data(), nloci, nb_class_fis, target_fis,
-                         scratch.data());
+  compute_fis_statistics(pop_target.data(), npop, loci.data(), nloci, nb_class_fis,
+                         target_fis.data(), scratch.data());
   compute_fst_statistics(pop_target.data(), npop, loci.data(), nloci, T0.data(), T1.data(),
-                         nb_class_fst, target_fst, scratch.data());
+                         nb_class_fst, target_fst.data(), scratch.data());
   pilot = false;
   quantile_fis.assign(npop, -1.0);
   quantile_fst.assign(npop, -1.0);
@@ -103,7 +105,10 @@ void BM_VariateFloor(benchmark::State& state) {
 }
 
 void shapes(benchmark::internal::Benchmark* b) {
-  b->Args({50, 2})->Args({200, 5})->Args({500, 20})->Unit(benchmark::kMicrosecond);
+  // The last two: the largest data sets the program once held, and one four times wider
+  // with more populations than it held.
+  b->Args({50, 2})->Args({200, 5})->Args({500, 20})->Args({5000, 60})->Args({20000, 100});
+  b->Unit(benchmark::kMicrosecond);
 }
 
 }  // namespace

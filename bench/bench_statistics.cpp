@@ -68,7 +68,7 @@ void BM_fis_statistics(benchmark::State& state) {
   const int nc = static_cast<int>(state.range(1));
   const bool one_size = state.range(2) != 0;
   std::mt19937 gen(777);
-  std::vector<LocusRecord> data(MAX_LOCI, LocusRecord{0, 0, 0.0});
+  std::vector<LocusRecord> data(count, LocusRecord{0, 0, 0.0});
   std::vector<int> loci(count);
   for (int l = 0; l < count; ++l) {
     loci[l] = l;

@@ -2,12 +2,9 @@
 // (the simulation workers read it without locking).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
-
-constexpr int MAX_POPS = 60;     // populations a data set can hold
-constexpr int MAX_LOCI = 5000;   // loci per population block
-constexpr int MAX_STATS = 1000;  // J * nb_class_fis and J * nb_class_fst at most
 
 // One population at one locus. The floating-point slot is used by simulated data sets
 // only (the simulated band-allele frequency); the reader never touches it.
@@ -17,16 +14,18 @@ struct LocusRecord {
   double q;
 };
 
-// Record p * MAX_LOCI + l is population p, locus l (both from 0).
-inline int record_index(int p, int l) { return p * MAX_LOCI + l; }
-
 extern int I;  // number of loci
 extern int J;  // number of populations
 
-// Allocated once (MAX_POPS * MAX_LOCI records) before the first job and reused.
+// Record p * I + l is population p, locus l (both from 0): every population block holds
+// exactly the job's loci, in pop_target and in the workers' simulated data sets alike.
+inline size_t record_index(int p, int l) { return static_cast<size_t>(p) * I + l; }
+
+// J * I records, sized by the reader for each job; the storage of one job is reused by the
+// next.
 extern std::vector<LocusRecord> pop_target;
 
 // Observed summary statistics: population p, class c at p * nb_class_fis + c
-// (p * nb_class_fst + c for Fst).
-extern double target_fis[MAX_STATS];
-extern double target_fst[MAX_STATS];
+// (p * nb_class_fst + c for Fst). J * nb_class_fis and J * nb_class_fst values.
+extern std::vector<double> target_fis;
+extern std::vector<double> target_fst;

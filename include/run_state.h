@@ -47,4 +47,4 @@ extern std::vector<std::ofstream> outfile_fst;
 extern std::mutex mutex_counter;   // handing out blocks, rep
 extern std::mutex mutex_outfile;   // production commits: nb_fis, nb_fst, finished, the files
 extern std::mutex mutex_gauge;     // last_printf and the gauge printing
-extern std::mutex mutex_randseed;  // seeding of each worker's generator
+extern std::mutex mutex_randseed;  // drawing a job seed from the seeding sources

@@ -13,9 +13,9 @@ namespace {
 
 // Loads the (n, k) counts of J populations of I loci into pop_target.
 void set_counts(const std::vector<std::vector<std::pair<int, int>>>& pops) {
-  pop_target.assign(MAX_POPS * MAX_LOCI, LocusRecord{0, 0, 0.0});
   J = static_cast<int>(pops.size());
   I = static_cast<int>(pops[0].size());
+  pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
   for (int p = 0; p < J; ++p)
     for (int l = 0; l < I; ++l)
       pop_target[record_index(p, l)] = LocusRecord{pops[p][l].first, pops[p][l].second, 0.0};

@@ -33,17 +33,26 @@ TEST(OutputFile, AbandonedOrFailedFilesLeaveNothing) {
   EXPECT_FALSE(file_exists(name));
   EXPECT_FALSE(file_exists(temporary_name(name)));
 
-  // The final name is taken by a folder: the rename fails, and the written text goes too.
+  // Names that cannot become a file are refused at once, as opening them would be.
+  const std::string folder = dir.file("folder");
+  ASSERT_EQ(std::system(("mkdir " + folder).c_str()), 0);
+  for (const std::string& name : {folder, folder + "/", std::string(), dir.file("no/such/x.txt")}) {
+    SCOPED_TRACE(name);
+    OutputFile out(name);
+    EXPECT_FALSE(out.is_open());
+    EXPECT_FALSE(out.commit());
+    EXPECT_FALSE(file_exists(temporary_name(name)));
+  }
+
+  // The final name becomes a folder while the file is written: the rename fails, and the
+  // written text goes too.
   const std::string blocked = dir.file("blocked");
-  ASSERT_EQ(std::system(("mkdir " + blocked).c_str()), 0);
   OutputFile out(blocked);
+  ASSERT_TRUE(out.is_open());
+  ASSERT_EQ(std::system(("mkdir " + blocked).c_str()), 0);
   out.stream() << "text";
   EXPECT_FALSE(out.commit());
   EXPECT_FALSE(file_exists(temporary_name(blocked)));
-
-  OutputFile nowhere(dir.file("no/such/folder.txt"));
-  EXPECT_FALSE(nowhere.is_open());
-  EXPECT_FALSE(nowhere.commit());
 }
 
 // Registers a, c (created) and b (never created), creates and releases `kept`, then runs

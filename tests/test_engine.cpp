@@ -32,7 +32,9 @@ namespace {
 void load_observed(int npop, int nloci) {
   J = npop;
   I = nloci;
-  pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
+  pop_target.assign(static_cast<size_t>(npop) * nloci, LocusRecord{0, 0, 0.0});
+  target_fis.assign(static_cast<size_t>(npop) * nb_class_fis, 0.0);
+  target_fst.assign(static_cast<size_t>(npop) * nb_class_fst, 0.0);
   std::vector<int> loci(nloci), T0(nloci, 0), T1(nloci, 0);
   std::iota(loci.begin(), loci.end(), 0);
   for (int p = 0; p < npop; ++p) {
@@ -45,10 +47,10 @@ void load_observed(int npop, int nloci) {
     }
   }
   std::vector<double> scratch(nloci);
-  compute_fis_statistics(pop_target.data(), npop, loci.data(), nloci, nb_class_fis, target_fis,
-                         scratch.data());
+  compute_fis_statistics(pop_target.data(), npop, loci.data(), nloci, nb_class_fis,
+                         target_fis.data(), scratch.data());
   compute_fst_statistics(pop_target.data(), npop, loci.data(), nloci, T0.data(), T1.data(),
-                         nb_class_fst, target_fst, scratch.data());
+                         nb_class_fst, target_fst.data(), scratch.data());
 }
 
 // Small runs: nb_final 30 and ratio 0.1 give a pilot of 29, threshold index 2 and a
@@ -289,30 +291,32 @@ TEST_F(Engine, ReplicateFollowsTheModelWithRedrawsOfRejectedLoci) {
   compute_fis_statistics(w.data.data(), J, w.kept.data(), I, nb_class_fis, stat.data(),
                          scratch.data());
   for (int p = 0; p < J; ++p)
-    EXPECT_EQ(w.dist_fis[p], statistics_distance(stat.data(), target_fis, p, nb_class_fis));
+    EXPECT_EQ(w.dist_fis[p], statistics_distance(stat.data(), target_fis.data(), p, nb_class_fis));
   compute_fst_statistics(w.data.data(), J, w.kept.data(), I, w.T0.data(), w.T1.data(), nb_class_fst,
                          stat.data(), scratch.data());
   for (int p = 0; p < J; ++p)
-    EXPECT_EQ(w.dist_fst[p], statistics_distance(stat.data(), target_fst, p, nb_class_fst));
+    EXPECT_EQ(w.dist_fst[p], statistics_distance(stat.data(), target_fst.data(), p, nb_class_fst));
 }
 
 TEST_F(Engine, ReplicateSurvivesMoreDrawsThanLocusSlots) {
   // One individual per locus: about every other draw shows no band and is redrawn, so
-  // 4000 kept loci take more draws than a population has slots (MAX_LOCI); a redraw
-  // reuses its slot, so nothing may depend on the draw count.
+  // 4000 kept loci take more draws than a population has slots (one per kept locus); a
+  // redraw reuses its slot, so nothing may depend on the draw count.
   nb_class_fis = 5;
   nb_class_fst = 5;
   J = 1;
   I = 4000;
-  pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{1, 1, 0.0});
+  pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{1, 1, 0.0});
+  target_fis.assign(static_cast<size_t>(J) * nb_class_fis, 0.0);
+  target_fst.assign(static_cast<size_t>(J) * nb_class_fst, 0.0);
   WorkerState w(J, I, nb_class_fis, nb_class_fst);
   w.mt.seed(7UL);
   long long most = 0;
-  for (int i = 0; i < 20 && most <= MAX_LOCI; ++i) {
+  for (int i = 0; i < 20 && most <= 5000; ++i) {
     simulate_replicate(w);
     most = std::max(most, w.drawn_loci);
   }
-  ASSERT_GT(most, MAX_LOCI);
+  ASSERT_GT(most, 5000);
   for (int m = 0; m < I; ++m) ASSERT_EQ(w.data[m].k, 1);
 }
 

@@ -59,7 +59,6 @@ class ReadInput : public testing::Test {
     restore_default_configuration();
     I = 0;
     J = 0;
-    pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
     parse_args({});
   }
   void TearDown() override { (void)!chdir(old_cwd_); }
@@ -243,10 +242,26 @@ TEST_F(ReadInput, GrammarCorners) {
   }
 }
 
-TEST_F(ReadInput, ReaderLeavesTheSimulatedSlotAlone) {
-  pop_target[record_index(1, 2)].q = 0.125;
-  read(WORKED_EXAMPLE);
-  EXPECT_EQ(pop_target[record_index(1, 2)].q, 0.125);
+// A job's storage is reused by the next one: a smaller file after a larger one is laid out
+// by its own shape, with nothing of the first left in its records or statistics.
+TEST_F(ReadInput, SmallerFileAfterALargerOne) {
+  std::string large = "[loci]=7\n[populations]=3\n";
+  for (int p = 1; p <= 3; ++p) {
+    large += "[pop]=" + std::to_string(p) + "\n";
+    for (int l = 1; l <= 7; ++l) large += std::to_string(l) + " 20 " + std::to_string(l + p) + "\n";
+  }
+  read(large);
+  ASSERT_EQ(pop_target.size(), 21u);
+  read("[loci]=2\n[populations]=2\n[pop]=1\n1 10 1\n2 10 2\n[pop]=2\n1 8 3\n2 8 4\n");
+  ASSERT_EQ(pop_target.size(), 4u);
+  const int expected[4][2] = {{10, 1}, {10, 2}, {8, 3}, {8, 4}};
+  for (int p = 0; p < 2; ++p)
+    for (int l = 0; l < 2; ++l) {
+      EXPECT_EQ(pop_target[record_index(p, l)].n, expected[2 * p + l][0]);
+      EXPECT_EQ(pop_target[record_index(p, l)].k, expected[2 * p + l][1]);
+    }
+  EXPECT_EQ(target_fis.size(), 2u * nb_class_fis);
+  EXPECT_EQ(target_fst.size(), 2u * nb_class_fst);
 }
 
 // Loci the simulation's filter rejects stay in the statistics but are reported.
@@ -333,24 +348,26 @@ TEST_F(ReadInput, RefusesUnusableInput) {
       {"a key as the file's last text", head + block1 + block2 + "[pop]",
        "no number after \"[pop]=\""},
       {"a number beyond int", "[loci]=99999999999\n", "no number after \"[loci]=\""},
-      // Limits of the fixed arrays.
-      {"no [loci]= key", "[populations]=2\n", "\"alleles.txt\": 0 loci; the number of loci must"},
-      {"more than 5000 loci before a block", "[loci]=5001\n[populations]=1\n[pop]=1\n1 1 1\n",
-       "5001 loci; the number of loci must lie between 1 and 5000"},
-      {"more than 5000 loci, no block", "[loci]=5001\n[populations]=1\n",
-       "5001 loci; the number of loci must lie between 1 and 5000"},
+      // The shape: announced sizes are believed only as far as the blocks bear them out.
+      {"no [loci]= key", "[populations]=2\n",
+       "\"alleles.txt\": 0 loci; at least one locus is needed."},
+      {"a huge [loci]= with a one-line block",
+       "[loci]=2000000000\n[populations]=1\n[pop]=1\n1 1 1\n",
+       "Could not find allele count for population 1 at locus 2"},
+      {"a huge [loci]=, no block", "[loci]=2000000000\n[populations]=1\n",
+       "population 1 has no \"[pop]=\" block"},
       {"negative loci", "[loci]=-3\n[populations]=1\n", "-3 loci"},
       {"no [populations]= key", "[loci]=2\n" + block1,
-       "0 populations; the number of populations must lie between 1 and 60"},
-      {"more than 60 populations", "[loci]=2\n[populations]=61\n" + block1, "61 populations"},
-      {"too many Fis statistics", head + block1 + block2,
-       "2 populations with 501 Fis statistics each (-nfis) exceed the 1000", 1, 0, 501},
+       "0 populations; at least one population is needed."},
+      {"a huge [populations]=, one block", "[loci]=2\n[populations]=2000000000\n" + block1,
+       "population 2 has no \"[pop]=\" block"},
       {"population number above J", head + block1 + block2 + "[pop]=3\n1 5 1\n2 5 1\n",
        "a block for population 3, but the populations are numbered 1 to 2"},
       {"population number 0", head + "[pop]=0\n1 5 1\n2 5 1\n" + block1 + block2,
        "a block for population 0"},
-      {"population number beyond the store", head + block1 + block2 + "[pop]=61\n1 5 1\n2 5 1\n",
-       "a block for population 61"},
+      {"a population number far beyond J",
+       head + block1 + block2 + "[pop]=2000000000\n1 5 1\n2 5 1\n",
+       "a block for population 2000000000"},
       {"a population without a block", "[loci]=2\n[populations]=3\n" + block1 + block2,
        "population 3 has no \"[pop]=\" block"},
       // Blocks read while "[loci]=" was smaller leave loci unread (their records would hold

@@ -165,14 +165,17 @@ std::vector<double> model_probabilities(const ModelCase& c) {
   return prob;
 }
 
+// Loci each round of simulated_counts draws.
+constexpr int LOCI_PER_ROUND = 5000;
+
 // Loci simulated by the worker at the case's parameters, counted per bin.
 std::vector<long> simulated_counts(const ModelCase& c, int rounds) {
   const int npop = static_cast<int>(c.n.size());
   J = npop;
-  I = MAX_LOCI;
+  I = LOCI_PER_ROUND;
   bias_hidden = c.bias_hidden;
   bias_fixed = c.bias_fixed;
-  pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
+  pop_target.assign(static_cast<size_t>(npop) * I, LocusRecord{0, 0, 0.0});
   for (int p = 0; p < npop; ++p)
     for (int m = 0; m < I; ++m) pop_target[record_index(p, m)].n = c.n[p];
 
@@ -236,7 +239,7 @@ TEST_F(Model, SimulatedBandCountsFollowTheBetaBinomialMixture) {
        1,
        105},
   };
-  const int rounds = 20;  // of MAX_LOCI loci: 100 000 loci per case
+  const int rounds = 20;  // of LOCI_PER_ROUND loci: 100 000 loci per case
   const double level = 1e-4;
   for (const ModelCase& c : cases) {
     SCOPED_TRACE(c.why);
@@ -250,7 +253,7 @@ TEST_F(Model, SimulatedBandCountsFollowTheBetaBinomialMixture) {
     ASSERT_NEAR(total, 1.0, 1e-9);
 
     const std::vector<long> counts = simulated_counts(c, rounds);
-    const double draws = double(rounds) * MAX_LOCI;
+    const double draws = double(rounds) * LOCI_PER_ROUND;
     std::vector<std::pair<double, double>> cells;  // observed, expected
     double observed = 0, expected = 0;
     for (long bin = 0; bin < static_cast<long>(prob.size()); ++bin) {
@@ -289,7 +292,9 @@ TEST_F(Model, ReplicateParametersFollowTheirPriors) {
   I = 1;
   nb_class_fis = 1;
   nb_class_fst = 1;
-  pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
+  pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
+  target_fis.assign(J, 0.0);
+  target_fst.assign(J, 0.0);
   for (int p = 0; p < J; ++p) pop_target[record_index(p, 0)].n = 10;
   WorkerState w(J, I, 1, 1);
   w.mt.seed(106UL);

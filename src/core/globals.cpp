@@ -55,8 +55,8 @@ void reset_run_configuration() {
 int I = 0;
 int J = 0;
 std::vector<LocusRecord> pop_target;
-double target_fis[MAX_STATS];
-double target_fst[MAX_STATS];
+std::vector<double> target_fis;
+std::vector<double> target_fst;
 
 bool pilot = true;
 int nbreps = 0;

@@ -1,5 +1,7 @@
 #include "core/output_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -71,7 +73,12 @@ std::vector<std::string> remove_incomplete_files_at_exit() {
 
 OutputFile::OutputFile(const std::string& final_name)
     : final_name_(final_name), temp_name_(temporary_name(final_name)) {
-  open_incomplete_file(out_, temp_name_);
+  // A name that cannot hold a file (empty, a folder) is refused now, as opening it would
+  // be, rather than after the whole file has been written beside it.
+  struct stat st;
+  const bool folder = final_name.empty() || final_name.back() == '/' ||
+                      (stat(final_name.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+  if (!folder) open_incomplete_file(out_, temp_name_);
 }
 
 OutputFile::~OutputFile() {

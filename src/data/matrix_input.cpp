@@ -358,14 +358,6 @@ void tally_row(const std::vector<std::string_view>& cells, size_t first, Tally& 
   }
 }
 
-void refuse_too_many_populations(const std::string& file, int line, int column,
-                                 std::string_view name) {
-  throw_input_error(
-      "Input file \"%s\", line %d, column %d: population \"%s\" is population %d; "
-      "the program holds at most %d populations.",
-      file.c_str(), line, column, std::string(name).c_str(), MAX_POPS + 1, MAX_POPS);
-}
-
 // ---------------------------------------------------------------------------------------
 // Individuals x loci: a table, and the rows of a GenAlEx sheet
 
@@ -414,8 +406,6 @@ void read_individual_rows(RecordReader& rr, Tally& t, const std::vector<std::str
           "the populations named on line 2.",
           file.c_str(), line, pop.c_str());
     } else {
-      if (static_cast<int>(t.pop_names.size()) == MAX_POPS)
-        refuse_too_many_populations(file, line, 2, pop);
       p = t.add_population(pop);
       rows_of_pop.push_back(0);
     }
@@ -475,17 +465,19 @@ MatrixCounts read_genalex(std::string_view text, Separator sep, const std::strin
         "Input file \"%s\", line %d: a GenAlEx file begins with the numbers of "
         "loci, individuals and populations.",
         file.c_str(), line1);
-  if (pops < 1 || pops > MAX_POPS)
+  if (pops < 1)
     throw_input_error(
-        "Input file \"%s\", line %d, column 3: %lld populations; the number of "
-        "populations must lie between 1 and %d.",
-        file.c_str(), line1, pops, MAX_POPS);
+        "Input file \"%s\", line %d, column 3: %lld populations; at least one is needed.",
+        file.c_str(), line1, pops);
   if (loci < 1)
     throw_input_error("Input file \"%s\", line %d, column 1: %lld loci; at least one is needed.",
                       file.c_str(), line1, loci);
-  std::vector<long long> sizes(pops);
+  // Grown size by size: the announced number of populations is only trusted as far as line 1
+  // really lists their sizes.
+  std::vector<long long> sizes;
   for (long long p = 0; p < pops; ++p)
-    if (static_cast<size_t>(3 + p) >= cells.size() || !parse_count(cells[3 + p], sizes[p]))
+    if (static_cast<size_t>(3 + p) >= cells.size() ||
+        !parse_count(cells[3 + p], sizes.emplace_back()))
       throw_input_error(
           "Input file \"%s\", line %d, column %lld: the size of population %lld "
           "is missing; line 1 gives %lld populations, then each one's size.",
@@ -677,11 +669,6 @@ MatrixCounts read_dart(std::string_view text, Separator sep, const std::string& 
       pop_number[q] = static_cast<int>(order.size());
       order.push_back(static_cast<int>(q));
     }
-  if (order.size() > static_cast<size_t>(MAX_POPS))
-    throw_input_error(
-        "Input file \"%s\": its samples belong to %zu populations of \"%s\"; the "
-        "program holds at most %d populations.",
-        file.c_str(), order.size(), pops_name.c_str(), MAX_POPS);
   const size_t pops = order.size();
   std::vector<int> pop_of_sample(samples);
   for (size_t s = 0; s < samples; ++s) pop_of_sample[s] = pop_number[file_pop[s]];

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <iomanip>
+#include <map>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "config.h"
@@ -45,16 +47,17 @@ bool ends_with(const std::string& text, const char* key, size_t length) {
   return text.size() >= length && text.compare(text.size() - length, length, key) == 0;
 }
 
-// Everything the parse learns besides I, J and the counts in pop_target.
+// Everything the parse learns besides I and J. The counts wait here until the whole file
+// is known ("[populations]=" may follow the blocks, and "[loci]=" may change between them),
+// then go to pop_target in its layout.
 struct ParseState {
   const char* name;
-  int line = 1;                   // line of the file being read, for messages
-  std::vector<int> block_pops;    // population number of every [pop]= block, in file order
-  bool has_block[MAX_POPS] = {};  // populations 1 .. MAX_POPS that have a block
-  // Loci 1 .. filled[p] of population p + 1 were read from this file. A block read while I
-  // was smaller (before a later "[loci]=") leaves the rest of the population unread, and
-  // its records would still hold a previous file's counts.
-  int filled[MAX_POPS] = {};
+  int line = 1;                 // line of the file being read, for messages
+  std::vector<int> block_pops;  // population number of every [pop]= block, in file order
+  // The (n, k) of every locus read for each population number, locus l at [l - 1]. A block
+  // read while I was smaller (before a later "[loci]=") leaves the rest of the population
+  // unread, and a later, shorter block overwrites only its own loci.
+  std::map<int, std::vector<std::pair<int, int>>> counts;
 };
 
 // Refuses the file. The check file is completed on the way out (read_input commits it as
@@ -76,19 +79,11 @@ int read_key_number(std::istream& in, std::ofstream& check, ParseState& st, cons
   return value;
 }
 
-// One [pop]= block: exactly I locus lines "locus n k", locus counting 1 .. I.
+// One [pop]= block: exactly I locus lines "locus n k", locus counting 1 .. I. The storage
+// grows with the lines actually read, never with the numbers the file announces.
 void read_block(std::istream& in, std::ofstream& check, ParseState& st, int pop) {
-  // A block longer than a population's room cannot be stored; it is refused here, before
-  // any line of it is read, with the message the final check would give.
-  if (I > MAX_LOCI)
-    refuse(check, "Input file \"%s\": %d loci; the number of loci must lie between 1 and %d.",
-           st.name, I, MAX_LOCI);
   st.block_pops.push_back(pop);
-  const bool storable = pop >= 1 && pop <= MAX_POPS;
-  if (storable) {
-    st.has_block[pop - 1] = true;
-    st.filled[pop - 1] = std::max(st.filled[pop - 1], I);
-  }
+  std::vector<std::pair<int, int>>& stored = st.counts[pop];
   std::string line;
   for (int l = 1; l <= I; ++l) {
     int locus = 0, n = 0, k = 0;
@@ -99,11 +94,10 @@ void read_block(std::istream& in, std::ofstream& check, ParseState& st, int pop)
     }
     if (!ok) refuse(check, "Could not find allele count for population %d at locus %d", pop, l);
     ++st.line;
-    if (storable) {
-      LocusRecord& r = pop_target[record_index(pop - 1, l - 1)];
-      r.n = n;
-      r.k = k;
-    }
+    if (static_cast<size_t>(l) <= stored.size())
+      stored[l - 1] = {n, k};
+    else
+      stored.emplace_back(n, k);
   }
 }
 
@@ -141,29 +135,18 @@ void parse(std::istream& in, std::ofstream& check, ParseState& st) {
   if (!tail.empty()) test_segment();
 }
 
-// Limits of the fixed arrays and the shape of the data: checked once the whole file is
-// known, since "[populations]=" may follow the blocks.
+// The shape of the data: checked once the whole file is known, since "[populations]=" may
+// follow the blocks.
 void check_limits(const char* name, int loci, int pops) {
-  if (loci < 1 || loci > MAX_LOCI)
-    throw_input_error("Input file \"%s\": %d loci; the number of loci must lie between 1 and %d.",
-                      name, loci, MAX_LOCI);
-  if (pops < 1 || pops > MAX_POPS)
-    throw_input_error(
-        "Input file \"%s\": %d populations; the number of populations must lie between 1 "
-        "and %d.",
-        name, pops, MAX_POPS);
-  if (static_cast<long long>(pops) * nb_class_fis > MAX_STATS)
-    throw_input_error(
-        "Input file \"%s\": %d populations with %d Fis statistics each (-nfis) exceed the %d "
-        "statistics the program holds.",
-        name, pops, nb_class_fis, MAX_STATS);
-  if (static_cast<long long>(pops) * nb_class_fst > MAX_STATS)
-    throw_input_error(
-        "Input file \"%s\": %d populations with %d Fst statistics each (-nfst) exceed the %d "
-        "statistics the program holds.",
-        name, pops, nb_class_fst, MAX_STATS);
+  if (loci < 1)
+    throw_input_error("Input file \"%s\": %d loci; at least one locus is needed.", name, loci);
+  if (pops < 1)
+    throw_input_error("Input file \"%s\": %d populations; at least one population is needed.", name,
+                      pops);
 }
 
+// Checks the blocks against "[loci]=" and "[populations]=", then moves their counts into
+// pop_target.
 void check_shape(std::ofstream& check, const ParseState& st) {
   const char* name = st.name;
   check_limits(name, I, J);
@@ -173,15 +156,26 @@ void check_shape(std::ofstream& check, const ParseState& st) {
              "Input file \"%s\": a block for population %d, but the populations are numbered "
              "1 to %d.",
              name, pop, J);
+  // Every population 1 .. J has a block by now, so J * I records are no more than the file
+  // held.
   for (int p = 1; p <= J; ++p)
-    if (!st.has_block[p - 1])
+    if (st.counts.find(p) == st.counts.end())
       refuse(check, "Input file \"%s\": population %d has no \"[pop]=\" block.", name, p);
-  for (int p = 1; p <= J; ++p)
-    if (st.filled[p - 1] < I)
+  for (const auto& [p, stored] : st.counts) {
+    const int filled = static_cast<int>(stored.size());
+    if (filled < I)
       refuse(check,
              "Input file \"%s\": population %d, locus %d: no line for this locus (the "
              "population's block holds %d loci, but \"[loci]=\" says %d).",
-             name, p, st.filled[p - 1] + 1, st.filled[p - 1], I);
+             name, p, filled + 1, filled, I);
+  }
+  pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
+  for (const auto& [p, stored] : st.counts)
+    for (int l = 0; l < I; ++l) {
+      LocusRecord& r = pop_target[record_index(p - 1, l)];
+      r.n = stored[l].first;
+      r.k = stored[l].second;
+    }
 }
 
 // Counts that would give 0/0 or a frequency outside 0 .. 1, and loci that no simulated
@@ -330,6 +324,7 @@ MatrixCounts read_matrix_input(std::string_view text, InputFormat format, std::o
   check_limits(file_name.c_str(), loci, static_cast<int>(m.pop_names.size()));
   I = loci;
   J = static_cast<int>(m.pop_names.size());
+  pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
   for (int p = 0; p < J; ++p)
     for (int l = 0; l < I; ++l) {
       LocusRecord& r = pop_target[record_index(p, l)];
@@ -459,10 +454,12 @@ void read_input_from(std::ifstream* in, std::string_view given) {
   // The observed side uses every locus, in file order, unfiltered.
   for (int l = 0; l < I; ++l) loci[l] = l;
   std::vector<double> scratch(I);
-  compute_fis_statistics(pop_target.data(), J, loci.data(), I, nb_class_fis, target_fis,
+  target_fis.assign(static_cast<size_t>(J) * nb_class_fis, 0.0);
+  target_fst.assign(static_cast<size_t>(J) * nb_class_fst, 0.0);
+  compute_fis_statistics(pop_target.data(), J, loci.data(), I, nb_class_fis, target_fis.data(),
                          scratch.data());
   compute_fst_statistics(pop_target.data(), J, loci.data(), I, T0.data(), T1.data(), nb_class_fst,
-                         target_fst, scratch.data());
+                         target_fst.data(), scratch.data());
 }
 
 }  // namespace

@@ -227,8 +227,6 @@ int run_program(int argc, char** argv) {
   plot_figures = opt->getFlag("plot");
   check_configuration();
 
-  pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
-
   for (int i = 0; i < opt->getArgc(); ++i) {
     file_name = opt->getArgv(i);
     if (const char* v = opt->getValue("od")) odir = v;

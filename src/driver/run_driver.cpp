@@ -13,6 +13,7 @@
 #include "config.h"
 #include "core/output_file.h"
 #include "data/codominant.h"
+#include "driver/job_memory.h"
 #include "driver/run_record.h"
 #include "errors.h"
 #include "observed_data.h"
@@ -176,6 +177,8 @@ void run_job() {
   // Before the accepted-draw files: a table that does not fit is refused before anything is
   // written.
   if (cv_count > 0) prepare_reference_table(counts.pilot_size, reference_table_memory_limit());
+  // The rest of the job, against what is left once the table (if any) is in memory.
+  check_job_memory(estimate_job_memory(counts.pilot_size), available_memory());
   open_accepted_draw_files(counts.pilot_size);
 
   const std::time_t pilot_start = std::time(nullptr);
@@ -207,6 +210,9 @@ void run_job() {
   if (plot_figures) write_posterior_figure();
   write_run_record(record);
   if (keep_draws) keep_accepted_draw_files();
+  // The pilot distances are the job's largest arrays; the next job starts without them.
+  std::vector<std::vector<double>>().swap(v_dist_fis);
+  std::vector<std::vector<double>>().swap(v_dist_fst);
 
   const std::time_t job_end = std::time(nullptr);
   std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 // The statistic of class c is the element of rank ((c + 1) * I) / (nc + 1) of the sorted
 // values: the (c + 1)-th of nc + 1 equal slices, with no interpolation. The ranks ascend
@@ -119,9 +120,13 @@ constexpr int RADIX_SORT_FROM = 32;
 template <int BYTES>
 static bool radix_order_statistics(double* values, int count, int nc, double* out) {
   static_assert(sizeof(double) == sizeof(uint64_t), "doubles must be 64-bit");
-  uint64_t keys[MAX_LOCI];
-  uint64_t spare[MAX_LOCI];
-  if (count > MAX_LOCI) return false;
+  // The key buffers of the calling thread, grown to the largest count it has sorted: a
+  // replicate allocates nothing once its worker has sorted its first data set.
+  thread_local std::vector<uint64_t> key_space;
+  if (key_space.size() < 2 * static_cast<size_t>(count))
+    key_space.resize(2 * static_cast<size_t>(count));
+  uint64_t* keys = key_space.data();
+  uint64_t* spare = keys + count;
   constexpr int LOWEST = 64 - 8 * BYTES;
   unsigned histogram[BYTES][256] = {};
   for (int i = 0; i < count; ++i) {
@@ -175,16 +180,28 @@ void compute_fst_statistics(const LocusRecord* data, int npop, const int* loci, 
   // The pooled frequency of each locus, once for all populations. A locus without the band
   // anywhere has no pooled frequency to deviate from; it counts as no deviation (0 marks it:
   // a pooled frequency is never 0 otherwise).
-  double pooled[MAX_LOCI];
+  thread_local std::vector<double> pooled_space;
+  if (pooled_space.size() < static_cast<size_t>(nloci))
+    pooled_space.resize(static_cast<size_t>(nloci));
+  double* pooled = pooled_space.data();
   for (int i = 0; i < nloci; ++i) {
     const int l = loci[i];
     pooled[i] = T1[l] == 0 ? 0.0 : static_cast<double>(T1[l]) / T0[l];
   }
+  // The band frequencies k/n of the usual design (one sample size per population) come
+  // from a table of the n + 1 possible quotients, computed by the same division.
+  double frequency[MAX_COUNTED_N + 1];
   for (int p = 0; p < npop; ++p) {
     const LocusRecord* block = data + record_index(p, 0);
+    const int n = nloci > 0 ? block[loci[0]].n : 0;
+    const bool tabulated = n > 0 && n <= MAX_COUNTED_N;
+    if (tabulated)
+      for (int k = 0; k <= n; ++k) frequency[k] = static_cast<double>(k) / n;
     for (int i = 0; i < nloci; ++i) {
       const LocusRecord& r = block[loci[i]];
-      const double x = static_cast<double>(r.k) / r.n;
+      const double x = tabulated && r.n == n && r.k >= 0 && r.k <= n
+                           ? frequency[r.k]
+                           : static_cast<double>(r.k) / r.n;
       scratch[i] = pooled[i] == 0.0 ? 0.0 : (x - pooled[i]) / pooled[i];
     }
     if (nloci >= RADIX_SORT_FROM && bit_order_statistics(scratch, nloci, nc, stat + p * nc))

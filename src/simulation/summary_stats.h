@@ -13,7 +13,9 @@ void compute_fis_statistics(const LocusRecord* data, int npop, const int* loci, 
 
 // Fst statistics: the nc quantiles of the relative deviation of each population's band
 // frequency from the pooled one. T0[l] and T1[l] are the totals of n and k over all
-// populations at locus l (indexed like the positions in `loci`). nloci is at most MAX_LOCI.
+// populations at locus l (indexed like the positions in `loci`). `scratch` holds at least
+// nloci doubles; the pooled frequencies and the sort keys live in buffers of the calling
+// thread, allocated only when it first sees this many loci.
 void compute_fst_statistics(const LocusRecord* data, int npop, const int* loci, int nloci,
                             const int* T0, const int* T1, int nc, double* stat, double* scratch);
 

@@ -99,7 +99,7 @@ WorkerState::WorkerState(int npop_, int nloci_, int nc_fis_, int nc_fst_)
       nloci(nloci_),
       nc_fis(nc_fis_),
       nc_fst(nc_fst_),
-      data(static_cast<size_t>(npop_) * MAX_LOCI, LocusRecord{0, 0, 0.0}),
+      data(static_cast<size_t>(npop_) * nloci_, LocusRecord{0, 0, 0.0}),
       fis(npop_),
       fst(npop_),
       theta(npop_),
@@ -149,11 +149,11 @@ void simulate_replicate(WorkerState& w) {
   compute_fis_statistics(w.data.data(), npop, w.kept.data(), w.nloci, w.nc_fis, w.stat_fis.data(),
                          w.scratch.data());
   for (int p = 0; p < npop; ++p)
-    w.dist_fis[p] = statistics_distance(w.stat_fis.data(), target_fis, p, w.nc_fis);
+    w.dist_fis[p] = statistics_distance(w.stat_fis.data(), target_fis.data(), p, w.nc_fis);
   compute_fst_statistics(w.data.data(), npop, w.kept.data(), w.nloci, w.T0.data(), w.T1.data(),
                          w.nc_fst, w.stat_fst.data(), w.scratch.data());
   for (int p = 0; p < npop; ++p)
-    w.dist_fst[p] = statistics_distance(w.stat_fst.data(), target_fst, p, w.nc_fst);
+    w.dist_fst[p] = statistics_distance(w.stat_fst.data(), target_fst.data(), p, w.nc_fst);
 }
 
 void simulate_loci(WorkerState& w) {
@@ -165,16 +165,21 @@ void simulate_loci(WorkerState& w) {
   w.drawn_loci = 0;
   const int hidden_below = bias_hidden;
   const int fixed_margin = bias_fixed;
+  const size_t stride = static_cast<size_t>(w.nloci);
   int m = 0;
   while (m < w.nloci) {
     const double P = draw_ancestral_frequency(mt, w.a);
     int t0 = 0;
     int t1 = 0;
-    for (int p = 0; p < npop; ++p) {
-      LocusRecord& rec = w.data[record_index(p, m)];
+    // Slot m of population p, and the observed record it takes its sample size from, step
+    // through the population blocks (nloci records each, as in pop_target).
+    LocusRecord* rec_p = w.data.data() + m;
+    const LocusRecord* observed = pop_target.data() + m;
+    for (int p = 0; p < npop; ++p, rec_p += stride, observed += stride) {
+      LocusRecord& rec = *rec_p;
       const double theta = w.theta[p];
       rec.q = mt.randBeta(theta * P, (1.0 - P) * theta);
-      rec.n = pop_target[record_index(p, m)].n;
+      rec.n = observed->n;
       rec.k = mt.Binomial(rec.n, band_probability(rec.q, w.fis[p]));
       t0 += rec.n;
       t1 += rec.k;
@@ -253,13 +258,15 @@ void collect_acceptances(WorkerState& w, int offset) {
   // A NaN distance compares false and so accepts nothing.
   for (int p = 0; p < w.npop; ++p) {
     if (w.dist_fis[p] <= quantile_fis[p]) {
-      format_line(out.text, w.dist_fis[p], w.fis[p], w.stat_fis.data(), target_fis, p, w.nc_fis);
+      format_line(out.text, w.dist_fis[p], w.fis[p], w.stat_fis.data(), target_fis.data(), p,
+                  w.nc_fis);
       out.lines.push_back(AcceptedLine{offset, p, false, out.text.size()});
     }
   }
   for (int p = 0; p < w.npop; ++p) {
     if (w.dist_fst[p] <= quantile_fst[p]) {
-      format_line(out.text, w.dist_fst[p], w.fst[p], w.stat_fst.data(), target_fst, p, w.nc_fst);
+      format_line(out.text, w.dist_fst[p], w.fst[p], w.stat_fst.data(), target_fst.data(), p,
+                  w.nc_fst);
       out.lines.push_back(AcceptedLine{offset, p, true, out.text.size()});
     }
   }

@@ -43,6 +43,7 @@ struct BlockLines {
 // Everything one worker owns, allocated once when the thread starts and reused by every
 // replicate, so that a replicate allocates nothing but the text of its accepted lines.
 struct WorkerState {
+  // nloci is the job's I: the data set shares the record layout of pop_target.
   WorkerState(int npop, int nloci, int nc_fis, int nc_fst);
 
   int npop;    // J

@@ -1,0 +1,78 @@
+// Pilot-run throughput on 1 and 2 worker threads at 200 x 5 x 20 (loci x populations x
+// sample size), block seeding and hand-out included. Compare replicates per second (real
+// time) of BM_PilotRun/1 and BM_PilotRun/2, measured in one run; the ratio is the speed-up
+// of the second worker (bench/scaling.sh measures the same through the whole program).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <numeric>
+#include <vector>
+
+#include "config.h"
+#include "driver/run_driver.h"
+#include "observed_data.h"
+#include "run_state.h"
+#include "simulation/summary_stats.h"
+#include "simulation/worker.h"
+
+namespace {
+
+constexpr int LOCI = 200;
+constexpr int POPULATIONS = 5;
+constexpr int SAMPLE_SIZE = 20;
+constexpr int PILOT_SIZE = 4000;
+
+// Observed data of the benchmark shape (as in bench_replicate) and its statistics.
+void set_up_observed() {
+  I = LOCI;
+  J = POPULATIONS;
+  pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
+  target_fis.assign(static_cast<size_t>(J) * nb_class_fis, 0.0);
+  target_fst.assign(static_cast<size_t>(J) * nb_class_fst, 0.0);
+  std::vector<int> loci(I), T0(I, 0), T1(I, 0);
+  std::iota(loci.begin(), loci.end(), 0);
+  for (int p = 0; p < J; ++p) {
+    for (int l = 0; l < I; ++l) {
+      LocusRecord& r = pop_target[record_index(p, l)];
+      r.n = SAMPLE_SIZE;
+      r.k = 1 + (7 * l + 3 * p) % SAMPLE_SIZE;
+      T0[l] += r.n;
+      T1[l] += r.k;
+    }
+  }
+  std::vector<double> scratch(I);
+  compute_fis_statistics(pop_target.data(), J, loci.data(), I, nb_class_fis, target_fis.data(),
+                         scratch.data());
+  compute_fst_statistics(pop_target.data(), J, loci.data(), I, T0.data(), T1.data(), nb_class_fst,
+                         target_fst.data(), scratch.data());
+  v_dist_fis.assign(J, std::vector<double>(PILOT_SIZE));
+  v_dist_fst.assign(J, std::vector<double>(PILOT_SIZE));
+  job_seed = 99u;
+  // As a job of the default -n and -ar would choose it for this shape.
+  block_size = choose_block_size(I, J, 99999);
+}
+
+void BM_PilotRun(benchmark::State& state) {
+  set_up_observed();
+  nb_procs = static_cast<int>(state.range(0));
+  // The progress gauge goes to standard output, where the benchmark writes its report.
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  const int null = open("/dev/null", O_WRONLY);
+  for (auto _ : state) {
+    dup2(null, STDOUT_FILENO);
+    run_simulation(true, PILOT_SIZE);
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+  }
+  close(null);
+  close(saved);
+  state.SetItemsProcessed(state.iterations() * PILOT_SIZE);
+  state.counters["block"] = block_size;
+}
+
+}  // namespace
+
+BENCHMARK(BM_PilotRun)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
