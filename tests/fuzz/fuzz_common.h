@@ -74,34 +74,38 @@ inline void remove_scratch() {
   rmdir(scratch_dir().c_str());
 }
 
-// Once per process: the default configuration and room for the observed records.
+// Once per process: the default configuration and the scratch folder as odir.
 inline void setup() {
   report_fd() = dup(2);
   if (report_fd() < 0) report_fd() = 2;
   reset_run_configuration();
-  pop_target.assign(static_cast<size_t>(MAX_POPS) * MAX_LOCI, LocusRecord{0, 0, 0.0});
   odir = scratch_dir() + "/";
   file_prefix = "fuzz";
   file_name = "fuzz-input.txt";
   std::atexit(remove_scratch);
 }
 
-// What a successful read of the band-count reader leaves in the globals: loci and
-// populations within the program's room, every record with 0 <= k <= n and n > 0, and
-// finite observed statistics.
+// What a successful read of the band-count reader leaves in the globals: at least one locus
+// and one population, a record for each of them with 0 <= k <= n and n > 0, and a finite
+// observed statistic for every class of every population.
 inline void check_observed() {
-  FUZZ_CHECK(I >= 1 && I <= MAX_LOCI, "I = %d outside 1 .. %d", I, MAX_LOCI);
-  FUZZ_CHECK(J >= 1 && J <= MAX_POPS, "J = %d outside 1 .. %d", J, MAX_POPS);
+  FUZZ_CHECK(I >= 1 && J >= 1, "I = %d, J = %d accepted", I, J);
+  FUZZ_CHECK(pop_target.size() >= static_cast<size_t>(I) * J, "%zu records for %d x %d",
+             pop_target.size(), J, I);
+  FUZZ_CHECK(target_fis.size() >= static_cast<size_t>(J) * nb_class_fis &&
+                 target_fst.size() >= static_cast<size_t>(J) * nb_class_fst,
+             "%zu Fis and %zu Fst statistics for %d populations", target_fis.size(),
+             target_fst.size(), J);
   for (int p = 0; p < J; ++p)
     for (int l = 0; l < I; ++l) {
       const LocusRecord& r = pop_target[record_index(p, l)];
       FUZZ_CHECK(r.n > 0 && r.k >= 0 && r.k <= r.n,
                  "population %d, locus %d: n = %d, k = %d accepted", p + 1, l + 1, r.n, r.k);
     }
-  for (int i = 0; i < J * nb_class_fis; ++i)
-    FUZZ_CHECK(std::isfinite(target_fis[i]), "Fis statistic %d is %g", i, target_fis[i]);
-  for (int i = 0; i < J * nb_class_fst; ++i)
-    FUZZ_CHECK(std::isfinite(target_fst[i]), "Fst statistic %d is %g", i, target_fst[i]);
+  for (size_t i = 0; i < static_cast<size_t>(J) * nb_class_fis; ++i)
+    FUZZ_CHECK(std::isfinite(target_fis[i]), "Fis statistic %zu is %g", i, target_fis[i]);
+  for (size_t i = 0; i < static_cast<size_t>(J) * nb_class_fst; ++i)
+    FUZZ_CHECK(std::isfinite(target_fst[i]), "Fst statistic %zu is %g", i, target_fst[i]);
 }
 
 // What a matrix reader's tally must satisfy: one name, one individual count and one row of
