@@ -8,7 +8,7 @@
 //
 // Messages (rank 0 <-> rank r):
 //   RUN     0 -> r  the job and run state a rank needs to simulate (sent at each run start)
-//   REQUEST r -> 0  a first request for a block
+//   REQUEST r -> 0  a first request for a block (REQUESTS_PER_RANK of them per run)
 //   BLOCK   0 -> r  the block index to simulate
 //   RESULT  r -> 0  the results of that block, which also ask for the next one
 //   END_RUN 0 -> r  no more blocks in this run
@@ -37,6 +37,10 @@
 #include "simulation/worker.h"
 
 namespace {
+
+// Requests each rank keeps open: the next block is already on its way while the rank
+// simulates one, so that it does not wait a round trip between blocks.
+constexpr int REQUESTS_PER_RANK = 2;
 
 enum Tag { TAG_RUN = 1, TAG_REQUEST, TAG_BLOCK, TAG_RESULT, TAG_END_RUN, TAG_QUIT, TAG_ERROR };
 
@@ -96,7 +100,7 @@ void abort_all(int status) { MPI_Abort(MPI_COMM_WORLD, status); }
 // An error on another rank: rank 0 is told, so that it removes the job's incomplete files
 // before it ends every rank. Should rank 0 not answer, this rank ends them itself.
 void report_to_rank_0(int status) {
-  MPI_Send(&status, 1, MPI_INT, 0, TAG_ERROR, MPI_COMM_WORLD);
+  MPI_Send(&status, sizeof status, MPI_BYTE, 0, TAG_ERROR, MPI_COMM_WORLD);
   std::this_thread::sleep_for(std::chrono::seconds(30));
   MPI_Abort(MPI_COMM_WORLD, status);
 }
@@ -150,19 +154,22 @@ void take_result(Buffer& b, int& shown) {
   }
 }
 
-// The server thread of rank 0 for one run: blocks out, results in, until every other rank
-// has been told that the run is over. It never waits for room in the waiting room (the
-// block whose commit would make room may be the one it has yet to receive): a rank that
-// asks while the room is full waits in `pending`.
+// The server thread of rank 0 for one run: blocks out, results in, until every request of
+// the other ranks is answered and every block handed out has come back. It never waits for room in
+// the waiting room (the block whose commit would make room may be the one it has yet to receive): a
+// rank that asks while the room is full waits in `pending`.
 void serve_ranks() {
   for (int r = 1; r <= remote_workers; ++r) send_run_state(r);
   // With -cv the pilot also fills the reference table, which stays on rank 0.
   const bool local_only = pilot && reference_table.kept();
-  std::deque<int> pending;
-  int active = remote_workers;
+  std::deque<int> pending;  // one entry per request not yet answered, once received
+  // Requests not yet answered (the first ones of every rank counted from the start, received
+  // or not), and blocks handed out whose results have not come back.
+  long long open_requests = static_cast<long long>(remote_workers) * REQUESTS_PER_RANK;
+  long long blocks_out = 0;
   int shown = 0;
   Buffer b;
-  while (active > 0) {
+  while (open_requests > 0 || blocks_out > 0) {
     int flag = 0;
     MPI_Status status;
     MPI_Iprobe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status);
@@ -171,7 +178,11 @@ void serve_ranks() {
       receive(b, status);
       if (status.MPI_TAG == TAG_ERROR)
         fail("The run stops after an error on MPI rank %d", status.MPI_SOURCE);
-      if (status.MPI_TAG == TAG_RESULT) take_result(b, shown);
+      if (status.MPI_TAG == TAG_RESULT) {
+        take_result(b, shown);
+        --blocks_out;
+        ++open_requests;
+      }
       pending.push_back(status.MPI_SOURCE);
       progress = true;
     }
@@ -182,10 +193,12 @@ void serve_ranks() {
       const BlockOffer offer = local_only ? BlockOffer::run_over : try_take_block(block);
       if (offer == BlockOffer::taken) {
         MPI_Send(&block, 1, MPI_LONG_LONG, r, TAG_BLOCK, MPI_COMM_WORLD);
+        --open_requests;
+        ++blocks_out;
         progress = true;
       } else if (offer == BlockOffer::run_over) {
-        MPI_Send(nullptr, 0, MPI_BYTE, r, TAG_END_RUN, MPI_COMM_WORLD);
-        --active;
+        MPI_Send(&block, 0, MPI_LONG_LONG, r, TAG_END_RUN, MPI_COMM_WORLD);
+        --open_requests;
         progress = true;
       } else {
         pending.push_back(r);
@@ -225,13 +238,17 @@ void simulate_run() {
   }
   WorkerState w(J, I, nb_class_fis, nb_class_fst);
   const uint32_t stream = pilot ? STREAM_PILOT : STREAM_PRODUCTION;
-  MPI_Send(nullptr, 0, MPI_BYTE, 0, TAG_REQUEST, MPI_COMM_WORLD);
+  for (int i = 0; i < REQUESTS_PER_RANK; ++i)
+    MPI_Send(nullptr, 0, MPI_BYTE, 0, TAG_REQUEST, MPI_COMM_WORLD);
+  int open_requests = REQUESTS_PER_RANK;
   Buffer out;
-  for (;;) {
+  // Every request is answered, by a block or by the end of the run; each result asks again.
+  while (open_requests > 0) {
     MPI_Status status;
     long long block = 0;
     MPI_Recv(&block, 1, MPI_LONG_LONG, 0, MPI_ANY_TAG, MPI_COMM_WORLD, &status);
-    if (status.MPI_TAG == TAG_END_RUN) return;
+    --open_requests;
+    if (status.MPI_TAG == TAG_END_RUN) continue;
     const long long first = block * block_size;
     const long long end =
         pilot ? std::min<long long>(first + block_size, nbreps) : first + block_size;
@@ -257,6 +274,7 @@ void simulate_run() {
       out.put_array(std::vector<char>(w.block.text.begin(), w.block.text.end()));
     }
     send(out, 0, TAG_RESULT);
+    ++open_requests;
   }
 }
 
