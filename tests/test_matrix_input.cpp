@@ -469,3 +469,24 @@ TEST(MatrixThroughTheProgram, RefusalEndsTheRunWithStatusOne) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Inputs the fuzz targets (tests/fuzz/) found: each the smallest that showed the fault. Under
+// AddressSanitizer + UndefinedBehaviorSanitizer a regression shows as a sanitizer report.
+
+TEST(FuzzFindings, EmptyViewsAreRefusedAsEmpty) {
+  // A default string_view holds a null pointer; looking for NUL bytes in it was undefined.
+  try {
+    usable_text(std::string_view(), "f.csv");
+    ADD_FAILURE() << "not refused";
+  } catch (const InputError& e) {
+    EXPECT_STREQ(e.what(), "Input file \"f.csv\" is empty.");
+  }
+  try {
+    read_matrix("CloneID,Reproducibility,S1\nc,1,1\n", InputFormat::dart, "f.csv",
+                std::string_view(), "p.csv");
+    ADD_FAILURE() << "not refused";
+  } catch (const InputError& e) {
+    EXPECT_STREQ(e.what(), "Input file \"p.csv\" is empty.");
+  }
+}

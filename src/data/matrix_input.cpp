@@ -559,11 +559,7 @@ MatrixCounts read_genalex(std::string_view text, Separator sep, const std::strin
 // ---------------------------------------------------------------------------------------
 // DArT: loci x samples, populations from a file of "id,pop" rows under a header
 
-struct SamplePops {
-  std::unordered_map<std::string, int> pop_of;  // sample id -> index into names
-  std::vector<std::string> names;               // populations, in order of first appearance
-  std::vector<std::string> ids;                 // sample ids, in file order
-};
+}  // namespace
 
 SamplePops read_pops_file(std::string_view bytes, const std::string& pops_name) {
   const std::string_view text = usable_text(bytes, pops_name);
@@ -600,6 +596,8 @@ SamplePops read_pops_file(std::string_view bytes, const std::string& pops_name) 
     throw_input_error("Population file \"%s\": no sample below the header.", pops_name.c_str());
   return result;
 }
+
+namespace {
 
 MatrixCounts read_dart(std::string_view text, Separator sep, const std::string& file,
                        std::string_view pops_text, const std::string& pops_name) {
@@ -763,7 +761,8 @@ std::string_view usable_text(std::string_view bytes, const std::string& name) {
   if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   // UTF-16 without a byte-order mark shows a NUL beside every ASCII letter; so does a binary
   // file (a spreadsheet saved in its own format). Neither can be read as text.
-  if (std::memchr(bytes.data(), '\0', bytes.size()) != nullptr)
+  // (find, not memchr: an empty view may hold a null pointer, which memchr must not get.)
+  if (bytes.find('\0') != std::string_view::npos)
     throw_input_error(
         "Input file \"%s\" holds NUL bytes: it is UTF-16 text or not a text file; "
         "save it as UTF-8 or plain text (in a spreadsheet: CSV, UTF-8).",

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "config.h"
@@ -54,6 +55,17 @@ Separator detect_separator(std::string_view text);
 // `pops_name`); the other layouts refuse one.
 MatrixCounts read_matrix(std::string_view text, InputFormat format, const std::string& name,
                          std::string_view pops_text = {}, const std::string& pops_name = {});
+
+// The population of every sample of a DArT report, from the -pops file: "id,pop" lines below
+// a header.
+struct SamplePops {
+  std::unordered_map<std::string, int> pop_of;  // sample id -> index into names
+  std::vector<std::string> names;               // populations, in order of first appearance
+  std::vector<std::string> ids;                 // sample ids, in file order
+};
+
+// Reads the bytes of a -pops file (named `pops_name` in messages); refuses with InputError.
+SamplePops read_pops_file(std::string_view bytes, const std::string& pops_name);
 
 // The layout in words, for the check file and the counts file.
 std::string describe_format(InputFormat format, Separator separator);

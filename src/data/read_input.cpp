@@ -378,11 +378,16 @@ void write_population_summary(std::ofstream& check, const MatrixCounts& m) {
 
 std::string counts_file_name() { return odir + file_prefix + "_counts.txt"; }
 
-void read_input(std::ifstream& in) {
+namespace {
+
+// The reader proper. The bytes come from `in` (read whole, then closed) or, without a
+// stream, from `given`: a fuzzer or a test drives the reader on a buffer that way, with every
+// output file still going to odir.
+void read_input_from(std::ifstream* in, std::string_view given) {
   const std::string check_name = odir + file_prefix + "_check-input.txt";
   OutputFile check_file(check_name);
   if (!check_file.is_open()) {
-    in.close();
+    if (in != nullptr) in->close();
     throw_input_error("Could not create the check file \"%s\".", check_name.c_str());
   }
   std::ofstream& check = check_file.stream();
@@ -406,9 +411,13 @@ void read_input(std::ifstream& in) {
     check << "Output file names prefix for appending statistics is \"" << stats_prefix << "\"\n\n";
   check << "Input file is \"" << file_name << "\"\n";
 
-  const std::string bytes = slurp(in);
-  in.close();
-  const std::string_view text = usable_text(bytes, file_name);
+  std::string bytes;
+  if (in != nullptr) {
+    bytes = slurp(*in);
+    in->close();
+    given = bytes;
+  }
+  const std::string_view text = usable_text(given, file_name);
   const InputFormat format =
       input_format == InputFormat::recognised ? recognise_format(text, file_name) : input_format;
 
@@ -452,3 +461,9 @@ void read_input(std::ifstream& in) {
   compute_fst_statistics(pop_target.data(), J, loci.data(), I, T0.data(), T1.data(), nb_class_fst,
                          target_fst.data(), scratch.data());
 }
+
+}  // namespace
+
+void read_input(std::ifstream& in) { read_input_from(&in, {}); }
+
+void read_input_bytes(std::string_view bytes) { read_input_from(nullptr, bytes); }

@@ -6,11 +6,16 @@
 
 #include <fstream>
 #include <string>
+#include <string_view>
 
 // Reads the open stream (the file named by file_name), closes it, writes the check file and
 // computes the observed statistics. Input it cannot use is refused by throwing InputError
 // (data/input_error.h) with the whole message; the caller ends the run with it.
 void read_input(std::ifstream& in);
+
+// The same reader on bytes already in memory, as if they were the content of file_name
+// (the name is used in messages only). A -pops file is still read from its path.
+void read_input_bytes(std::string_view bytes);
 
 // odir + file_prefix + "_counts.txt": the counts derived from a matrix input.
 std::string counts_file_name();

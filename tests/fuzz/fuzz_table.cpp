@@ -1,0 +1,17 @@
+// The table reader: the tally on its own, then the whole reader and its counts file.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_common.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::setup();
+  input_format = InputFormat::table;
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::fuzz_matrix(std::string_view(reinterpret_cast<const char*>(data), size),
+                    InputFormat::table);
+  return 0;
+}
