@@ -8,7 +8,7 @@
 //
 // Messages (rank 0 <-> rank r):
 //   RUN     0 -> r  the job and run state a rank needs to simulate (sent at each run start)
-//   REQUEST r -> 0  a first request for a block (REQUESTS_PER_RANK of them per run)
+//   REQUEST r -> 0  a first request for a block (REQUESTS_PER_WORKER per thread and run)
 //   BLOCK   0 -> r  the block index to simulate
 //   RESULT  r -> 0  the results of that block, which also ask for the next one
 //   END_RUN 0 -> r  no more blocks in this run
@@ -19,10 +19,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
+#include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,9 +42,15 @@
 
 namespace {
 
-// Requests each rank keeps open: the next block is already on its way while the rank
-// simulates one, so that it does not wait a round trip between blocks.
-constexpr int REQUESTS_PER_RANK = 2;
+// Requests each worker thread of a rank keeps open: the next block is already on its way
+// while the worker simulates one, so that it does not wait a round trip between blocks.
+constexpr int REQUESTS_PER_WORKER = 2;
+
+int my_rank() {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  return rank;
+}
 
 enum Tag { TAG_RUN = 1, TAG_REQUEST, TAG_BLOCK, TAG_RESULT, TAG_END_RUN, TAG_QUIT, TAG_ERROR };
 
@@ -119,6 +129,7 @@ void send_run_state(int to) {
   b.put(block_size);
   b.put(pilot);
   b.put(nbreps);
+  b.put(nb_procs);
   b.put_array(pop_target);
   b.put_array(target_fis);
   b.put_array(target_fst);
@@ -165,7 +176,8 @@ void serve_ranks() {
   std::deque<int> pending;  // one entry per request not yet answered, once received
   // Requests not yet answered (the first ones of every rank counted from the start, received
   // or not), and blocks handed out whose results have not come back.
-  long long open_requests = static_cast<long long>(remote_workers) * REQUESTS_PER_RANK;
+  long long open_requests =
+      static_cast<long long>(remote_workers) * std::max(nb_procs, 1) * REQUESTS_PER_WORKER;
   long long blocks_out = 0;
   int shown = 0;
   Buffer b;
@@ -221,6 +233,7 @@ void read_run_state(Buffer& b) {
   block_size = b.get<int>();
   pilot = b.get<bool>();
   nbreps = b.get<int>();
+  nb_procs = b.get<int>();
   b.get_array(pop_target);
   b.get_array(target_fis);
   b.get_array(target_fst);
@@ -228,32 +241,34 @@ void read_run_state(Buffer& b) {
   b.get_array(quantile_fst);
 }
 
-// Simulates the blocks rank 0 hands out for one run.
-void simulate_run() {
-  // For the tests: an error on a rank other than 0 must end the whole run.
-  if (const char* rank = std::getenv("BANDSTAT_MPI_FAIL_ON_RANK")) {
-    int me = 0;
-    MPI_Comm_rank(MPI_COMM_WORLD, &me);
-    if (std::atoi(rank) == me) fail("Simulated failure on MPI rank %d", me);
-  }
+// The blocks of one run on a rank other than 0: the main thread talks to rank 0 and queues
+// the blocks; the worker threads simulate them and queue their results.
+struct RankQueues {
+  std::mutex mutex;
+  std::condition_variable block_ready;
+  std::deque<long long> blocks;
+  std::deque<Buffer> results;
+  bool closed = false;  // the run is over: workers leave once the queue is empty
+};
+
+// One worker thread of a rank other than 0.
+void simulate_blocks(RankQueues& q) {
   WorkerState w(J, I, nb_class_fis, nb_class_fst);
   const uint32_t stream = pilot ? STREAM_PILOT : STREAM_PRODUCTION;
-  for (int i = 0; i < REQUESTS_PER_RANK; ++i)
-    MPI_Send(nullptr, 0, MPI_BYTE, 0, TAG_REQUEST, MPI_COMM_WORLD);
-  int open_requests = REQUESTS_PER_RANK;
-  Buffer out;
-  // Every request is answered, by a block or by the end of the run; each result asks again.
-  while (open_requests > 0) {
-    MPI_Status status;
+  for (;;) {
     long long block = 0;
-    MPI_Recv(&block, 1, MPI_LONG_LONG, 0, MPI_ANY_TAG, MPI_COMM_WORLD, &status);
-    --open_requests;
-    if (status.MPI_TAG == TAG_END_RUN) continue;
+    {
+      std::unique_lock<std::mutex> lock(q.mutex);
+      q.block_ready.wait(lock, [&q] { return q.closed || !q.blocks.empty(); });
+      if (q.blocks.empty()) return;
+      block = q.blocks.front();
+      q.blocks.pop_front();
+    }
     const long long first = block * block_size;
     const long long end =
         pilot ? std::min<long long>(first + block_size, nbreps) : first + block_size;
     seed_block_generator(w.mt, job_seed, stream, static_cast<uint32_t>(block));
-    out.bytes.clear();
+    Buffer out;
     out.put(block);
     if (pilot) {
       out.put(end - first);
@@ -273,9 +288,71 @@ void simulate_run() {
       out.put_array(w.block.lines);
       out.put_array(std::vector<char>(w.block.text.begin(), w.block.text.end()));
     }
-    send(out, 0, TAG_RESULT);
-    ++open_requests;
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.results.push_back(std::move(out));
   }
+}
+
+void simulate_blocks_or_fail(RankQueues& q) {
+  try {
+    simulate_blocks(q);
+  } catch (const std::bad_alloc&) {
+    fail("Out of memory in a simulation worker of MPI rank %d", my_rank());
+  }
+}
+
+// Simulates the blocks rank 0 hands out for one run, on -nprocs threads.
+void simulate_run() {
+  // For the tests: an error on a rank other than 0 must end the whole run.
+  if (const char* rank = std::getenv("BANDSTAT_MPI_FAIL_ON_RANK"))
+    if (std::atoi(rank) == my_rank()) fail("Simulated failure on MPI rank %d", my_rank());
+  const int threads = std::max(nb_procs, 1);
+  RankQueues q;
+  std::vector<std::thread> workers;
+  for (int i = 0; i < threads; ++i) workers.emplace_back(simulate_blocks_or_fail, std::ref(q));
+  const int requests = REQUESTS_PER_WORKER * threads;
+  for (int i = 0; i < requests; ++i) MPI_Send(nullptr, 0, MPI_BYTE, 0, TAG_REQUEST, MPI_COMM_WORLD);
+  int open_requests = requests;
+  long long blocks_here = 0;  // received, not yet sent back
+  // Every request is answered, by a block or by the end of the run; each result asks again.
+  while (open_requests > 0 || blocks_here > 0) {
+    bool progress = false;
+    int flag = 0;
+    MPI_Status status;
+    MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status);
+    if (flag) {
+      long long block = 0;
+      MPI_Recv(&block, 1, MPI_LONG_LONG, 0, status.MPI_TAG, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+      --open_requests;
+      if (status.MPI_TAG == TAG_BLOCK) {
+        ++blocks_here;
+        std::lock_guard<std::mutex> lock(q.mutex);
+        q.blocks.push_back(block);
+        q.block_ready.notify_one();
+      }
+      progress = true;
+    }
+    for (;;) {
+      Buffer out;
+      {
+        std::lock_guard<std::mutex> lock(q.mutex);
+        if (q.results.empty()) break;
+        out = std::move(q.results.front());
+        q.results.pop_front();
+      }
+      send(out, 0, TAG_RESULT);
+      --blocks_here;
+      ++open_requests;
+      progress = true;
+    }
+    if (!progress) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  {
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.closed = true;
+  }
+  q.block_ready.notify_all();
+  for (std::thread& t : workers) t.join();
 }
 
 void serve_rank_0() {
@@ -305,8 +382,11 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
   int provided = 0;
   MPI_Init_thread(&argc, &argv, MPI_THREAD_MULTIPLE, &provided);
-  if (provided < MPI_THREAD_SERIALIZED) {
-    std::fprintf(stderr, "The MPI library does not support threads (MPI_THREAD_SERIALIZED)\n");
+  // Every thread may end the run (an error), so every thread may call MPI.
+  if (provided < MPI_THREAD_MULTIPLE) {
+    std::fprintf(stderr,
+                 "The MPI library does not support MPI calls from several threads "
+                 "(MPI_THREAD_MULTIPLE)\n");
     MPI_Abort(MPI_COMM_WORLD, 1);
   }
   int rank = 0;

@@ -213,7 +213,7 @@ void begin_block_schedule() {
   commit_turn = 0;
   replicates_done = 0;
   const size_t room =
-      static_cast<size_t>(std::max(nb_procs, 1) + remote_workers) * WAITING_BLOCKS_PER_WORKER;
+      static_cast<size_t>(std::max(nb_procs, 1)) * (1 + remote_workers) * WAITING_BLOCKS_PER_WORKER;
   waiting_room.assign(room, BlockLines());
   waiting_ready.assign(room, 0);
 }
