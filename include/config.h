@@ -16,14 +16,6 @@ extern int bias_hidden;       // -bh: least total number of individuals with the
 extern int bias_fixed;        // -bf: least total number of individuals without the band
 extern bool user_seed_given;  // -seed given: every job uses user_seed
 extern uint32_t user_seed;    // -seed: the seed of every job's random streams
-extern int nb_class_fis;      // -nfis: Fis summary statistics (quantiles) per population
-extern int nb_class_fst;      // -nfst: Fst summary statistics per population
-extern int nb_final;          // -n: accepted draws wanted per population and parameter
-extern double ratio;          // -ar: acceptance ratio of the rejection step
-extern int nb_procs;          // -nprocs: worker threads per simulation run
-extern float hpdi_pc;         // -hpdi: HPDI coverage, kept in single precision on purpose
-extern int bias_hidden;       // -bh: least total number of individuals with the band
-extern int bias_fixed;        // -bf: least total number of individuals without the band
 extern int cv_count;          // -cv: pseudo-observed data sets of the cross-validation; 0: none
 extern bool plot_figures;     // -plot: write the SVG figures of the posterior (and of -cv)
 

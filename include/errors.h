@@ -23,3 +23,7 @@
 // printed its own message and removed its own files already: an interrupt, which ends with
 // 128 + the signal number as shells expect.
 [[noreturn]] void end_process(int status);
+
+// Called by end_process, when set, before a process ends with a non-zero status: the MPI
+// build sets it to end every rank of the run with that status.
+extern void (*abort_other_processes)(int status);

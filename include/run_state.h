@@ -48,3 +48,10 @@ extern std::mutex mutex_counter;   // handing out blocks, rep
 extern std::mutex mutex_outfile;   // production commits: nb_fis, nb_fst, finished, the files
 extern std::mutex mutex_gauge;     // last_printf and the gauge printing
 extern std::mutex mutex_randseed;  // drawing a job seed from the seeding sources
+
+// Other processes that simulate blocks for this one, with nb_procs threads each (the MPI
+// build's other ranks; 0 in the plain program), and the function that serves them during a run:
+// started on its own thread next to the workers, it hands them blocks with try_take_block and feeds
+// their results into the same paths as the workers' (pilot distances by index, commit_block).
+extern int remote_workers;
+extern void (*serve_remote_workers)();

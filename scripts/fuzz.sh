@@ -18,17 +18,7 @@ targets=("$@")
 
 # clang, and libFuzzer's runtime, which Debian ships apart from the compiler.
 packages=(cmake make clang libclang-rt-dev libgsl-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
-fi
+bash scripts/install-packages.sh "${packages[@]}"
 
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DBANDSTAT_FUZZ=ON -DBANDSTAT_WERROR=ON -DBANDSTAT_TESTS=OFF -DBANDSTAT_BENCH=OFF >/dev/null

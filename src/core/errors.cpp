@@ -52,9 +52,12 @@ void fail_on_stdout(const char* format, ...) {
   end_run();
 }
 
+void (*abort_other_processes)(int status) = nullptr;
+
 void end_process(int status) {
   std::fflush(stdout);
   std::fflush(stderr);
+  if (status != 0 && abort_other_processes != nullptr) abort_other_processes(status);
   // _Exit, not exit: a worker thread may be the caller, and the other workers still use
   // the process-wide mutexes and streams that exit() would destroy.
   std::_Exit(status);

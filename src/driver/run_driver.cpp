@@ -137,7 +137,12 @@ void run_simulation(bool pilot_run, long long reps) {
   }
   // The work goes to whichever workers started; with none, nothing would ever be simulated.
   if (threads.empty()) fail("No worker thread could be started: the simulations cannot run");
+  // The other processes of an MPI run are served from a thread of their own.
+  std::thread server;
+  if (serve_remote_workers != nullptr && remote_workers > 0)
+    server = std::thread(serve_remote_workers);
   for (std::thread& t : threads) t.join();
+  if (server.joinable()) server.join();
 }
 
 void set_thresholds(long long threshold_index) {

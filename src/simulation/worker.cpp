@@ -212,10 +212,30 @@ void begin_block_schedule() {
   next_block = 0;
   commit_turn = 0;
   replicates_done = 0;
-  const size_t room = static_cast<size_t>(std::max(nb_procs, 1)) * WAITING_BLOCKS_PER_WORKER;
+  const size_t room =
+      static_cast<size_t>(std::max(nb_procs, 1)) * (1 + remote_workers) * WAITING_BLOCKS_PER_WORKER;
   waiting_room.assign(room, BlockLines());
   waiting_ready.assign(room, 0);
 }
+
+namespace {
+
+// The hand-out under mutex_counter, once there is room for the block (production).
+void hand_out(long long& block) {
+  // The block number keys the generator: it must not wrap. 2^32 blocks are far beyond
+  // any run that can end, so reaching them means the run never will.
+  if (!pilot && next_block > static_cast<long long>(UINT32_MAX))
+    fail(
+        "The production run has simulated %lld data sets without reaching %d accepted draws "
+        "for every population and parameter",
+        next_block * block_size, nb_final);
+  block = next_block++;
+  // The pilot counts its replicates one by one as they begin (for the gauge); the
+  // production run counts those handed out.
+  if (!pilot) rep.store(static_cast<int>(std::min<long long>(next_block * block_size, INT_MAX)));
+}
+
+}  // namespace
 
 bool take_block(long long& block) {
   std::unique_lock<std::mutex> lock(mutex_counter);
@@ -226,19 +246,22 @@ bool take_block(long long& block) {
     window_open.wait(lock,
                      [room] { return finished.load() || next_block - commit_turn.load() < room; });
     if (finished.load()) return false;
-    // The block number keys the generator: it must not wrap. 2^32 blocks are far beyond
-    // any run that can end, so reaching them means the run never will.
-    if (next_block > static_cast<long long>(UINT32_MAX))
-      fail(
-          "The production run has simulated %lld data sets without reaching %d accepted draws "
-          "for every population and parameter",
-          next_block * block_size, nb_final);
   }
-  block = next_block++;
-  // The pilot counts its replicates one by one as they begin (for the gauge); the
-  // production run counts those handed out.
-  if (!pilot) rep.store(static_cast<int>(std::min<long long>(next_block * block_size, INT_MAX)));
+  hand_out(block);
   return true;
+}
+
+BlockOffer try_take_block(long long& block) {
+  std::lock_guard<std::mutex> lock(mutex_counter);
+  if (pilot) {
+    if (next_block * block_size >= nbreps) return BlockOffer::run_over;
+  } else {
+    if (finished.load()) return BlockOffer::run_over;
+    if (next_block - commit_turn.load() >= static_cast<long long>(waiting_room.size()))
+      return BlockOffer::no_room;
+  }
+  hand_out(block);
+  return BlockOffer::taken;
 }
 
 void record_pilot_replicate(const WorkerState& w, long long r) {

@@ -98,6 +98,11 @@ void* start(void* arg);
 // the waiting room, so that their memory stays bounded.
 bool take_block(long long& block);
 
+// take_block without the wait, for a caller that must not block (the server of other
+// processes): `no_room` while the waiting room is full.
+enum class BlockOffer { taken, no_room, run_over };
+BlockOffer try_take_block(long long& block);
+
 // Pilot run: stores the distances of replicate r (other per-replicate results of the pilot
 // belong here too, stored by replicate index like the distances).
 void record_pilot_replicate(const WorkerState& w, long long r);

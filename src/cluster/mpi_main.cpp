@@ -1,0 +1,414 @@
+// bandstat-mpi: the program spread over the ranks of an MPI run. Rank 0 is the whole
+// program (command line, input, progress, files, posterior analysis); during each
+// simulation run it also serves the other ranks, each of which simulates one block of
+// replicates at a time and sends back what the workers of rank 0 would have recorded:
+// the pilot distances of the block, or its accepted lines. Rank 0 feeds them into the same
+// paths as its own workers' (distances by replicate index, commits in block order), so the
+// outputs do not depend on which rank simulated which block.
+//
+// Messages (rank 0 <-> rank r):
+//   RUN     0 -> r  the job and run state a rank needs to simulate (sent at each run start)
+//   REQUEST r -> 0  a first request for a block (REQUESTS_PER_WORKER per thread and run)
+//   BLOCK   0 -> r  the block index to simulate
+//   RESULT  r -> 0  the results of that block, which also ask for the next one
+//   END_RUN 0 -> r  no more blocks in this run
+//   QUIT    0 -> r  the program is over
+//   ERROR   r -> 0  rank r has printed an error and stops: rank 0 ends the run
+#include <mpi.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config.h"
+#include "driver/command_line.h"
+#include "errors.h"
+#include "observed_data.h"
+#include "random/block_seed.h"
+#include "reference_table.h"
+#include "run_state.h"
+#include "simulation/worker.h"
+
+namespace {
+
+// Requests each worker thread of a rank keeps open: the next block is already on its way
+// while the worker simulates one, so that it does not wait a round trip between blocks.
+constexpr int REQUESTS_PER_WORKER = 2;
+
+int my_rank() {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  return rank;
+}
+
+enum Tag { TAG_RUN = 1, TAG_REQUEST, TAG_BLOCK, TAG_RESULT, TAG_END_RUN, TAG_QUIT, TAG_ERROR };
+
+// A byte buffer written and read in the same order on both sides (same program, same
+// machine type: plain copies of the values).
+struct Buffer {
+  std::vector<char> bytes;
+  size_t at = 0;
+  template <class T>
+  void put(const T& v) {
+    const char* p = reinterpret_cast<const char*>(&v);
+    bytes.insert(bytes.end(), p, p + sizeof v);
+  }
+  template <class T>
+  void put_array(const std::vector<T>& v) {
+    put(static_cast<long long>(v.size()));
+    const char* p = reinterpret_cast<const char*>(v.data());
+    bytes.insert(bytes.end(), p, p + v.size() * sizeof(T));
+  }
+  template <class T>
+  T get() {
+    T v;
+    if (at + sizeof v > bytes.size()) fail("Bug detected: a short message between MPI ranks");
+    std::memcpy(&v, bytes.data() + at, sizeof v);
+    at += sizeof v;
+    return v;
+  }
+  template <class T>
+  void get_array(std::vector<T>& v) {
+    const long long n = get<long long>();
+    if (n < 0 || at + static_cast<size_t>(n) * sizeof(T) > bytes.size())
+      fail("Bug detected: a short message between MPI ranks");
+    v.resize(static_cast<size_t>(n));
+    if (n > 0) std::memcpy(static_cast<void*>(v.data()), bytes.data() + at, v.size() * sizeof(T));
+    at += v.size() * sizeof(T);
+  }
+};
+
+void send(const Buffer& b, int to, int tag) {
+  if (b.bytes.size() > static_cast<size_t>(INT32_MAX))
+    fail("A message of %zu bytes is too large for MPI", b.bytes.size());
+  MPI_Send(b.bytes.data(), static_cast<int>(b.bytes.size()), MPI_BYTE, to, tag, MPI_COMM_WORLD);
+}
+
+// Receives a message already probed (status) into b.
+void receive(Buffer& b, const MPI_Status& status) {
+  int count = 0;
+  MPI_Get_count(&status, MPI_BYTE, &count);
+  b.bytes.resize(static_cast<size_t>(count));
+  b.at = 0;
+  MPI_Recv(b.bytes.data(), count, MPI_BYTE, status.MPI_SOURCE, status.MPI_TAG, MPI_COMM_WORLD,
+           MPI_STATUS_IGNORE);
+}
+
+void abort_all(int status) { MPI_Abort(MPI_COMM_WORLD, status); }
+
+// An error on another rank: rank 0 is told, so that it removes the job's incomplete files
+// before it ends every rank. Should rank 0 not answer, this rank ends them itself.
+void report_to_rank_0(int status) {
+  MPI_Send(&status, sizeof status, MPI_BYTE, 0, TAG_ERROR, MPI_COMM_WORLD);
+  std::this_thread::sleep_for(std::chrono::seconds(30));
+  MPI_Abort(MPI_COMM_WORLD, status);
+}
+
+// ---- rank 0 -------------------------------------------------------------------------
+
+void send_run_state(int to) {
+  Buffer b;
+  b.put(I);
+  b.put(J);
+  b.put(nb_class_fis);
+  b.put(nb_class_fst);
+  b.put(bias_hidden);
+  b.put(bias_fixed);
+  b.put(job_seed);
+  b.put(block_size);
+  b.put(pilot);
+  b.put(nbreps);
+  b.put(nb_procs);
+  b.put_array(pop_target);
+  b.put_array(target_fis);
+  b.put_array(target_fst);
+  b.put_array(quantile_fis);
+  b.put_array(quantile_fst);
+  send(b, to, TAG_RUN);
+}
+
+// Feeds the results of one block simulated elsewhere into the run.
+void take_result(Buffer& b, int& shown) {
+  const long long block = b.get<long long>();
+  if (pilot) {
+    const long long first = block * block_size;
+    const long long count = b.get<long long>();
+    for (long long i = 0; i < count; ++i)
+      for (int p = 0; p < J; ++p) {
+        v_dist_fis[p][first + i] = b.get<double>();
+        v_dist_fst[p][first + i] = b.get<double>();
+      }
+    // One by one, as the workers count theirs, so that the gauge shows every percentage.
+    for (long long i = 0; i < count; ++i) {
+      rep.fetch_add(1, std::memory_order_relaxed);
+      update_gauge(shown);
+    }
+  } else {
+    BlockLines lines;
+    lines.clear(block);
+    b.get_array(lines.lines);
+    std::vector<char> text;
+    b.get_array(text);
+    lines.text.assign(text.begin(), text.end());
+    commit_block(lines);
+  }
+}
+
+// The server thread of rank 0 for one run: blocks out, results in, until every request of
+// the other ranks is answered and every block handed out has come back. It never waits for room in
+// the waiting room (the block whose commit would make room may be the one it has yet to receive): a
+// rank that asks while the room is full waits in `pending`.
+void serve_ranks() {
+  for (int r = 1; r <= remote_workers; ++r) send_run_state(r);
+  // With -cv the pilot also fills the reference table, which stays on rank 0.
+  const bool local_only = pilot && reference_table.kept();
+  std::deque<int> pending;  // one entry per request not yet answered, once received
+  // Requests not yet answered (the first ones of every rank counted from the start, received
+  // or not), and blocks handed out whose results have not come back.
+  long long open_requests =
+      static_cast<long long>(remote_workers) * std::max(nb_procs, 1) * REQUESTS_PER_WORKER;
+  long long blocks_out = 0;
+  int shown = 0;
+  Buffer b;
+  while (open_requests > 0 || blocks_out > 0) {
+    int flag = 0;
+    MPI_Status status;
+    MPI_Iprobe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status);
+    bool progress = false;
+    if (flag) {
+      receive(b, status);
+      if (status.MPI_TAG == TAG_ERROR)
+        fail("The run stops after an error on MPI rank %d", status.MPI_SOURCE);
+      if (status.MPI_TAG == TAG_RESULT) {
+        take_result(b, shown);
+        --blocks_out;
+        ++open_requests;
+      }
+      pending.push_back(status.MPI_SOURCE);
+      progress = true;
+    }
+    for (size_t n = pending.size(); n > 0; --n) {
+      const int r = pending.front();
+      pending.pop_front();
+      long long block = 0;
+      const BlockOffer offer = local_only ? BlockOffer::run_over : try_take_block(block);
+      if (offer == BlockOffer::taken) {
+        MPI_Send(&block, 1, MPI_LONG_LONG, r, TAG_BLOCK, MPI_COMM_WORLD);
+        --open_requests;
+        ++blocks_out;
+        progress = true;
+      } else if (offer == BlockOffer::run_over) {
+        MPI_Send(&block, 0, MPI_LONG_LONG, r, TAG_END_RUN, MPI_COMM_WORLD);
+        --open_requests;
+        progress = true;
+      } else {
+        pending.push_back(r);
+      }
+    }
+    if (!progress) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+}
+
+// ---- other ranks --------------------------------------------------------------------
+
+void read_run_state(Buffer& b) {
+  I = b.get<int>();
+  J = b.get<int>();
+  nb_class_fis = b.get<int>();
+  nb_class_fst = b.get<int>();
+  bias_hidden = b.get<int>();
+  bias_fixed = b.get<int>();
+  job_seed = b.get<uint32_t>();
+  block_size = b.get<int>();
+  pilot = b.get<bool>();
+  nbreps = b.get<int>();
+  nb_procs = b.get<int>();
+  b.get_array(pop_target);
+  b.get_array(target_fis);
+  b.get_array(target_fst);
+  b.get_array(quantile_fis);
+  b.get_array(quantile_fst);
+}
+
+// The blocks of one run on a rank other than 0: the main thread talks to rank 0 and queues
+// the blocks; the worker threads simulate them and queue their results.
+struct RankQueues {
+  std::mutex mutex;
+  std::condition_variable block_ready;
+  std::deque<long long> blocks;
+  std::deque<Buffer> results;
+  bool closed = false;  // the run is over: workers leave once the queue is empty
+};
+
+// One worker thread of a rank other than 0.
+void simulate_blocks(RankQueues& q) {
+  WorkerState w(J, I, nb_class_fis, nb_class_fst);
+  const uint32_t stream = pilot ? STREAM_PILOT : STREAM_PRODUCTION;
+  for (;;) {
+    long long block = 0;
+    {
+      std::unique_lock<std::mutex> lock(q.mutex);
+      q.block_ready.wait(lock, [&q] { return q.closed || !q.blocks.empty(); });
+      if (q.blocks.empty()) return;
+      block = q.blocks.front();
+      q.blocks.pop_front();
+    }
+    const long long first = block * block_size;
+    const long long end =
+        pilot ? std::min<long long>(first + block_size, nbreps) : first + block_size;
+    seed_block_generator(w.mt, job_seed, stream, static_cast<uint32_t>(block));
+    Buffer out;
+    out.put(block);
+    if (pilot) {
+      out.put(end - first);
+      for (long long r = first; r < end; ++r) {
+        simulate_replicate(w);
+        for (int p = 0; p < J; ++p) {
+          out.put(w.dist_fis[p]);
+          out.put(w.dist_fst[p]);
+        }
+      }
+    } else {
+      w.block.clear(block);
+      for (long long r = first; r < end; ++r) {
+        simulate_replicate(w);
+        collect_acceptances(w, static_cast<int>(r - first));
+      }
+      out.put_array(w.block.lines);
+      out.put_array(std::vector<char>(w.block.text.begin(), w.block.text.end()));
+    }
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.results.push_back(std::move(out));
+  }
+}
+
+void simulate_blocks_or_fail(RankQueues& q) {
+  try {
+    simulate_blocks(q);
+  } catch (const std::bad_alloc&) {
+    fail("Out of memory in a simulation worker of MPI rank %d", my_rank());
+  }
+}
+
+// Simulates the blocks rank 0 hands out for one run, on -nprocs threads.
+void simulate_run() {
+  // For the tests: an error on a rank other than 0 must end the whole run.
+  if (const char* rank = std::getenv("BANDSTAT_MPI_FAIL_ON_RANK"))
+    if (std::atoi(rank) == my_rank()) fail("Simulated failure on MPI rank %d", my_rank());
+  const int threads = std::max(nb_procs, 1);
+  RankQueues q;
+  std::vector<std::thread> workers;
+  for (int i = 0; i < threads; ++i) workers.emplace_back(simulate_blocks_or_fail, std::ref(q));
+  const int requests = REQUESTS_PER_WORKER * threads;
+  for (int i = 0; i < requests; ++i) MPI_Send(nullptr, 0, MPI_BYTE, 0, TAG_REQUEST, MPI_COMM_WORLD);
+  int open_requests = requests;
+  long long blocks_here = 0;  // received, not yet sent back
+  // Every request is answered, by a block or by the end of the run; each result asks again.
+  while (open_requests > 0 || blocks_here > 0) {
+    bool progress = false;
+    int flag = 0;
+    MPI_Status status;
+    MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status);
+    if (flag) {
+      long long block = 0;
+      MPI_Recv(&block, 1, MPI_LONG_LONG, 0, status.MPI_TAG, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+      --open_requests;
+      if (status.MPI_TAG == TAG_BLOCK) {
+        ++blocks_here;
+        std::lock_guard<std::mutex> lock(q.mutex);
+        q.blocks.push_back(block);
+        q.block_ready.notify_one();
+      }
+      progress = true;
+    }
+    for (;;) {
+      Buffer out;
+      {
+        std::lock_guard<std::mutex> lock(q.mutex);
+        if (q.results.empty()) break;
+        out = std::move(q.results.front());
+        q.results.pop_front();
+      }
+      send(out, 0, TAG_RESULT);
+      --blocks_here;
+      ++open_requests;
+      progress = true;
+    }
+    if (!progress) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  {
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.closed = true;
+  }
+  q.block_ready.notify_all();
+  for (std::thread& t : workers) t.join();
+}
+
+void serve_rank_0() {
+  Buffer b;
+  for (;;) {
+    MPI_Status status;
+    MPI_Probe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &status);
+    receive(b, status);
+    if (status.MPI_TAG == TAG_QUIT) return;
+    if (status.MPI_TAG != TAG_RUN)
+      fail("Bug detected: unexpected message %d from rank 0", status.MPI_TAG);
+    read_run_state(b);
+    simulate_run();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Blocked before MPI starts its own threads, so that those inherit the mask too: rank 0's
+  // interrupt thread (run_program) is then the only one to take SIGINT and SIGTERM, and the
+  // other ranks never take them (rank 0's clean-up ends them).
+  sigset_t interrupts;
+  sigemptyset(&interrupts);
+  sigaddset(&interrupts, SIGINT);
+  sigaddset(&interrupts, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
+  int provided = 0;
+  MPI_Init_thread(&argc, &argv, MPI_THREAD_MULTIPLE, &provided);
+  // Every thread may end the run (an error), so every thread may call MPI.
+  if (provided < MPI_THREAD_MULTIPLE) {
+    std::fprintf(stderr,
+                 "The MPI library does not support MPI calls from several threads "
+                 "(MPI_THREAD_MULTIPLE)\n");
+    MPI_Abort(MPI_COMM_WORLD, 1);
+  }
+  int rank = 0;
+  int size = 1;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  // An error on any rank ends every rank, with status 1.
+  abort_other_processes = abort_all;
+  int status = 0;
+  if (rank == 0) {
+    remote_workers = size - 1;
+    serve_remote_workers = serve_ranks;
+    status = run_program(argc, argv);
+    for (int r = 1; r < size; ++r) MPI_Send(nullptr, 0, MPI_BYTE, r, TAG_QUIT, MPI_COMM_WORLD);
+  } else {
+    abort_other_processes = report_to_rank_0;
+    try {
+      serve_rank_0();
+    } catch (const std::bad_alloc&) {
+      fail("Out of memory on MPI rank %d", rank);
+    }
+  }
+  MPI_Finalize();
+  return status;
+}

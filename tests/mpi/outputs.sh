@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# bandstat-mpi against bandstat: with the same seed, every output of two jobs (-keep, -s,
+# -convert) is byte for byte the same, whatever the number of ranks and threads; only the
+# run record's command line and times may differ. Then an error on a rank other than 0
+# ends the run with status 1 and leaves no incomplete file.
+#
+# Usage: outputs.sh BANDSTAT BANDSTAT_MPI DATA_DIR RANKS THREADS
+set -uo pipefail
+plain=$(realpath "$1")
+mpi=$(realpath "$2")
+data=$(realpath "$3")
+ranks=$4
+threads=$5
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+status=0
+mpirun_cmd=(mpirun --allow-run-as-root --oversubscribe -np "$ranks")
+options=(-n 100 -ar 0.05 -seed 11 -keep -s stats -convert)
+inputs=("$data/rootrot_2pops.txt" "$data/rootrot_18pops.txt")
+
+mkdir "$work/plain" "$work/mpi"
+(cd "$work/plain" && "$plain" "${options[@]}" "${inputs[@]}" >console.txt 2>errors.txt) ||
+  { echo "bandstat failed"; cat "$work/plain/errors.txt"; exit 1; }
+(cd "$work/mpi" &&
+  "${mpirun_cmd[@]}" "$mpi" "${options[@]}" -nprocs "$threads" "${inputs[@]}" >console.txt 2>errors.txt) ||
+  { echo "bandstat-mpi failed"; cat "$work/mpi/errors.txt"; exit 1; }
+
+# The files of both jobs, the console included (the gauge is part of it).
+count=0
+for f in "$work/plain"/*; do
+  name=$(basename "$f")
+  [ "$name" = errors.txt ] && continue
+  if [ "$name" = console.txt ]; then
+    # The time estimate and the job's duration are measured, not computed.
+    filter='^(Calculation, it should take about|Job made in) '
+    if ! diff <(grep -Ev "$filter" "$f") <(grep -Ev "$filter" "$work/mpi/$name") >/dev/null; then
+      echo "the console output differs beyond its times"; status=1
+    fi
+  elif [[ "$name" == *_run.txt ]]; then
+    filter='^(command line|nprocs|start|end|wall seconds|CPU seconds):'
+    if ! diff <(grep -Ev "$filter" "$f") <(grep -Ev "$filter" "$work/mpi/$name") >/dev/null; then
+      echo "run record $name differs beyond its command line and times"; status=1
+    fi
+  elif ! cmp -s "$f" "$work/mpi/$name"; then
+    echo "$name differs between bandstat and bandstat-mpi -np $ranks -nprocs $threads"; status=1
+  fi
+  count=$((count + 1))
+done
+extra=$(comm -13 <(ls "$work/plain") <(ls "$work/mpi"))
+[ -z "$extra" ] || { echo "bandstat-mpi wrote files bandstat does not: $extra"; status=1; }
+# Accepted draws (-keep), statistics, conversion: a run that wrote none proves nothing.
+for f in rootrot_2pops_Fis1.txt rootrot_18pops_Fst18.txt stats rootrot_18pops_codominant.txt; do
+  ls "$work/plain"/$f* >/dev/null 2>&1 || { echo "expected output $f missing"; status=1; }
+done
+
+# An error on the last rank: status 1, and rank 0 removed the job's incomplete files.
+mkdir "$work/fail"
+(cd "$work/fail" && BANDSTAT_MPI_FAIL_ON_RANK=$((ranks - 1)) \
+  "${mpirun_cmd[@]}" "$mpi" -n 100 -ar 0.05 -seed 11 "${inputs[0]}" >console.txt 2>errors.txt)
+rc=$?
+[ "$rc" -eq 1 ] || { echo "an error on rank $((ranks - 1)) gave status $rc, not 1"; status=1; }
+grep -q "Simulated failure on MPI rank $((ranks - 1))" "$work/fail/errors.txt" ||
+  { echo "the failing rank's message is missing"; status=1; }
+if ls "$work/fail" | grep -q '\.part$\|_Fis1\.txt$'; then
+  echo "incomplete files left after the error: $(ls "$work/fail")"; status=1
+fi
+
+[ "$status" -eq 0 ] && echo "bandstat-mpi -np $ranks -nprocs $threads: $count outputs identical"
+exit "$status"
