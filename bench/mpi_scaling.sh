@@ -20,13 +20,7 @@ threads=${THREADS:-1}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 example="$work/shape_200x5x20.txt"
-awk 'BEGIN {
-  print "[loci]=200"; print "[populations]=5"
-  for (p = 0; p < 5; p++) {
-    print "[pop]=" p + 1
-    for (l = 0; l < 200; l++) print l + 1, 20, 1 + (7 * l + 3 * p) % 20
-  }
-}' >"$example"
+bash "$here/bench/write_shape.sh" "$example"
 
 echo "uptime: $(uptime)"
 echo "nproc: $(nproc); -n $n -ar $ar; $threads thread(s) per rank; best of $repeats"

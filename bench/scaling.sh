@@ -23,15 +23,8 @@ trap 'rm -rf "$data_dir"' EXIT
 if [ -n "${DATA:-}" ]; then
   example=$(realpath "$DATA")
 else
-  # n = 20 everywhere, band counts spread over 1 .. 20 (as in bench/bench_replicate.cpp).
   example="$data_dir/shape_200x5x20.txt"
-  awk 'BEGIN {
-    print "[loci]=200"; print "[populations]=5"
-    for (p = 0; p < 5; p++) {
-      print "[pop]=" p + 1
-      for (l = 0; l < 200; l++) print l + 1, 20, 1 + (7 * l + 3 * p) % 20
-    }
-  }' >"$example"
+  bash "$here/bench/write_shape.sh" "$example"
 fi
 [ -f "$example" ] || { echo "no data at $example" >&2; exit 1; }
 
