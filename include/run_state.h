@@ -50,8 +50,18 @@ extern std::mutex mutex_gauge;     // last_printf and the gauge printing
 extern std::mutex mutex_randseed;  // drawing a job seed from the seeding sources
 
 // Other processes that simulate blocks for this one, with nb_procs threads each (the MPI
-// build's other ranks; 0 in the plain program), and the function that serves them during a run:
-// started on its own thread next to the workers, it hands them blocks with try_take_block and feeds
-// their results into the same paths as the workers' (pilot distances by index, commit_block).
+// build's other ranks; 0 in the plain program), and how this process serves them during a
+// run: it hands them blocks with try_take_block and feeds their results into the same paths
+// as the workers' (pilot distances by index, commit_block). The workers serve them between
+// their own blocks, so that no thread of its own wakes up to poll and takes a core from the
+// simulations; the driver serves them alone once its workers are done.
+//   begin:  at the start of a run, before any worker starts;
+//   poll:   serves whatever has arrived, without waiting (from any thread, one at a time);
+//   finish: after the workers, serves until every block handed out has come back.
+struct RemoteService {
+  void (*begin)() = nullptr;
+  void (*poll)() = nullptr;
+  void (*finish)() = nullptr;
+};
 extern int remote_workers;
-extern void (*serve_remote_workers)();
+extern RemoteService remote_service;

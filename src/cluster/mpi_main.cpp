@@ -1,7 +1,8 @@
 // bandstat-mpi: the program spread over the ranks of an MPI run. Rank 0 is the whole
 // program (command line, input, progress, files, posterior analysis); during each
-// simulation run it also serves the other ranks, each of which simulates one block of
-// replicates at a time and sends back what the workers of rank 0 would have recorded:
+// simulation run its workers also serve the other ranks between their own blocks. The
+// worker threads of the other ranks each simulate one block of replicates at a time and
+// send back what the workers of rank 0 would have recorded:
 // the pilot distances of the block, or its accepted lines. Rank 0 feeds them into the same
 // paths as its own workers' (distances by replicate index, commits in block order), so the
 // outputs do not depend on which rank simulated which block.
@@ -19,12 +20,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <new>
 #include <string>
@@ -43,16 +42,13 @@
 namespace {
 
 // Requests each worker thread of a rank keeps open: the next blocks are already on their way
-// while the worker simulates one, so that it does not wait a round trip between blocks. Four
-// matches the waiting room on rank 0 (four blocks per worker); more leaves requests parked
-// there, and fewer starves a worker when the message loops sleep (measured on 2 ranks of one
-// thread at 200 x 5 x 20: 1.62 times one rank with 2 requests, 1.82 with 4, 1.21 with 8).
+// while the worker simulates one, so that it does not wait a round trip between blocks, nor
+// for rank 0's workers to finish the blocks during which they do not serve. Four matches the
+// waiting room on rank 0 (four blocks per worker); more leaves requests parked there.
 constexpr int REQUESTS_PER_WORKER = 4;
 
-// How long the message loops of rank 0 and of the other ranks sleep when nothing happened.
-// They share the cores with the simulating threads, so polling must cost little; with four
-// requests open per worker a pause of this length delays no worker (100 us gave 1.62 times
-// one rank, 300 us 1.82, 500 us 1.80, in the measurement above).
+// How long rank 0 sleeps between two services once its own workers are done and it waits
+// for the last blocks of the other ranks.
 constexpr auto IDLE_POLL = std::chrono::microseconds(300);
 
 int my_rank() {
@@ -147,6 +143,22 @@ void send_run_state(int to) {
   send(b, to, TAG_RUN);
 }
 
+// What rank 0 knows of the other ranks during one run. It is served by whichever thread
+// holds the mutex: a worker between two of its blocks, or the driver after the workers.
+struct Service {
+  std::mutex mutex;
+  bool local_only = false;  // every request is answered with the end of the run
+  std::deque<int> pending;  // one entry per request received and not yet answered
+  // Requests not yet answered (the first ones of every rank counted from the start, received
+  // or not), and blocks handed out whose results have not come back.
+  long long open_requests = 0;
+  long long blocks_out = 0;
+  long long first_requests_due = 0;  // first requests of the run not yet received
+  int shown = 0;                     // the last pilot percentage seen printed
+  Buffer b;
+};
+Service service;
+
 // Feeds the results of one block simulated elsewhere into the run.
 void take_result(Buffer& b, int& shown) {
   const long long block = b.get<long long>();
@@ -174,59 +186,82 @@ void take_result(Buffer& b, int& shown) {
   }
 }
 
-// The server thread of rank 0 for one run: blocks out, results in, until every request of
-// the other ranks is answered and every block handed out has come back. It never waits for room in
-// the waiting room (the block whose commit would make room may be the one it has yet to receive): a
-// rank that asks while the room is full waits in `pending`.
-void serve_ranks() {
-  for (int r = 1; r <= remote_workers; ++r) send_run_state(r);
-  // With -cv the pilot also fills the reference table, which stays on rank 0.
-  const bool local_only = pilot && reference_table.kept();
-  std::deque<int> pending;  // one entry per request not yet answered, once received
-  // Requests not yet answered (the first ones of every rank counted from the start, received
-  // or not), and blocks handed out whose results have not come back.
-  long long open_requests =
-      static_cast<long long>(remote_workers) * std::max(nb_procs, 1) * REQUESTS_PER_WORKER;
-  long long blocks_out = 0;
-  int shown = 0;
-  Buffer b;
-  while (open_requests > 0 || blocks_out > 0) {
+// Takes in every message that has arrived, then answers what can be answered. It never
+// waits, not even for room in the waiting room (the block whose commit would make room may
+// be one it has yet to receive): a rank that asks while the room is full stays in `pending`.
+// True when anything happened. Called under service.mutex.
+bool serve_arrivals() {
+  Service& s = service;
+  bool progress = false;
+  for (;;) {
     int flag = 0;
     MPI_Status status;
     MPI_Iprobe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status);
-    bool progress = false;
-    if (flag) {
-      receive(b, status);
-      if (status.MPI_TAG == TAG_ERROR)
-        fail("The run stops after an error on MPI rank %d", status.MPI_SOURCE);
-      if (status.MPI_TAG == TAG_RESULT) {
-        take_result(b, shown);
-        --blocks_out;
-        ++open_requests;
-      }
-      pending.push_back(status.MPI_SOURCE);
-      progress = true;
+    if (!flag) break;
+    receive(s.b, status);
+    if (status.MPI_TAG == TAG_ERROR)
+      fail("The run stops after an error on MPI rank %d", status.MPI_SOURCE);
+    if (status.MPI_TAG == TAG_RESULT) {
+      take_result(s.b, s.shown);
+      --s.blocks_out;
+      ++s.open_requests;
+    } else {
+      --s.first_requests_due;
     }
-    for (size_t n = pending.size(); n > 0; --n) {
-      const int r = pending.front();
-      pending.pop_front();
-      long long block = 0;
-      const BlockOffer offer = local_only ? BlockOffer::run_over : try_take_block(block);
-      if (offer == BlockOffer::taken) {
-        MPI_Send(&block, 1, MPI_LONG_LONG, r, TAG_BLOCK, MPI_COMM_WORLD);
-        --open_requests;
-        ++blocks_out;
-        progress = true;
-      } else if (offer == BlockOffer::run_over) {
-        MPI_Send(&block, 0, MPI_LONG_LONG, r, TAG_END_RUN, MPI_COMM_WORLD);
-        --open_requests;
-        progress = true;
-      } else {
-        pending.push_back(r);
-      }
-    }
-    if (!progress) std::this_thread::sleep_for(IDLE_POLL);
+    s.pending.push_back(status.MPI_SOURCE);
+    progress = true;
   }
+  for (size_t n = s.pending.size(); n > 0; --n) {
+    const int r = s.pending.front();
+    s.pending.pop_front();
+    long long block = 0;
+    const BlockOffer offer = s.local_only ? BlockOffer::run_over : try_take_block(block);
+    if (offer == BlockOffer::taken) {
+      MPI_Send(&block, 1, MPI_LONG_LONG, r, TAG_BLOCK, MPI_COMM_WORLD);
+      --s.open_requests;
+      ++s.blocks_out;
+      progress = true;
+    } else if (offer == BlockOffer::run_over) {
+      MPI_Send(&block, 0, MPI_LONG_LONG, r, TAG_END_RUN, MPI_COMM_WORLD);
+      --s.open_requests;
+      progress = true;
+    } else {
+      s.pending.push_back(r);
+    }
+  }
+  return progress;
+}
+
+// Sends the run's state to every other rank and answers their first requests, so that they
+// start with rank 0's workers: these serve only between blocks, and a block can take a
+// second at the largest sizes. Takes a round trip.
+void begin_service() {
+  for (int r = 1; r <= remote_workers; ++r) send_run_state(r);
+  std::lock_guard<std::mutex> lock(service.mutex);
+  // With -cv the pilot also fills the reference table, which stays on rank 0.
+  service.local_only = pilot && reference_table.kept();
+  service.pending.clear();
+  service.open_requests =
+      static_cast<long long>(remote_workers) * std::max(nb_procs, 1) * REQUESTS_PER_WORKER;
+  service.first_requests_due = service.open_requests;
+  service.blocks_out = 0;
+  service.shown = 0;
+  while (service.first_requests_due > 0)
+    if (!serve_arrivals()) std::this_thread::sleep_for(IDLE_POLL);
+}
+
+// A worker between two blocks: skipped when another thread is serving already.
+void poll_service() {
+  std::unique_lock<std::mutex> lock(service.mutex, std::try_to_lock);
+  if (lock.owns_lock()) serve_arrivals();
+}
+
+// After the workers of rank 0: until every request of the other ranks is answered and every
+// block handed out has come back.
+void finish_service() {
+  std::lock_guard<std::mutex> lock(service.mutex);
+  while (service.open_requests > 0 || service.blocks_out > 0)
+    if (!serve_arrivals()) std::this_thread::sleep_for(IDLE_POLL);
 }
 
 // ---- other ranks --------------------------------------------------------------------
@@ -250,34 +285,37 @@ void read_run_state(Buffer& b) {
   b.get_array(quantile_fst);
 }
 
-// The blocks of one run on a rank other than 0: the main thread talks to rank 0 and queues
-// the blocks; the worker threads simulate them and queue their results.
-struct RankQueues {
-  std::mutex mutex;
-  std::condition_variable block_ready;
-  std::deque<long long> blocks;
-  std::deque<Buffer> results;
-  bool closed = false;  // the run is over: workers leave once the queue is empty
-};
-
-// One worker thread of a rank other than 0.
-void simulate_blocks(RankQueues& q) {
+// One worker thread of a rank other than 0. It talks to rank 0 itself: no thread of the rank
+// polls for messages, and the blocks asked for ahead are usually there when it asks for one.
+// Every answer is a block or the end of the run; the worker leaves at its first end of the
+// run (no block can follow one: the run is over for every rank by then).
+// Its results leave without waiting: a blocking send can wait for rank 0 to take the
+// message, which it does only between blocks of its own. Each result has a buffer of its
+// own until the send is complete, one per request open.
+void simulate_blocks() {
   WorkerState w(J, I, nb_class_fis, nb_class_fst);
   const uint32_t stream = pilot ? STREAM_PILOT : STREAM_PRODUCTION;
+  std::vector<Buffer> outgoing(REQUESTS_PER_WORKER);
+  std::vector<MPI_Request> sending(REQUESTS_PER_WORKER, MPI_REQUEST_NULL);
+  size_t turn = 0;
   for (;;) {
     long long block = 0;
-    {
-      std::unique_lock<std::mutex> lock(q.mutex);
-      q.block_ready.wait(lock, [&q] { return q.closed || !q.blocks.empty(); });
-      if (q.blocks.empty()) return;
-      block = q.blocks.front();
-      q.blocks.pop_front();
+    MPI_Status status;
+    MPI_Recv(&block, 1, MPI_LONG_LONG, 0, MPI_ANY_TAG, MPI_COMM_WORLD, &status);
+    if (status.MPI_TAG == TAG_END_RUN) {
+      MPI_Waitall(static_cast<int>(sending.size()), sending.data(), MPI_STATUSES_IGNORE);
+      return;
     }
+    if (status.MPI_TAG != TAG_BLOCK)
+      fail("Bug detected: unexpected message %d from rank 0 during a run", status.MPI_TAG);
+    Buffer& out = outgoing[turn];
+    MPI_Wait(&sending[turn], MPI_STATUS_IGNORE);
     const long long first = block * block_size;
     const long long end =
         pilot ? std::min<long long>(first + block_size, nbreps) : first + block_size;
     seed_block_generator(w.mt, job_seed, stream, static_cast<uint32_t>(block));
-    Buffer out;
+    out.bytes.clear();
+    out.at = 0;
     out.put(block);
     if (pilot) {
       out.put(end - first);
@@ -297,14 +335,18 @@ void simulate_blocks(RankQueues& q) {
       out.put_array(w.block.lines);
       out.put_array(std::vector<char>(w.block.text.begin(), w.block.text.end()));
     }
-    std::lock_guard<std::mutex> lock(q.mutex);
-    q.results.push_back(std::move(out));
+    // The results ask for the next block too.
+    if (out.bytes.size() > static_cast<size_t>(INT32_MAX))
+      fail("A message of %zu bytes is too large for MPI", out.bytes.size());
+    MPI_Isend(out.bytes.data(), static_cast<int>(out.bytes.size()), MPI_BYTE, 0, TAG_RESULT,
+              MPI_COMM_WORLD, &sending[turn]);
+    turn = (turn + 1) % sending.size();
   }
 }
 
-void simulate_blocks_or_fail(RankQueues& q) {
+void simulate_blocks_or_fail() {
   try {
-    simulate_blocks(q);
+    simulate_blocks();
   } catch (const std::bad_alloc&) {
     fail("Out of memory in a simulation worker of MPI rank %d", my_rank());
   }
@@ -316,52 +358,20 @@ void simulate_run() {
   if (const char* rank = std::getenv("BANDSTAT_MPI_FAIL_ON_RANK"))
     if (std::atoi(rank) == my_rank()) fail("Simulated failure on MPI rank %d", my_rank());
   const int threads = std::max(nb_procs, 1);
-  RankQueues q;
-  std::vector<std::thread> workers;
-  for (int i = 0; i < threads; ++i) workers.emplace_back(simulate_blocks_or_fail, std::ref(q));
   const int requests = REQUESTS_PER_WORKER * threads;
   for (int i = 0; i < requests; ++i) MPI_Send(nullptr, 0, MPI_BYTE, 0, TAG_REQUEST, MPI_COMM_WORLD);
-  int open_requests = requests;
-  long long blocks_here = 0;  // received, not yet sent back
-  // Every request is answered, by a block or by the end of the run; each result asks again.
-  while (open_requests > 0 || blocks_here > 0) {
-    bool progress = false;
-    int flag = 0;
-    MPI_Status status;
-    MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status);
-    if (flag) {
-      long long block = 0;
-      MPI_Recv(&block, 1, MPI_LONG_LONG, 0, status.MPI_TAG, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-      --open_requests;
-      if (status.MPI_TAG == TAG_BLOCK) {
-        ++blocks_here;
-        std::lock_guard<std::mutex> lock(q.mutex);
-        q.blocks.push_back(block);
-        q.block_ready.notify_one();
-      }
-      progress = true;
-    }
-    for (;;) {
-      Buffer out;
-      {
-        std::lock_guard<std::mutex> lock(q.mutex);
-        if (q.results.empty()) break;
-        out = std::move(q.results.front());
-        q.results.pop_front();
-      }
-      send(out, 0, TAG_RESULT);
-      --blocks_here;
-      ++open_requests;
-      progress = true;
-    }
-    if (!progress) std::this_thread::sleep_for(IDLE_POLL);
-  }
-  {
-    std::lock_guard<std::mutex> lock(q.mutex);
-    q.closed = true;
-  }
-  q.block_ready.notify_all();
+  std::vector<std::thread> workers;
+  for (int i = 0; i < threads; ++i) workers.emplace_back(simulate_blocks_or_fail);
   for (std::thread& t : workers) t.join();
+  // Each worker took one end of the run; every other request still open is answered by one
+  // too, and those must be taken before the next run's messages.
+  for (int i = threads; i < requests; ++i) {
+    long long unused = 0;
+    MPI_Status status;
+    MPI_Recv(&unused, 1, MPI_LONG_LONG, 0, MPI_ANY_TAG, MPI_COMM_WORLD, &status);
+    if (status.MPI_TAG != TAG_END_RUN)
+      fail("Bug detected: unexpected message %d from rank 0 at the end of a run", status.MPI_TAG);
+  }
 }
 
 void serve_rank_0() {
@@ -407,7 +417,9 @@ int main(int argc, char** argv) {
   int status = 0;
   if (rank == 0) {
     remote_workers = size - 1;
-    serve_remote_workers = serve_ranks;
+    remote_service.begin = begin_service;
+    remote_service.poll = poll_service;
+    remote_service.finish = finish_service;
     status = run_program(argc, argv);
     for (int r = 1; r < size; ++r) MPI_Send(nullptr, 0, MPI_BYTE, r, TAG_QUIT, MPI_COMM_WORLD);
   } else {

@@ -66,7 +66,7 @@ std::atomic<bool> finished{false};
 uint32_t job_seed = 0;
 int block_size = 1;
 int remote_workers = 0;
-void (*serve_remote_workers)() = nullptr;
+RemoteService remote_service;
 long long replicates_done = 0;
 
 std::vector<std::vector<double>> v_dist_fis;

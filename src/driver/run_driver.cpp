@@ -122,6 +122,8 @@ void run_simulation(bool pilot_run, long long reps) {
   last_printf = 0;
   finished = false;
   begin_block_schedule();
+  // The other processes of an MPI run learn the run's state before any block is handed out.
+  if (remote_workers > 0) remote_service.begin();
 
   std::vector<std::thread> threads;
   threads.reserve(static_cast<size_t>(std::max(nb_procs, 0)));
@@ -137,12 +139,8 @@ void run_simulation(bool pilot_run, long long reps) {
   }
   // The work goes to whichever workers started; with none, nothing would ever be simulated.
   if (threads.empty()) fail("No worker thread could be started: the simulations cannot run");
-  // The other processes of an MPI run are served from a thread of their own.
-  std::thread server;
-  if (serve_remote_workers != nullptr && remote_workers > 0)
-    server = std::thread(serve_remote_workers);
   for (std::thread& t : threads) t.join();
-  if (server.joinable()) server.join();
+  if (remote_workers > 0) remote_service.finish();
 }
 
 void set_thresholds(long long threshold_index) {

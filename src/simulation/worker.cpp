@@ -1,6 +1,7 @@
 #include "simulation/worker.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <condition_variable>
@@ -26,6 +27,11 @@ static_assert(BELOW_ONE < 1.0 && 1.0 - BELOW_ONE < 1.2e-16, "BELOW_ONE must be 1
 // the commit of those after it, and this many per worker may wait with their lines before
 // the others pause.
 constexpr int WAITING_BLOCKS_PER_WORKER = 4;
+
+// How long a worker waiting for room sleeps between two services of the other processes of
+// an MPI run: the block that makes room may be one of theirs, and nobody else serves them
+// while every worker waits.
+constexpr auto REMOTE_POLL_INTERVAL = std::chrono::microseconds(300);
 
 // Block hand-out (under mutex_counter).
 long long next_block = 0;
@@ -212,8 +218,12 @@ void begin_block_schedule() {
   next_block = 0;
   commit_turn = 0;
   replicates_done = 0;
+  // A worker of another process also has as many blocks on their way to it or back, asked
+  // for ahead so that it never waits for one: without room for those, the workers here would
+  // stop for the oldest of them.
+  const size_t workers_here = static_cast<size_t>(std::max(nb_procs, 1));
   const size_t room =
-      static_cast<size_t>(std::max(nb_procs, 1)) * (1 + remote_workers) * WAITING_BLOCKS_PER_WORKER;
+      workers_here * (1 + 2 * static_cast<size_t>(remote_workers)) * WAITING_BLOCKS_PER_WORKER;
   waiting_room.assign(room, BlockLines());
   waiting_ready.assign(room, 0);
 }
@@ -243,8 +253,17 @@ bool take_block(long long& block) {
     if (next_block * block_size >= nbreps) return false;
   } else {
     const long long room = static_cast<long long>(waiting_room.size());
-    window_open.wait(lock,
-                     [room] { return finished.load() || next_block - commit_turn.load() < room; });
+    auto open = [room] { return finished.load() || next_block - commit_turn.load() < room; };
+    if (remote_workers == 0) {
+      window_open.wait(lock, open);
+    } else {
+      while (!open()) {
+        lock.unlock();
+        remote_service.poll();
+        lock.lock();
+        if (!open()) window_open.wait_for(lock, REMOTE_POLL_INTERVAL);
+      }
+    }
     if (finished.load()) return false;
   }
   hand_out(block);
@@ -367,6 +386,7 @@ void* start(void*) {
         }
         commit_block(w.block);
       }
+      if (remote_workers > 0) remote_service.poll();
     }
   } catch (const std::bad_alloc&) {
     fail("Out of memory in a simulation worker");

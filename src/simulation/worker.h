@@ -90,15 +90,17 @@ void begin_block_schedule();
 
 // The thread entry: takes whole blocks of replicates, seeds the generator of each from
 // {job_seed, run, block} and simulates its replicates, until the run's end condition
-// holds. The argument is unused; returns null.
+// holds. Between blocks it serves the other processes of an MPI run, if any. The argument is
+// unused; returns null.
 void* start(void* arg);
 
 // Takes the next block of the run into `block`; false when the run has none left for this
 // worker. In the production run it waits while the blocks waiting for their commit fill
-// the waiting room, so that their memory stays bounded.
+// the waiting room, so that their memory stays bounded (serving the other processes of an
+// MPI run meanwhile, whose block may be the one that makes room).
 bool take_block(long long& block);
 
-// take_block without the wait, for a caller that must not block (the server of other
+// take_block without the wait, for a caller that must not block (the service of other
 // processes): `no_room` while the waiting room is full.
 enum class BlockOffer { taken, no_room, run_over };
 BlockOffer try_take_block(long long& block);
