@@ -65,5 +65,31 @@ if ls "$work/fail" | grep -q '\.part$\|_Fis1\.txt$'; then
   echo "incomplete files left after the error: $(ls "$work/fail")"; status=1
 fi
 
+# Interrupts. A SIGTERM to rank 0 (what a batch system's cancel sends): status 143, as from
+# bandstat. Ctrl-C (SIGINT to mpirun, which sends SIGTERM to every rank): mpirun's own status
+# is 1, whatever the ranks end with. Either way rank 0 removes the incomplete files and says so.
+interrupt() {  # interrupt NAME SIGNAL TARGET(rank0|mpirun) EXPECTED_STATUS
+  local dir="$work/$1"
+  mkdir "$dir"
+  (cd "$dir" && exec "${mpirun_cmd[@]}" sh -c 'echo $$ >pid.$OMPI_COMM_WORLD_RANK; exec "$@"' sh \
+    "$mpi" -n 5000 -ar 0.01 -seed 11 -nprocs "$threads" "${inputs[1]}" >console.txt 2>errors.txt) &
+  local launcher=$!
+  for ((i = 0; i < 600; ++i)); do
+    ls "$dir"/*_Fis1.txt.part >/dev/null 2>&1 && [ -s "$dir/pid.0" ] && break
+    sleep 0.1
+  done
+  if [ "$3" = rank0 ]; then kill -"$2" "$(cat "$dir/pid.0")"; else kill -"$2" "$launcher"; fi
+  wait "$launcher"
+  local rc=$?
+  [ "$rc" -eq "$4" ] || { echo "$1: status $rc, not $4"; status=1; }
+  grep -q "^Terminated (SIGTERM); removed the incomplete files .*_Fis1.txt.part" "$dir/errors.txt" ||
+    { echo "$1: rank 0's line is missing"; cat "$dir/errors.txt"; status=1; }
+  if ls "$dir" | grep -q '\.part$\|_Fis1\.txt$'; then
+    echo "$1: incomplete files left: $(ls "$dir")"; status=1
+  fi
+}
+interrupt term_rank0 TERM rank0 143
+interrupt ctrl_c INT mpirun 1
+
 [ "$status" -eq 0 ] && echo "bandstat-mpi -np $ranks -nprocs $threads: $count outputs identical"
 exit "$status"
