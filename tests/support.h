@@ -34,6 +34,8 @@ class TempDir {
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 bool file_exists(const std::string& path);
+// Lines in a text (its newline characters).
+int count_lines(const std::string& text);
 
 // Puts the run configuration back to the program's defaults (the program's own
 // reset_run_configuration), so that tests setting globals do not leak.

@@ -21,12 +21,6 @@ std::vector<std::string> with(std::vector<std::string> args, const std::vector<s
 
 std::string example() { return source_dir() + "/examples/example.txt"; }
 
-int count_lines(const std::string& text) {
-  int n = 0;
-  for (char c : text) n += (c == '\n');
-  return n;
-}
-
 }  // namespace
 
 TEST(EndToEnd, ExampleRunWritesEveryOutput) {

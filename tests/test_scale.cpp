@@ -27,12 +27,6 @@ std::string counts_file(int loci, int pops) {
   return text;
 }
 
-int count_lines(const std::string& text) {
-  int n = 0;
-  for (char c : text) n += (c == '\n');
-  return n;
-}
-
 }  // namespace
 
 // 6000 loci, 64 populations and 64 * (15 + 25) statistics: past every former limit. A tiny

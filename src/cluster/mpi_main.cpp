@@ -94,10 +94,15 @@ struct Buffer {
   }
 };
 
-void send(const Buffer& b, int to, int tag) {
+// The byte count of a message, which MPI takes as an int.
+int message_size(const Buffer& b) {
   if (b.bytes.size() > static_cast<size_t>(INT32_MAX))
     fail("A message of %zu bytes is too large for MPI", b.bytes.size());
-  MPI_Send(b.bytes.data(), static_cast<int>(b.bytes.size()), MPI_BYTE, to, tag, MPI_COMM_WORLD);
+  return static_cast<int>(b.bytes.size());
+}
+
+void send(const Buffer& b, int to, int tag) {
+  MPI_Send(b.bytes.data(), message_size(b), MPI_BYTE, to, tag, MPI_COMM_WORLD);
 }
 
 // Receives a message already probed (status) into b.
@@ -336,10 +341,8 @@ void simulate_blocks() {
       out.put_array(std::vector<char>(w.block.text.begin(), w.block.text.end()));
     }
     // The results ask for the next block too.
-    if (out.bytes.size() > static_cast<size_t>(INT32_MAX))
-      fail("A message of %zu bytes is too large for MPI", out.bytes.size());
-    MPI_Isend(out.bytes.data(), static_cast<int>(out.bytes.size()), MPI_BYTE, 0, TAG_RESULT,
-              MPI_COMM_WORLD, &sending[turn]);
+    MPI_Isend(out.bytes.data(), message_size(out), MPI_BYTE, 0, TAG_RESULT, MPI_COMM_WORLD,
+              &sending[turn]);
     turn = (turn + 1) % sending.size();
   }
 }
