@@ -26,8 +26,8 @@ targets_to_build=()
 for t in "${targets[@]}"; do targets_to_build+=(--target "fuzz_$t"); done
 cmake --build build-fuzz -j"$(nproc)" "${targets_to_build[@]}"
 
-# The shared real data, where present, seeds the band-count and GenAlEx targets too.
-shared=../shared/data
+# The real data of the tests seed the band-count and GenAlEx targets too.
+real_data=tests/data
 
 # The bytes of a file as one C string literal: printable ASCII as it is, the rest escaped
 # (octal escapes, three digits, so that a following digit cannot join them).
@@ -60,7 +60,7 @@ for t in "${targets[@]}"; do
   rm -rf "$out"
   mkdir -p "$out/corpus"
   seeds=(tests/fuzz/corpus/"$t")
-  if [ -d "$shared" ] && { [ "$t" = counts ] || [ "$t" = genalex ]; }; then seeds+=("$shared"); fi
+  if [ "$t" = counts ] || [ "$t" = genalex ]; then seeds+=("$real_data"); fi
   echo "=== fuzz_$t: ${seconds} s ==="
   status=0
   # -close_fd_mask=2: the readers' warnings on standard error would flood the log; libFuzzer,

@@ -101,7 +101,7 @@ const char* why_no_address_space_cap() {
 
 std::string bandstat_exe() { return BANDSTAT_EXE; }
 std::string source_dir() { return BANDSTAT_SOURCE_DIR; }
-std::string shared_data_dir() { return BANDSTAT_SHARED_DATA; }
+std::string test_data_dir() { return source_dir() + "/tests/data"; }
 
 int count_lines(const std::string& text) {
   int n = 0;

@@ -49,8 +49,8 @@ const char* why_no_address_space_cap();
 // Path of the built binary and of the project's source folder.
 std::string bandstat_exe();
 std::string source_dir();
-// The real data sets shipped beside the project (may be absent outside CI).
-std::string shared_data_dir();
+// The real data sets the tests read, in the project's tests/data (sources in its README).
+std::string test_data_dir();
 
 // Deterministic uniform(0, 1) for fixtures (xorshift64; the seed must not be 0).
 struct FixtureUniform {

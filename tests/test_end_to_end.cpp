@@ -105,8 +105,8 @@ TEST(EndToEnd, TwoInputFilesRunTwoJobs) {
 }
 
 TEST(EndToEnd, RealDataTwoRegions) {
-  const std::string data = shared_data_dir() + "/rootrot_2pops.txt";
-  if (!file_exists(data)) GTEST_SKIP() << "real data not available at " << data;
+  const std::string data = test_data_dir() + "/rootrot_2pops.txt";
+  ASSERT_TRUE(file_exists(data)) << data;
   TempDir dir;
   CommandResult r = run_bandstat({"-n", "500", "-ar", "0.02", "-nprocs", "2", "-seed", "17", "-s",
                                   "stats.txt", "-convert", data},

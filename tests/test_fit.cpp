@@ -23,7 +23,7 @@ struct Longley {
 };
 
 Longley read_longley() {
-  const std::string path = shared_data_dir() + "/longley.txt";
+  const std::string path = test_data_dir() + "/longley.txt";
   std::ifstream in(path);
   EXPECT_TRUE(in.is_open()) << path;
   Longley l;

@@ -296,8 +296,8 @@ TEST_F(ReadInput, WarnsAboutLociTheSimulationFilterRejects) {
 }
 
 TEST_F(ReadInput, ReadsTheRealDataSets) {
-  const std::string dir = shared_data_dir();
-  if (dir.empty() || !file_exists(dir + "/rootrot_18pops.txt")) GTEST_SKIP() << "no shared data";
+  const std::string dir = test_data_dir();
+  ASSERT_TRUE(file_exists(dir + "/rootrot_18pops.txt")) << dir;
   bias_hidden = 0;  // the data hold bandless loci; the warning is not under test here
   testing::internal::CaptureStderr();
   read(read_file(dir + "/rootrot_18pops.txt"));

@@ -76,8 +76,8 @@ class MatrixInput : public testing::Test {
 // file reads back to the same counts.
 
 TEST_F(MatrixInput, RootrotGivesTheCountsOfItsBandCountVersion) {
-  const std::string data = shared_data_dir();
-  if (data.empty() || !file_exists(data + "/rootrot.csv")) GTEST_SKIP() << "no shared data";
+  const std::string data = test_data_dir();
+  ASSERT_TRUE(file_exists(data + "/rootrot.csv")) << data;
   read("rootrot.csv", read_file(data + "/rootrot.csv"));
   EXPECT_EQ(I, 56);
   EXPECT_EQ(J, 18);
