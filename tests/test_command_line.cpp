@@ -134,14 +134,42 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
       {{"-convert", "-help", "in.txt"},
        "Statistics calculation required to convert to codominant data (use -s option)"},
       {{"-nprocs", "0", "in.txt"}, "-nprocs: \"0\""},
-      {{"-nprocs", "x", "in.txt"}, "-nprocs: \"x\""},
+      // Mistyped options and values left out.
+      {{"-nproc", "2", "in.txt"}, "Unknown option -nproc (did you mean -nprocs?)"},
+      {{"--hdpi=0.9", "in.txt"}, "Unknown option --hdpi=0.9 (did you mean -hpdi?)"},
+      {{"-Seed", "1", "in.txt"}, "Unknown option -Seed (did you mean -seed?)"},
+      {{"-x", "in.txt"}, "Unknown option -x; -help lists the options"},
+      {{"-", "in.txt"}, "Unknown option -;"},
+      {{"-frobnicate"}, "Unknown option -frobnicate;"},  // refused even without an input file
+      {{"in.txt", "-n"}, "Option -n needs a value"},
+      // Numbers: nothing but the number, within range.
+      {{"-nprocs", "x", "in.txt"}, "-nprocs: \"x\"; a whole number is expected"},
+      {{"-n", "abc", "in.txt"}, "-n: \"abc\"; a whole number is expected"},
+      {{"-n", "10x", "in.txt"}, "-n: \"10x\"; a whole number is expected"},
+      {{"-n", "1e4", "in.txt"}, "-n: \"1e4\"; a whole number is expected"},
+      {{"-n", " 10", "in.txt"}, "-n: \" 10\"; a whole number is expected"},
+      {{"-n", "", "in.txt"}, "-n: \"\"; a whole number is expected"},
+      {{"-nfis", "99999999999", "in.txt"}, "-nfis: \"99999999999\"; the number is too large"},
+      {{"-bh", "1.5", "in.txt"}, "-bh: \"1.5\"; a whole number is expected"},
+      {{"-bf", "two", "in.txt"}, "-bf: \"two\"; a whole number is expected"},
+      {{"-nfst", "5;", "in.txt"}, "-nfst: \"5;\"; a whole number is expected"},
+      {{"-ar", "0.1q", "in.txt"}, "-ar: \"0.1q\"; a number is expected"},
+      {{"-ar", "nan", "in.txt"}, "-ar: \"nan\"; a number is expected"},
+      {{"-hpdi", "0.9.5", "in.txt"}, "-hpdi: \"0.9.5\"; a number is expected"},
+      {{"-hpdi", "inf", "in.txt"}, "-hpdi: \"inf\"; a number is expected"},
       {{"-ar", "0", "in.txt"}, "-ar: \"0\""},
       {{"-ar", "1", "in.txt"}, "-ar: \"1\""},
       {{"-ar", "-0.5", "in.txt"}, "-ar: \"-0.5\""},
       {{"-n", "1", "in.txt"}, "-n: \"1\""},
       {{"-nfis", "0", "in.txt"}, "-nfis: \"0\""},
       {{"-nfst", "-3", "in.txt"}, "-nfst: \"-3\""},
-      {{"-hpdi", "-0.1", "in.txt"}, "-hpdi: \"-0.1\""},
+      // -hpdi: a coverage strictly between 0 and 1, also once it is a float.
+      {{"-hpdi", "-0.1", "in.txt"}, "-hpdi: \"-0.1\"; the HPDI coverage must lie strictly"},
+      {{"-hpdi", "0", "in.txt"}, "-hpdi: \"0\"; the HPDI coverage must lie strictly"},
+      {{"-hpdi", "1", "in.txt"}, "-hpdi: \"1\"; the HPDI coverage must lie strictly"},
+      {{"-hpdi", "95", "in.txt"}, "-hpdi: \"95\"; the HPDI coverage must lie strictly"},
+      {{"-hpdi", "0.9999999999", "in.txt"}, "-hpdi: \"0.9999999999\"; the HPDI coverage"},
+      {{"-hpdi", "1e-60", "in.txt"}, "-hpdi: \"1e-60\"; the HPDI coverage"},
       {{"-format", "csv", "in.txt"}, "Invalid value for -format: \"csv\"; the formats are"},
       {{"-format", "", "in.txt"}, "Invalid value for -format: \"\""},
       {{"-pops", "no_such.csv", "in.txt"},
@@ -174,8 +202,9 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
        "only 199 simulations"},
       // Estimation samples of 9 simulations for a regression on 25 statistics.
       {{"-cv", "10", "-n", "100", "-ar", "0.05", "in.txt"}, "needs at least 26"},
-      // A missing input file is a failure, not a success.
+      // A missing input file is a failure, not a success; so is a folder.
       {{"in.txt"}, "Could not open file in.txt"},
+      {{"."}, "Could not open file .: it is a folder"},
   };
   TempDir dir;
   for (const Case& c : cases) {
@@ -187,12 +216,16 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
   }
 }
 
-TEST(CommandLine, AMissingSecondFileStopsAfterTheFirstJob) {
+// Every input file is opened before the first job: a missing second file is refused before
+// the first (readable) file's job runs or writes anything.
+TEST(CommandLine, AMissingSecondFileIsRefusedBeforeTheFirstJob) {
   TempDir dir;
-  CommandResult r = run_bandstat({"missing1.txt", "missing2.txt"}, dir.path());
+  const std::string first = source_dir() + "/examples/example.txt";
+  CommandResult r =
+      run_bandstat({"-n", "100", "-ar", "0.05", first, "missing2.txt", "missing3.txt"}, dir.path());
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("Could not open file missing1.txt"), std::string::npos);
-  EXPECT_EQ(r.out.find("missing2.txt"), std::string::npos);
+  EXPECT_EQ(r.out, "Could not open file missing2.txt\n");
+  EXPECT_EQ(run_shell("ls -A", dir.path()).out, "");
 }
 
 namespace {

@@ -70,9 +70,9 @@ TEST(EndToEnd, OptionValuesReachTheRunAsConverted) {
   write_file(dir.file("in.txt"),
              "[loci]=3\n[populations]=2\n[pop]=1\n1 20 5\n2 20 12\n3 19 3\n"
              "[pop]=2\n1 15 15\n2 16 3\n3 16 7\n");
-  // -n 12abc reads as 12; -hpdi 0.9 is announced as 90%; -od without "/" is a raw prefix;
-  // -help prints the usage once and the run goes on.
-  CommandResult r = run_bandstat({"-help", "-n", "12abc", "-ar", "0.2", "-nfis", "3", "-nfst", "3",
+  // -hpdi 0.9 is announced as 90%; -od without "/" is a raw prefix; -help prints the usage
+  // once and the run goes on.
+  CommandResult r = run_bandstat({"-help", "-n", "12", "-ar", "0.2", "-nfis", "3", "-nfst", "3",
                                   "-hpdi", "0.9", "-s", "st.txt", "-od", "out", "in.txt"},
                                  dir.path());
   ASSERT_EQ(r.status, 0) << r.out << r.err;

@@ -55,7 +55,7 @@ TEST(AnyOption, ParsesTheCommandLineAsTheProgramNeedsIt) {
       {{"-o", "-keep"}, "<unset>", "-keep", false, {}},
       {{"-keep=yes"}, "<unset>", "<unset>", true, {}},
       {{"-keep", "x.txt"}, "<unset>", "<unset>", true, {"x.txt"}},
-      // Lone dashes and unknown names are dropped, not collected.
+      // Lone dashes and unknown names are not collected (unknownOption names the first).
       {{"-", "--", "-xyz", "b.txt"}, "<unset>", "<unset>", false, {"b.txt"}},
       {{"a.txt", "-n", "10", "b.txt"}, "10", "<unset>", false, {"a.txt", "b.txt"}},
       {{"-n", "10", "-n", "20"}, "20", "<unset>", false, {}},
@@ -73,6 +73,32 @@ TEST(AnyOption, ParsesTheCommandLineAsTheProgramNeedsIt) {
     EXPECT_EQ(p.opt.getFlag("keep"), c.keep);
     EXPECT_EQ(p.extras(), c.extras);
     EXPECT_EQ(p.opt.getArgv(p.opt.getArgc()), nullptr);
+  }
+}
+
+// The words the program refuses: the first that names no option (as typed), and a value
+// option with no word left for its value.
+TEST(AnyOption, NamesTheFirstUnknownWordAndTheOptionWithoutValue) {
+  const struct {
+    std::vector<std::string> words;
+    const char* unknown;
+    const char* without_value;
+  } cases[] = {
+      {{"-n", "5", "-keep", "a.txt"}, nullptr, nullptr},
+      {{"-nproc", "2", "-xyz"}, "-nproc", nullptr},
+      {{"a.txt", "--kep=1", "-nproc"}, "--kep=1", nullptr},
+      {{"-", "a.txt"}, "-", nullptr},
+      {{"a.txt", "--"}, "--", nullptr},
+      {{"-o", "-nothing"}, nullptr, nullptr},  // a value, whatever it looks like
+      {{"a.txt", "-s"}, nullptr, "-s"},
+      {{"-wrong", "--n"}, "-wrong", "--n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words.front());
+    Parsed p(c.words);
+    auto text = [](const char* s) { return std::string(s ? s : "<none>"); };
+    EXPECT_EQ(text(p.opt.unknownOption()), text(c.unknown));
+    EXPECT_EQ(text(p.opt.optionWithoutValue()), text(c.without_value));
   }
 }
 

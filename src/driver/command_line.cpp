@@ -1,13 +1,16 @@
 #include "driver/command_line.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 
 #include "config.h"
 #include "data/input_error.h"
@@ -25,40 +28,110 @@ namespace {
 // of the program needs from the command line is copied into the run configuration.
 AnyOption* opt = new AnyOption();
 
-// The usage text, one registered line each (the trailing blanks are part of the text).
-const char* const USAGE_LINES[] = {
-    "",
-    "Usage: ",
-    "",
-    " -help        Prints this help ",
-    " -nfis 15     Number of stats for Fis, default is 15 ",
-    " -nfst 25     Number of stats for Fst, default is 25 ",
-    " -n 5000      Number of output data sets, default is 5000 ",
-    " -ar 0.005    Acceptance ratio in ABC algorithm, default is 0.005 ",
-    " -nprocs 2    Number of processors used, default is 1 ",
-    " -o alleles   Output file prefix, default is input file without the extention ",
-    " -od .        Output directory, default is the same as program file  ",
-    " -s stats.txt Statistics file, no statistics output by default",
-    " -hpdi 0.95   HDPI percentage if -s is defined, 0.95 by default ",
-    " -keep        Keep output files with simulated summary statistics ",
-    " -convert     Convert data as codominant markers based on Fis estimates ",
-    " -bh          Minimum total nb of indivs with a band, default is 1 for AFLP ",
-    " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP ",
-    " -format dart Input format: counts, genalex, table or dart, default is read from the file ",
-    " -pops p.csv  Population of each sample of a DArT report (columns id,pop) ",
-    " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) ",
-    " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default ",
-    " -plot        Write figures of the posteriors (and of -cv) as SVG ",
-    " -version     Prints the version and exits ",
-    " alleles.txt  Name of the input file ",
-    "",
+// Every option, one row each in the order of the usage text: its name, whether it takes a
+// value (the next word) or is a flag (given or not), and its usage line (the trailing
+// blanks are part of the text).
+struct OptionRow {
+  const char* name;
+  bool takes_value;
+  const char* usage;
 };
+const OptionRow OPTIONS[] = {
+    {"help", false, " -help        Prints this help "},
+    {"nfis", true, " -nfis 15     Number of stats for Fis, default is 15 "},
+    {"nfst", true, " -nfst 25     Number of stats for Fst, default is 25 "},
+    {"n", true, " -n 5000      Number of output data sets, default is 5000 "},
+    {"ar", true, " -ar 0.005    Acceptance ratio in ABC algorithm, default is 0.005 "},
+    {"nprocs", true, " -nprocs 2    Number of processors used, default is 1 "},
+    {"o", true, " -o alleles   Output file prefix, default is input file without the extention "},
+    {"od", true, " -od .        Output directory, default is the same as program file  "},
+    {"s", true, " -s stats.txt Statistics file, no statistics output by default"},
+    {"hpdi", true, " -hpdi 0.95   HDPI percentage if -s is defined, 0.95 by default "},
+    {"keep", false, " -keep        Keep output files with simulated summary statistics "},
+    {"convert", false, " -convert     Convert data as codominant markers based on Fis estimates "},
+    {"bh", true, " -bh          Minimum total nb of indivs with a band, default is 1 for AFLP "},
+    {"bf", true, " -bf          Minimum total nb of indivs without a band, default is 0 for AFLP "},
+    {"format", true,
+     " -format dart Input format: counts, genalex, table or dart, default is read from the file "},
+    {"pops", true, " -pops p.csv  Population of each sample of a DArT report (columns id,pop) "},
+    {"seed", true,
+     " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) "},
+    {"cv", true,
+     " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default "},
+    {"plot", false, " -plot        Write figures of the posteriors (and of -cv) as SVG "},
+    {"version", false, " -version     Prints the version and exits "},
+};
+// The usage text around the option lines.
+const char* const USAGE_HEAD[] = {"", "Usage: ", ""};
+const char* const USAGE_TAIL[] = {" alleles.txt  Name of the input file ", ""};
 
-// The options: flags (given or not) and options that take a value.
-const char* const FLAG_NAMES[] = {"help", "keep", "convert", "plot", "version"};
-const char* const VALUE_OPTION_NAMES[] = {"nfis",   "nfst", "n",      "ar",   "o",
-                                          "od",     "s",    "hpdi",   "bh",   "bf",
-                                          "nprocs", "seed", "format", "pops", "cv"};
+// The distance between two option names: the edits (a character inserted, removed or
+// changed, or two neighbours swapped) that turn one into the other.
+size_t edit_distance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i)
+    for (size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
+// Refuses the option word `typed` ("-nproc", "--nproc=2") that names no option, suggesting
+// the nearest name where one is close: an edit for every three characters at most, so that
+// "-x" suggests nothing rather than any one-letter option. Case does not count.
+[[noreturn]] void refuse_unknown_option(const std::string& typed) {
+  std::string name = typed.substr(typed.find_first_not_of('-') == std::string::npos
+                                      ? typed.size()
+                                      : typed.find_first_not_of('-'));
+  name = name.substr(0, name.find('='));
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const char* nearest = nullptr;
+  size_t best = 0;
+  for (const OptionRow& row : OPTIONS) {
+    const std::string candidate = row.name;
+    const size_t d = edit_distance(name, candidate);
+    if (d * 3 <= std::max(name.size(), candidate.size()) && (!nearest || d < best)) {
+      nearest = row.name;
+      best = d;
+    }
+  }
+  if (nearest) fail("Unknown option %s (did you mean -%s?)", typed.c_str(), nearest);
+  fail("Unknown option %s; -help lists the options", typed.c_str());
+}
+
+// The value of option `name` as a whole number (digits, an optional sign, nothing else, and
+// within an int), or `fallback` when the option is not given.
+int whole_value(const char* name, int fallback) {
+  const char* text = opt->getValue(name);
+  if (!text) return fallback;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || std::isspace(static_cast<unsigned char>(*text)))
+    fail("Invalid value for -%s: \"%s\"; a whole number is expected", name, text);
+  if (errno == ERANGE || v < INT_MIN || v > INT_MAX)
+    fail("Invalid value for -%s: \"%s\"; the number is too large", name, text);
+  return static_cast<int>(v);
+}
+
+// The value of option `name` as a finite number ("0.05", "5e-2"; nothing after it), or
+// `fallback` when the option is not given.
+double number_value(const char* name, double fallback) {
+  const char* text = opt->getValue(name);
+  if (!text) return fallback;
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || std::isspace(static_cast<unsigned char>(*text)) ||
+      !std::isfinite(v))
+    fail("Invalid value for -%s: \"%s\"; a number is expected", name, text);
+  return v;
+}
 
 // -cv takes a whole number written as one: "10", not "1e1", "10.5" or "10x". Returns -1
 // for anything else, which the checks refuse.
@@ -138,9 +211,6 @@ void check_configuration() {
     fail("Invalid value for -nfis: %s; at least 1 statistic is needed", shown("nfis").c_str());
   if (nb_class_fst < 1)
     fail("Invalid value for -nfst: %s; at least 1 statistic is needed", shown("nfst").c_str());
-  if (hpdi_pc < 0.0f)
-    fail("Invalid value for -hpdi: %s; the HPDI coverage cannot be negative",
-         shown("hpdi").c_str());
   if (nb_final <= nb_class_fis || nb_final <= nb_class_fst)
     fail(
         "Invalid value for -n: %s; the regression needs more accepted draws than statistics "
@@ -159,18 +229,36 @@ void check_configuration() {
   check_cross_validation(counts);
 }
 
+// Every input file is opened before the first job starts, so that a missing one stops the
+// run at once rather than after the jobs before it.
+void check_input_files() {
+  for (int i = 0; i < opt->getArgc(); ++i) {
+    const char* name = opt->getArgv(i);
+    struct stat info;
+    if (stat(name, &info) == 0 && S_ISDIR(info.st_mode))
+      fail_on_stdout("Could not open file %s: it is a folder\n", name);
+    if (!std::ifstream(name).is_open()) fail_on_stdout("Could not open file %s\n", name);
+  }
+}
+
 }  // namespace
 
 void register_options(AnyOption& parser) {
   parser.noPOSIX();
-  for (const char* line : USAGE_LINES) parser.addUsage(line);
-  for (const char* name : FLAG_NAMES) parser.setFlag(name);
-  for (const char* name : VALUE_OPTION_NAMES) parser.setOption(name);
+  for (const char* line : USAGE_HEAD) parser.addUsage(line);
+  for (const OptionRow& row : OPTIONS) {
+    parser.addUsage(row.usage);
+    if (row.takes_value)
+      parser.setOption(row.name);
+    else
+      parser.setFlag(row.name);
+  }
+  for (const char* line : USAGE_TAIL) parser.addUsage(line);
 }
 
 std::vector<std::string> option_names() {
-  std::vector<std::string> names(std::begin(FLAG_NAMES), std::end(FLAG_NAMES));
-  names.insert(names.end(), std::begin(VALUE_OPTION_NAMES), std::end(VALUE_OPTION_NAMES));
+  std::vector<std::string> names;
+  for (const OptionRow& row : OPTIONS) names.push_back(row.name);
   return names;
 }
 
@@ -199,6 +287,11 @@ int run_program(int argc, char** argv) {
     opt = nullptr;
     return 0;
   }
+  // A mistyped option or a value left out would otherwise run with the default.
+  if (const char* word = opt->unknownOption()) refuse_unknown_option(word);
+  if (const char* word = opt->optionWithoutValue())
+    fail("Option %s needs a value (the next word)", word);
+
   if (!opt->hasOptions() || opt->getArgc() == 0) {
     opt->printUsage();
     delete opt;
@@ -211,15 +304,21 @@ int run_program(int argc, char** argv) {
         "Statistics calculation required to convert to codominant data (use -s option)\n");
   if (opt->getFlag("help")) opt->printUsage();
 
-  if (const char* v = opt->getValue("nfis")) nb_class_fis = std::atoi(v);
-  if (const char* v = opt->getValue("nfst")) nb_class_fst = std::atoi(v);
-  if (const char* v = opt->getValue("n")) nb_final = std::atoi(v);
-  if (const char* v = opt->getValue("nprocs")) nb_procs = std::atoi(v);
-  if (const char* v = opt->getValue("ar")) ratio = std::atof(v);
+  nb_class_fis = whole_value("nfis", nb_class_fis);
+  nb_class_fst = whole_value("nfst", nb_class_fst);
+  nb_final = whole_value("n", nb_final);
+  nb_procs = whole_value("nprocs", nb_procs);
+  ratio = number_value("ar", ratio);
   if (const char* v = opt->getValue("s")) stats_prefix = v;
-  if (const char* v = opt->getValue("hpdi")) hpdi_pc = static_cast<float>(std::atof(v));
-  if (const char* v = opt->getValue("bh")) bias_hidden = std::atoi(v);
-  if (const char* v = opt->getValue("bf")) bias_fixed = std::atoi(v);
+  // Checked as read, in double: the coverage must also stay inside (0, 1) as a float.
+  const double hpdi = number_value("hpdi", hpdi_pc);
+  if (!(hpdi > 0.0 && hpdi < 1.0 && static_cast<float>(hpdi) > 0.0f &&
+        static_cast<float>(hpdi) < 1.0f))
+    fail("Invalid value for -hpdi: %s; the HPDI coverage must lie strictly between 0 and 1",
+         shown("hpdi").c_str());
+  hpdi_pc = static_cast<float>(hpdi);
+  bias_hidden = whole_value("bh", bias_hidden);
+  bias_fixed = whole_value("bf", bias_fixed);
   if (const char* v = opt->getValue("seed")) {
     if (!parse_seed(v, user_seed))
       fail("Invalid value for -seed: \"%s\"; the seed must be a whole number from 0 to %u", v,
@@ -234,6 +333,7 @@ int run_program(int argc, char** argv) {
   if (const char* v = opt->getValue("cv")) cv_count = parse_cv_count(v);
   plot_figures = opt->getFlag("plot");
   check_configuration();
+  check_input_files();
 
   for (int i = 0; i < opt->getArgc(); ++i) {
     file_name = opt->getArgv(i);

@@ -160,6 +160,8 @@ void AnyOption::processCommandArgs() {
     fail_on_stdout("\nOPTIONS ERROR : Failed allocating memory\nExiting.\n");
   }
   new_argc_ = 0;
+  unknown_option_ = nullptr;
+  option_without_value_ = nullptr;
 
   const size_t long_len = std::strlen(long_opt_prefix_);
   for (int i = 1; i < argc_; ++i) {
@@ -174,12 +176,16 @@ void AnyOption::processCommandArgs() {
       if (new_argc_ < max_legal_args_) new_argv_[new_argc_++] = i;
       continue;
     }
-    if (waiting >= 0) {
+    if (waiting == UNKNOWN_NAME) {
+      if (!unknown_option_) unknown_option_ = word;
+    } else if (waiting >= 0) {
       // The option's value is the next word, whatever it looks like; an option that is the
       // last word stays unset.
       if (i + 1 < argc_) {
         setValue(waiting, argv_[i + 1]);
         ++i;
+      } else if (!option_without_value_) {
+        option_without_value_ = word;
       }
     }
   }
@@ -194,19 +200,18 @@ int AnyOption::parseGNU(const char* word) {
     name[len] = '\0';
     int m = matchOpt(name, true);
     delete[] name;
-    if (m >= 0) {
-      if (option_type_[m] == COMMAND_OPT || option_type_[m] == COMMANDONLY_OPT)
-        setValue(option_index_[m], eq + 1);
-      else
-        setValue(option_index_[m], "true");  // "-keep=yes" sets the flag; the text is ignored
-    }
-    return -1;
+    if (m < 0) return UNKNOWN_NAME;
+    if (option_type_[m] == COMMAND_OPT || option_type_[m] == COMMANDONLY_OPT)
+      setValue(option_index_[m], eq + 1);
+    else
+      setValue(option_index_[m], "true");  // "-keep=yes" sets the flag; the text is ignored
+    return NO_VALUE_WANTED;
   }
   int m = matchOpt(word, true);
-  if (m < 0) return -1;  // unknown names (and a lone "-" or "--") are dropped
+  if (m < 0) return UNKNOWN_NAME;  // a lone "-" or "--" too
   if (option_type_[m] == COMMAND_OPT || option_type_[m] == COMMANDONLY_OPT) return option_index_[m];
   setValue(option_index_[m], "true");
-  return -1;
+  return NO_VALUE_WANTED;
 }
 
 int AnyOption::matchOpt(const char* name, bool /*value_wanted*/) const {
@@ -253,6 +258,9 @@ const char* AnyOption::getArgv(int index) const {
   if (index < 0 || index >= new_argc_) return nullptr;
   return argv_[new_argv_[index]];
 }
+
+const char* AnyOption::unknownOption() const { return unknown_option_; }
+const char* AnyOption::optionWithoutValue() const { return option_without_value_; }
 
 void AnyOption::printUsage() {
   if (!once_) return;

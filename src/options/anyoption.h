@@ -38,6 +38,12 @@ class AnyOption {
   bool getFlag(char option);
   int getArgc() const;
   const char* getArgv(int index) const;
+  // The first word of the command line that looks like an option ("-x", "--x", "-x=v", a
+  // lone "-" or "--") but names none registered, as typed; null when there is none.
+  const char* unknownOption() const;
+  // The first value option that is the last word and so has no value, as typed; null when
+  // there is none.
+  const char* optionWithoutValue() const;
 
   void printUsage();
 
@@ -59,8 +65,10 @@ class AnyOption {
   bool growLongTable(const char* name);
   bool allocValues();
   void processCommandArgs();
+  // What parseGNU found besides the value slot of an option waiting for its value.
+  enum { NO_VALUE_WANTED = -1, UNKNOWN_NAME = -2 };
   // Parses one long-option word (prefix already removed). Returns the value slot of an
-  // option that waits for its value in the next word, or -1.
+  // option that waits for its value in the next word, NO_VALUE_WANTED, or UNKNOWN_NAME.
   int parseGNU(const char* word);
   int matchOpt(const char* name, bool value_wanted) const;
   void setValue(int slot, const char* value);
@@ -73,6 +81,8 @@ class AnyOption {
   int* new_argv_ = nullptr;  // positions of the extra (non-option) arguments
   int new_argc_ = 0;
   int max_legal_args_ = 0;
+  const char* unknown_option_ = nullptr;
+  const char* option_without_value_ = nullptr;
 
   int max_options_ = 0;
   const char** options_ = nullptr;
