@@ -4,8 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# librsvg2-bin: rsvg-convert, with which the tests check that the SVG figures render.
-packages=(cmake make g++ libgsl-dev libgtest-dev googletest libbenchmark-dev librsvg2-bin)
+# librsvg2-bin: rsvg-convert, with which the tests check that the SVG figures render;
+# groff-base: groff, with which they check that the man page renders.
+packages=(cmake make g++ libgsl-dev libgtest-dev googletest libbenchmark-dev librsvg2-bin
+  groff-base)
 bash scripts/install-packages.sh "${packages[@]}"
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release "$@"

@@ -238,15 +238,34 @@ std::string line_starting(const std::string& text, const std::string& prefix) {
   return "";
 }
 
+// Whether the man page has a bold option line (.B, .BI, .BR) naming "-name".
+bool man_page_names(const std::string& page, const std::string& name) {
+  std::istringstream in(page);
+  const std::string word = "\\-" + name;
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, 2, ".B") != 0) continue;
+    for (size_t at = line.find(word); at != std::string::npos; at = line.find(word, at + 1)) {
+      const size_t end = at + word.size();
+      if (line[at - 1] == ' ' && (end == line.size() || line[end] == ' ' || line[end] == '"'))
+        return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
-// Every option the program registers is explained in the usage text and in the README's
-// options table, so an option added without its documentation fails here.
+// Every option the program registers is explained in the usage text, in the README's
+// options table and in the man page, so an option added without its documentation fails
+// here.
 TEST(CommandLine, EveryRegisteredOptionIsDocumented) {
   TempDir dir;
   const std::string usage = run_bandstat({}, dir.path()).out;
   const std::string readme = read_file(source_dir() + "/README.md");
   ASSERT_FALSE(readme.empty());
+  const std::string man_page = read_file(source_dir() + "/docs/bandstat.1");
+  ASSERT_FALSE(man_page.empty());
+  EXPECT_FALSE(man_page_names(man_page, "nonesuch"));
   const std::vector<std::string> names = option_names();
   ASSERT_FALSE(names.empty());
   for (const std::string& name : names) {
@@ -255,6 +274,7 @@ TEST(CommandLine, EveryRegisteredOptionIsDocumented) {
     const bool in_table = !line_starting(readme, "| `-" + name + "`").empty() ||
                           !line_starting(readme, "| `-" + name + " ").empty();
     EXPECT_TRUE(in_table) << "no row in the README's options table";
+    EXPECT_TRUE(man_page_names(man_page, name)) << "no entry in docs/bandstat.1";
   }
 }
 
