@@ -149,7 +149,7 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
       {{"-n", "1e4", "in.txt"}, "-n: \"1e4\"; a whole number is expected"},
       {{"-n", " 10", "in.txt"}, "-n: \" 10\"; a whole number is expected"},
       {{"-n", "", "in.txt"}, "-n: \"\"; a whole number is expected"},
-      {{"-nfis", "99999999999", "in.txt"}, "-nfis: \"99999999999\"; the number is too large"},
+      {{"-nfis", "99999999999", "in.txt"}, "-nfis: \"99999999999\"; the number is out of range"},
       {{"-bh", "1.5", "in.txt"}, "-bh: \"1.5\"; a whole number is expected"},
       {{"-bf", "two", "in.txt"}, "-bf: \"two\"; a whole number is expected"},
       {{"-nfst", "5;", "in.txt"}, "-nfst: \"5;\"; a whole number is expected"},

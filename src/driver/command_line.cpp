@@ -85,10 +85,8 @@ size_t edit_distance(const std::string& a, const std::string& b) {
 // the nearest name where one is close: an edit for every three characters at most, so that
 // "-x" suggests nothing rather than any one-letter option. Case does not count.
 [[noreturn]] void refuse_unknown_option(const std::string& typed) {
-  std::string name = typed.substr(typed.find_first_not_of('-') == std::string::npos
-                                      ? typed.size()
-                                      : typed.find_first_not_of('-'));
-  name = name.substr(0, name.find('='));
+  const size_t start = typed.find_first_not_of('-');
+  std::string name = start == std::string::npos ? "" : typed.substr(start, typed.find('=') - start);
   std::transform(name.begin(), name.end(), name.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   const char* nearest = nullptr;
@@ -116,7 +114,7 @@ int whole_value(const char* name, int fallback) {
   if (end == text || *end != '\0' || std::isspace(static_cast<unsigned char>(*text)))
     fail("Invalid value for -%s: \"%s\"; a whole number is expected", name, text);
   if (errno == ERANGE || v < INT_MIN || v > INT_MAX)
-    fail("Invalid value for -%s: \"%s\"; the number is too large", name, text);
+    fail("Invalid value for -%s: \"%s\"; the number is out of range", name, text);
   return static_cast<int>(v);
 }
 
