@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of tallying a band matrix: a comma-separated table of 2000 individuals in 10
 // populations, at the program's 5000 loci and at 50 000 loci, generated in memory (about 2%
 // missing cells, a few of them "NA"), read by read_matrix. Compare with the simulation: a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pilot-run throughput on 1 and 2 worker threads at 200 x 5 x 20 (loci x populations x
 // sample size), block seeding and hand-out included. Compare replicates per second (real
 // time) of BM_PilotRun/1 and BM_PilotRun/2, measured in one run; the ratio is the speed-up

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost per variate of the generator and of the model's variates. Every benchmark reports
 // items per second, so "ns per variate" is 1e9 / items_per_second (Google Benchmark's own
 // time column is per iteration, and one iteration draws one variate).

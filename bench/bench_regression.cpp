@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The regression fit of a default-size population (5000 accepted draws, 25 statistics, as
 // for Fst) against the diagnostics of the same population (100 refits of resamples): the
 // ratio is the share the diagnostics add to the posterior analysis.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of one whole production replicate (parameter draws, loci with the filter, statistics,
 // distances, acceptance, and its share of the seeding and commit of its block) against its
 // floor: the same random variates alone, drawn with the

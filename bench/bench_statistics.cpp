@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of one population's order statistics (the innermost step of a replicate): selection
 // of the nc ranks against a full sort, for I = 50, 500, 5000 loci. Values are band
 // frequencies k/n with n = 20, the typical shape (many ties); arg 1 is nc (15 or 25).

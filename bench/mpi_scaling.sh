@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Throughput of bandstat-mpi over 1 and 2 ranks of one thread each, on a data set of 200
 # loci in 5 populations of 20 individuals (-n 500 -ar 0.02 by default). The seed is fixed,
 # so every rank count simulates exactly the same replicates (pilot size plus production

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Throughput of the simulation workers on 1 and 2 threads, on a data set of 200 loci in 5
 # populations of 20 individuals (the 200 x 5 x 20 shape of the replicate benchmark), or on
 # the file given as DATA.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the benchmark data set of 200 loci in 5 populations of 20 individuals (the 200 x 5
 # x 20 shape of bench/bench_replicate.cpp) to FILE: n = 20 everywhere, band counts spread over
 # 1 .. 20. Usage: bench/write_shape.sh FILE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Run configuration: set from the command line before the first job, read-only afterwards
 // (worker threads read it without locking). The strings file_name, odir and file_prefix are
 // set again at the start of every job, while no worker runs.

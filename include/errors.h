@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every error that stops a run ends here, with exit status 1: nothing else in the program
 // ends the process. Most errors print one message on standard error; the few whose text
 // has always gone to standard output (scripts read it there) keep it there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Observed data: written by the input reader at the start of each job, read-only afterwards
 // (the simulation workers read it without locking).
 #pragma once

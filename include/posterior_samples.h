@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Posterior samples: created by the regression adjustment after the production run and
 // kept until the end of the job. Index [population - 1][draw], draws in file order.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reference table of the cross-validation (-cv): the parameters and summary statistics
 // of every pilot replicate, by replicate index. Allocated by the run driver before the pilot
 // run only when -cv is given (empty otherwise); row r is written once, by the worker that

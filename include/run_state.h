@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Run state of the two simulation runs of a job. The driver writes it only while no worker
 // runs; during a run the workers share it under the four mutexes below and never hold two
 // of them at once. rep, finished and the acceptance counters are also read outside the

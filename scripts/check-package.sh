@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian packages (CPack), installs bandstat with apt as a user would, runs the
 # installed program (-version, the man page, the bundled example from another folder, and
 # bandstat-mpi against it over 2 ranks when MPI is built), then purges the packages.

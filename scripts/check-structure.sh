@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the rules the layout of src/ rests on, and fails when one is broken:
 #   - the #include graph has no cycle, at two levels: files (a .cpp and its .h are one
 #     module, src/driver/run_driver) and folders (src/driver, src/data, ...); the
 #     shared-state headers in include/ belong to src/core, which defines them;
 #   - only the error module (src/core/errors.cpp) ends the process;
-#   - only the command line (src/driver/command_line.cpp) reads the option parser.
+#   - only the command line (src/driver/command_line.cpp) reads the option parser;
+#   - every source, header, test, benchmark and script file names its licence,
+#     "SPDX-License-Identifier: GPL-3.0-or-later", in its first line (the second after "#!").
 # Usage: scripts/check-structure.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -59,6 +62,23 @@ readers=$(grep -lE 'options/anyoption\.h' src/*/*.cpp src/*/*.h include/*.h |
 if [[ -n $readers ]]; then
   echo "The option parser is used outside the command line:"
   echo "$readers"
+  status=1
+fi
+# The fuzz corpus and the test data are inputs, not sources (the data keep their own licences).
+unlicensed=$(
+  {
+    find src include tests bench scripts .ci -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.sh' \) \
+      -not -path 'tests/fuzz/corpus/*' -not -path 'tests/data/*'
+    echo .ci/run
+    echo CMakeLists.txt
+  } | sort | while IFS= read -r f; do
+    awk 'NR == 1 && /^#!/ { next } { found = /SPDX-License-Identifier: GPL-3\.0-or-later/; exit }
+      END { exit !found }' "$f" || echo "$f"
+  done
+)
+if [[ -n $unlicensed ]]; then
+  echo "No SPDX licence line at the head of:"
+  echo "$unlicensed"
   status=1
 fi
 exit $status

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets of the input readers (build-fuzz, clang with AddressSanitizer +
 # UndefinedBehaviorSanitizer) and runs each for a while from its seed corpus.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what the build needs (Debian packages) when it is missing, then builds the
 # Release configuration into build/. Usage: scripts/setup.sh [extra cmake options]
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Codominant conversion: the null-allele root, the rounding and the file layout.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of the program: usage, option values, refusals and the output stem.
 #include <gtest/gtest.h>
 

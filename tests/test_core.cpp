@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output files written under a temporary name, and the clean-up of incomplete files.
 #include <gtest/gtest.h>
 

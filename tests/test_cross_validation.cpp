@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cross-validation: the choice of pseudo-observed sets, the leave-one-out estimation on a
 // reference table with a known relation between parameter and statistics, the summaries,
 // and whole runs with -cv.

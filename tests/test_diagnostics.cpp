@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Posterior diagnostics: the file, the warnings, and the Monte Carlo error against theory.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole jobs as a user repeats them: the same seed gives the same files whatever the number
 // of workers, the run record repeats a seedless run, and an interrupt leaves no incomplete
 // file behind.

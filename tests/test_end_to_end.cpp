@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole runs of the built program on the bundled example and on the real data set.
 #include <gtest/gtest.h>
 

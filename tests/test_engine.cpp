@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulation engine: the model of one replicate (seeded), the accepted-draw line format,
 // the commit of blocks in index order, and whole simulation runs on 1, 2 and 4 worker
 // threads, which give the same results for the same seed.

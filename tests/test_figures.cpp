@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SVG figures: well-formed XML with an svg root, one pair of panels per population, and
 // drawn by a real renderer (rsvg-convert) at the size the file declares.
 #include <gtest/gtest.h>

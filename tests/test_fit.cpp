@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The weighted least-squares fit behind the regression adjustment, against a certified
 // data set and against identities that any weighted fit must satisfy.
 #include <gtest/gtest.h>

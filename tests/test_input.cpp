@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Input reader: the check file byte for byte, the segment grammar's corners, the observed
 // statistics, the filtered-locus warning, and every refusal (message and status 1).
 #include <gtest/gtest.h>

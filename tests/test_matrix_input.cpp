@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Band matrices as input: GenAlEx, tables and DArT reports tallied into band counts, the
 // cell rules (separators, quotes, missing codes, BOM, line ends, padding), the derived
 // counts file, and every refusal with its message.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulation model against its probability law. Band counts simulated at chosen
 // parameters are compared with the probabilities of the beta-binomial mixture, computed
 // here by numerical integration over the ancestral and the population band frequencies;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The option parser in the mode the program uses it: single-dash long names.
 #include <gtest/gtest.h>
 

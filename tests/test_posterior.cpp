@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Posterior analysis: the regression adjustment against an independent weighted least-squares
 // solution, its files and refusals; the posterior summaries and the statistics file.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MTRand: reference streams of the generator, seeding paths, and the variates tested
 // against their exact distributions with fixed seeds.
 #include <gsl/gsl_cdf.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Data sets beyond the sizes the program once held, and the memory check before a job.
 #include <gtest/gtest.h>
 

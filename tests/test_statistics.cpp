@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Summary statistics: the ranks of the quantiles, selection against a full sort, the
 // relative deviation y at its special loci, the distance, and the locus list's positions.
 #include <gtest/gtest.h>

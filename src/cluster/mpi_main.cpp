@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // bandstat-mpi: the program spread over the ranks of an MPI run. Rank 0 is the whole
 // program (command line, input, progress, files, posterior analysis); during each
 // simulation run its workers also serve the other ranks between their own blocks. The

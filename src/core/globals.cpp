@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one definition of every process-wide variable declared in include/.
 #include "config.h"
 #include "observed_data.h"

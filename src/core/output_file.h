@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output files that never look complete before they are.
 //
 // Every output file of a job is written under a temporary name beside its final name (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Names of a job's output files, built in one place from the run configuration (odir and
 // file_prefix are raw prefixes: "-od out/" gives "out/stem_...").
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Codominant conversion. A dominant marker shows no band only in null homozygotes; with
 // inbreeding F their frequency is P = q^2 + F q (1 - q), so the null-allele frequency q is
 // the root in [0, 1] of (1 - F) q^2 + F q - P = 0:

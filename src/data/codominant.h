@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The codominant conversion: band counts become allele counts with each population's Fis.
 #pragma once
 

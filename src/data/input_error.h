@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one way the readers report input they cannot use: an exception that carries the
 // whole message (file, line, column or locus). The readers never end the process
 // themselves, so a test or a fuzzer can drive them; the job loop catches the exception and

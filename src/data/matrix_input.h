@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Readers of band matrices as users hold them: one 0/1 cell per individual and locus, in a
 // GenAlEx sheet, a plain table (individuals x loci) or a DArT presence/absence report (loci x
 // samples, with a separate file of populations). Each turns the bytes into per-population

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The input reader: fills I, J, pop_target, target_fis and target_fst from one input file
 // (band counts, or a band matrix tallied into counts) and writes the check file
 // odir + file_prefix + "_check-input.txt"; for a matrix also the derived counts,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The start of the program: options, run configuration and the job loop.
 #pragma once
 

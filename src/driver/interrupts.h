@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SIGINT and SIGTERM end a run cleanly: the workers stop, every incomplete file of the job
 // is removed, one line on standard error says what went, and the process ends with status
 // 128 + the signal's number (130, 143). Jobs not yet run are not run.

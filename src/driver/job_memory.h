@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The memory a job will need, estimated before any simulation, against the memory the
 // machine can give it: a job that cannot fit is refused at once rather than failing (or
 // swapping) hours into its run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The body of one job after the input reader has returned: pilot run, thresholds,
 // production run, hand-over to the posterior analysis, clean-up and timing.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The run record STEM_run.txt: everything needed to repeat a job (program version, command
 // line, input file, seed) and what the job did (pilot size, thresholds, replicates, times).
 #pragma once

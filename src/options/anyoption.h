@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small command-line option parser. Options are registered by name (with or without a
 // value), usage lines are registered for printing, and after processCommandArgs the values,
 // flags and the plain words of the command line are asked for by name or position.

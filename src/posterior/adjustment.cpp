@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The regression adjustment of a job: reads back the accepted-draw files into one design per
 // population and parameter, fits it (regression.cpp) and keeps the adjusted and unadjusted
 // samples; then writes the two posterior sample files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Monte Carlo error of the posterior means by the nonparametric bootstrap (Efron and
 // Tibshirani, An Introduction to the Bootstrap, 1993, ch. 6): the accepted draws are
 // resampled with replacement, the weighted regression is refitted on each resample, and the

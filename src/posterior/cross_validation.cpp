@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cross-validation of the estimation by leaving one simulated data set out at a time.
 //
 // A pseudo-observed data set is a row of the reference table (the pilot replicates, drawn

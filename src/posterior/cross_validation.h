@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cross-validation of the estimation (-cv): pseudo-observed data sets drawn from the
 // reference table (the pilot run's replicates, whose parameters are known) are estimated
 // the way the observed data are, each left out of the table, and the estimates are compared

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The results of the cross-validation, shared by its estimation and its figure.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Posterior diagnostics of the regression adjustment.
 //
 // The adjustment extrapolates a linear fit from the cloud of accepted draws to the observed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Posterior diagnostics: how far the adjusted estimates can be trusted.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The diagnostics file of a job and the warnings on standard error.
 #include <cmath>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The verdict on one row of the diagnostics, and the warning that explains it to the user.
 #include <cmath>
 #include <sstream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SVG figures. Every panel has the parameter's full range [0, 1] on its x axis, so that
 // panels compare at a glance; the posterior densities are Gaussian kernel estimates with the
 // bandwidth of the statistics file's mode, on a grid of 101 points (a step of 0.01, finer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Figures of the posterior and of the cross-validation (-plot), written as SVG by the program
 // itself so that they need nothing at run time and open in any browser.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The refits of the bootstrap by the normal equations of the centred statistics.
 //
 // For the rows i of positive weight c_i w_i (multiplicity times kernel weight), with the

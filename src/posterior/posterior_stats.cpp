@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Posterior summaries of the adjusted samples.
 //
 // HPDI: among the m windows of n - m + 1 consecutive sorted values, the narrowest (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Posterior summaries (mean, variance, HPDI, mode) and the statistics file.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The weighted local-linear fit on the logit scale and the adjustment of one draw.
 //
 // Kernel: Epanechnikov-type weight w = 1 - d^2 / t, where d is the distance of a draw (as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Regression adjustment of the accepted draws (local-linear, logit scale, weighted).
 //
 // Model: for the accepted draws i of one population and parameter, with statistic

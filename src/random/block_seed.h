@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reproducible streams: the random stream of a replicate belongs to the replicate, not to
 // the thread that happens to simulate it.
 //

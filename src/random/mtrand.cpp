@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MTRand: generator, seeding and variates.
 //
 // The variates draw their uniforms in a fixed order, so that one seed gives one stream of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MTRand: the 32-bit Mersenne Twister (MT19937) and the random variates of the model.
 //
 // Generator: M. Matsumoto and T. Nishimura, "Mersenne Twister: a 623-dimensionally

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Summary statistics of a data set, shared by the observed side (input reader) and the
 // simulated side (workers): acceptance rests on both computing them identically.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulation worker: the body of every thread of a simulation run, and the pieces of
 // one replicate, which tests and benchmarks run on their own.
 //

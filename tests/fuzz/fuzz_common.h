@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the fuzz targets: a scratch folder for the files the band-count reader writes,
 // the program's default configuration, and the checks a reader's result must pass.
 //

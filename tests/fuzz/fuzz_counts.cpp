@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The band-count reader ("[loci]=", "[populations]=", "[pop]=" blocks of "locus n k" lines),
 // from the bytes to the observed statistics.
 #include <cstddef>

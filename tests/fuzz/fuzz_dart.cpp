@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DArT report reader with its population file. One input holds both: the report, a NUL
 // byte, then the population file (no NUL byte: no population file, which is refused).
 #include <cstddef>

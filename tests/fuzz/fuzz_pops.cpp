@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The -pops file reader ("id,pop" lines below a header): every sample once, with a non-empty
 // id and a population among those listed, every population listed holding a sample.
 #include <cstddef>

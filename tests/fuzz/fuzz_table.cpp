@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The table reader: the tally on its own, then the whole reader and its counts file.
 #include <cstddef>
 #include <cstdint>

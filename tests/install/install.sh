@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake --install into a scratch prefix: the programs, the man page, the documentation and
 # the examples land where a user looks for them, the installed program runs the installed
 # example from another folder, and the man page renders without a warning.

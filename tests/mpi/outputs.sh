@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # bandstat-mpi against bandstat: with the same seed, every output of two jobs (-keep, -s,
 # -convert) is byte for byte the same, whatever the number of ranks and threads; only the
 # run record's command line and times may differ. Then an error on a rank other than 0
