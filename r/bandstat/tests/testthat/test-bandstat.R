@@ -1,0 +1,182 @@
+# Runs of the program itself, kept small (few accepted draws out of few simulations).
+
+# The statistics file as the command line writes it, parsed here independently of the
+# package: name -> mean.
+statistics_means <- function(file) {
+  fields <- strsplit(readLines(file)[-1], " ", fixed = TRUE)
+  stats::setNames(as.numeric(vapply(fields, `[`, "", 2)), vapply(fields, `[`, "", 1))
+}
+
+test_that("every input kind gives the estimates of the same band counts", {
+  skip_without_program()
+  skip_if_not_installed("adegenet")
+  individuals <- example_individuals()
+  table_file <- tempfile(fileext = ".csv")
+  on.exit(unlink(table_file))
+  utils::write.csv(individuals, table_file, row.names = FALSE)
+  scores <- as.matrix(individuals[-(1:2)])
+  rownames(scores) <- individuals$id
+  genind <- adegenet::genind(scores, pop = individuals$pop, type = "PA")
+  genlight <- methods::new("genlight", scores, pop = individuals$pop, ploidy = 1)
+
+  reference <- quick(example_file())
+  fits <- list(table_file = quick(table_file), data_frame = quick(individuals),
+               genind = quick(genind), genlight = quick(genlight))
+  for (kind in names(fits)) {
+    expect_identical(fits[[kind]]$samples, reference$samples, label = kind)
+    expect_identical(coef(fits[[kind]]), coef(reference), label = kind)
+    expect_identical(fits[[kind]]$populations, paste("population", 1:4), label = kind)
+  }
+  expect_identical(reference$populations, as.character(1:4))
+})
+
+test_that("population names reach the program and come back unchanged", {
+  skip_without_program()
+  fit <- quick(example_file("table.csv"), nfis = 5, nfst = 5)
+  expect_identical(fit$populations, c("Mont Lozere", "Aigoual", "Causse Mejean"))
+  expect_identical(fit$estimates["Fst2", "name"], "Aigoual")
+
+  odd <- data.frame(id = paste0("i", 1:6), pop = rep(c("North, \"upper\"", "Sud-Est"), 3),
+                    L1 = c(1, 0, 1, 1, 0, 1), L2 = c(0, 0, 1, 1, NA, 1), L3 = c(1, 1, 0, 1, 0, 0))
+  fit <- quick(odd, n = 100, nfis = 2, nfst = 2)
+  expect_identical(fit$populations, c("North, \"upper\"", "Sud-Est"))
+  expect_identical(bandstat:::read_population_names(fit$files[["data_counts.txt"]]),
+                   fit$populations)
+})
+
+test_that("the result holds every output of a run with all its flags", {
+  skip_without_program()
+  fit <- quick(example_file(), cv = 20, keep = TRUE, convert = TRUE, plot = TRUE,
+               hpdi = 0.9)
+  parameters <- c(paste0("Fis", 1:4), paste0("Fst", 1:4))
+  expect_s3_class(fit, "bandstat")
+  expect_identical(rownames(fit$estimates), parameters)
+  expect_identical(names(fit$estimates), c("parameter", "population", "name", "mean", "mode",
+                                           "variance", "hpdi_low", "hpdi_high", "trusted",
+                                           "use"))
+  expect_true(all(fit$estimates$hpdi_low <= fit$estimates$mean &
+                  fit$estimates$mean <= fit$estimates$hpdi_high))
+  expect_identical(fit$estimates$trusted, fit$diagnostics$trusted)
+  expect_identical(fit$estimates$use == "adjusted", fit$estimates$trusted)
+  for (s in fit$samples) expect_identical(dim(s), c(300L, 8L))
+  expect_identical(names(fit$samples$adjusted), parameters)
+  expect_identical(fit$diagnostics$parameter, parameters)
+
+  expect_identical(dim(fit$cv$estimates), c(20L * 8L, 7L))
+  expect_identical(fit$cv$summary$parameter, c(parameters, "Fis", "Fst"))
+  expect_identical(substr(fit$cv$verdict, 1, 22),
+                   c("Fis: prediction error ", "Fst: prediction error "))
+
+  expect_identical(fit$run$seed, 1)
+  expect_identical(fit$run$seed_source, "-seed")
+  expect_identical(package_version(fit$run$version), bandstat_version(bandstat_program()))
+  expect_match(fit$run$command, "-hpdi 0.9 ", fixed = TRUE)
+  expect_true(all(c("example_Fis1.txt", "example_codominant.txt", "example_posterior.svg",
+                    "example_cv.svg", "example_statistics.txt") %in% names(fit$files)))
+  expect_identical(dirname(fit$files[[1]]), fit$outdir)
+  expect_identical(as.data.frame(fit), fit$estimates)
+})
+
+test_that("coef() gives the means of the statistics file the command line writes", {
+  skip_without_program()
+  dir <- local_temp_dir()
+  processx::run(bandstat_program(), c("-seed", "1", "-n", "300", "-ar", "0.1", "-s",
+                                      "stats.txt", "-od", paste0(dir, "/"), example_file()))
+  expect_identical(coef(quick(example_file())),
+                   statistics_means(file.path(dir, "stats.txt")))
+})
+
+test_that("a seed repeats a run whatever nprocs is, and a drawn seed is recorded", {
+  skip_without_program()
+  one <- quick(example_file(), seed = 7)
+  two <- quick(example_file(), seed = 7, nprocs = 2)
+  expect_identical(two$samples, one$samples)
+  expect_identical(two$estimates, one$estimates)
+  expect_false(identical(quick(example_file(), seed = 8)$samples, one$samples))
+
+  drawn <- quick(example_file(), seed = NULL)
+  expect_identical(drawn$run$seed_source, "drawn")
+  # Drawn seeds run up to 4294967295, so this also checks that large seeds are passed
+  # in full.
+  again <- quick(example_file(), seed = drawn$run$seed)
+  expect_identical(again$samples, drawn$samples)
+})
+
+test_that("a refusal by the program becomes an R error with its message", {
+  skip_without_program()
+  cases <- list(
+    list(args = list(ar = 2), message = "Invalid value for -ar: \"2\""),
+    list(args = list(cv = 1), message = "-cv"),
+    list(args = list(x = "no-such-file.txt"), message = "Could not open file"))
+  for (case in cases) {
+    outdir <- tempfile()
+    args <- utils::modifyList(list(x = example_file(), outdir = outdir), case$args)
+    error <- expect_error(do.call(quick, args), class = "bandstat_error")
+    expect_match(conditionMessage(error), case$message, fixed = TRUE)
+    expect_identical(error$status, 1L)
+    # The folder this call created goes with the failed run.
+    expect_false(dir.exists(outdir))
+  }
+})
+
+test_that("further options pass through and the package's own options are kept", {
+  expect_identical(bandstat:::extra_options(list(sims = 1e5, gof = TRUE, method = "rf",
+                                                 off = FALSE, none = NULL)),
+                   c("-sims", "100000", "-gof", "-method", "rf"))
+  expect_error(bandstat:::extra_options(list(od = "elsewhere/")), "-od is set by bandstat()",
+               fixed = TRUE)
+  expect_error(bandstat:::extra_options(list(1)), "name = value", fixed = TRUE)
+  skip_without_program()
+  # -help is the one option of the program without an argument here.
+  fit <- quick(example_file(), help = TRUE)
+  expect_match(fit$run$command, " -help -o ", fixed = TRUE)
+  expect_error(quick(example_file(), n = c(100, 200)), "single value", fixed = TRUE)
+})
+
+test_that("print, summary and the plots show the result", {
+  skip_without_program()
+  fit <- quick(example_file(), cv = 20)
+  expect_output(print(fit), "Fis and Fst of 4 populations, 300 accepted draws each, seed 1")
+  expect_output(print(fit), "Cross-validation. Fis: prediction error")
+  expect_output(print(summary(fit)), "Diagnostics:")
+  for (which in c("posterior", "cv")) {
+    file <- tempfile(fileext = ".png")
+    grDevices::png(file)
+    plot(fit, which = which)
+    grDevices::dev.off()
+    expect_gt(file.size(file), 1000)
+    unlink(file)
+  }
+  expect_error(plot(quick(example_file()), which = "cv"), "no cross-validation",
+               fixed = TRUE)
+})
+
+test_that("an interrupt stops the program and leaves no output behind", {
+  skip_without_program()
+  skip_on_os("windows")
+  outdir <- tempfile()
+  script <- tempfile(fileext = ".R")
+  on.exit(unlink(c(script, outdir), recursive = TRUE), add = TRUE)
+  # A run at the defaults, long enough to be caught in the middle.
+  writeLines(sprintf("library(bandstat); bandstat(%s, outdir = %s, keep = TRUE)",
+                     deparse(example_file()), deparse(outdir)), script)
+  log <- tempfile()
+  on.exit(unlink(log), add = TRUE)
+  r <- processx::process$new(file.path(R.home("bin"), "Rscript"), script,
+                             env = c("current", R_LIBS = paste(.libPaths(), collapse = ":"),
+                                     BANDSTAT_PROGRAM = bandstat_program()),
+                             stdout = log, stderr = "2>&1")
+  on.exit(r$kill(), add = TRUE)
+  waited <- 0
+  while (length(list.files(outdir, "\\.part$")) == 0 && waited < 60 && r$is_alive()) {
+    Sys.sleep(0.1)
+    waited <- waited + 0.1
+  }
+  expect_gt(length(list.files(outdir, "\\.part$")), 0,
+            label = paste(c("the run's files; R said:", readLines(log)), collapse = "\n"))
+  # Only R gets the signal, as in a GUI's Esc; the package must pass it on.
+  r$signal(tools::SIGINT)
+  r$wait(30000)
+  expect_false(r$is_alive())
+  expect_false(dir.exists(outdir))
+})
