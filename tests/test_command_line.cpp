@@ -8,6 +8,7 @@
 #include "config.h"
 #include "driver/command_line.h"
 #include "driver/run_driver.h"
+#include "driver/run_record.h"
 #include "support.h"
 
 namespace {
@@ -36,6 +37,7 @@ const char* const EXPECTED_USAGE =
     " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) \n"
     " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default \n"
     " -plot        Write figures of the posteriors (and of -cv) as SVG \n"
+    " -version     Prints the version and exits \n"
     " alleles.txt  Name of the input file \n"
     "\n"
     "\n";
@@ -95,6 +97,29 @@ TEST(CommandLine, WithoutAnInputFilePrintsTheUsageAndSucceeds) {
     CommandResult r = run_bandstat(args, dir.path());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, EXPECTED_USAGE);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+// -version prints one line, the project version of CMakeLists.txt (which the run record and
+// the package use too), and nothing else happens: no usage, no job, no refusal.
+TEST(CommandLine, VersionPrintsTheProjectVersionAlone) {
+  const std::string cmake = read_file(source_dir() + "/CMakeLists.txt");
+  const std::string key = "project(bandstat VERSION ";
+  const size_t at = cmake.find(key);
+  ASSERT_NE(at, std::string::npos);
+  const std::string version =
+      cmake.substr(at + key.size(), cmake.find(' ', at + key.size()) - at - key.size());
+  EXPECT_EQ(version, PROGRAM_VERSION);
+  TempDir dir;
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"-version"},
+                                               {"--version"},
+                                               {"-version", "missing.txt"},
+                                               {"-convert", "-n", "abc", "--version", "-help"}}) {
+    SCOPED_TRACE(args.back());
+    CommandResult r = run_bandstat(args, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "bandstat " + version + "\n");
     EXPECT_EQ(r.err, "");
   }
 }

@@ -49,12 +49,13 @@ const char* const USAGE_LINES[] = {
     " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) ",
     " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default ",
     " -plot        Write figures of the posteriors (and of -cv) as SVG ",
+    " -version     Prints the version and exits ",
     " alleles.txt  Name of the input file ",
     "",
 };
 
 // The options: flags (given or not) and options that take a value.
-const char* const FLAG_NAMES[] = {"help", "keep", "convert", "plot"};
+const char* const FLAG_NAMES[] = {"help", "keep", "convert", "plot", "version"};
 const char* const VALUE_OPTION_NAMES[] = {"nfis",   "nfst", "n",      "ar",   "o",
                                           "od",     "s",    "hpdi",   "bh",   "bf",
                                           "nprocs", "seed", "format", "pops", "cv"};
@@ -191,6 +192,13 @@ int run_program(int argc, char** argv) {
   register_options(*opt);
   opt->processCommandArgs(argc, argv);
 
+  // -version (or --version) answers alone, whatever else the command line holds.
+  if (opt->getFlag("version")) {
+    std::printf("bandstat %s\n", PROGRAM_VERSION);
+    delete opt;
+    opt = nullptr;
+    return 0;
+  }
   if (!opt->hasOptions() || opt->getArgc() == 0) {
     opt->printUsage();
     delete opt;

@@ -14,6 +14,8 @@
 #define BANDSTAT_VERSION "unknown"
 #endif
 
+const char PROGRAM_VERSION[] = BANDSTAT_VERSION;
+
 namespace {
 
 std::vector<std::string> command_words;
@@ -84,7 +86,7 @@ void write_run_record(const JobRecord& record) {
   OutputFile file(name);
   if (!file.is_open()) fail("Cannot create run record %s", name.c_str());
   std::ostream& out = file.stream();
-  out << "bandstat " << BANDSTAT_VERSION << "\n";
+  out << "bandstat " << PROGRAM_VERSION << "\n";
   out << "command line: " << command_line_text() << "\n";
   out << "input file: " << file_name << "\n";
   out << "seed: " << job_seed << (user_seed_given ? " (-seed)" : " (drawn)") << "\n";

@@ -5,6 +5,10 @@
 #include <ctime>
 #include <string>
 
+// The program's version, the project version of the build ("1.2.0"): printed by -version
+// and written at the head of every run record.
+extern const char PROGRAM_VERSION[];
+
 // Keeps the program's command line for the records of every job.
 void remember_command_line(int argc, char** argv);
 
