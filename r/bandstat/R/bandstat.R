@@ -25,7 +25,9 @@
 #'
 #' @param x The data: the name of a file in any layout the program reads (band counts,
 #'   GenAlEx, table, DArT); a data frame with an id column, a population column and one
-#'   column of 0/1/NA scores per locus; a \code{genind} object of presence/absence type
+#'   column of 0/1/NA scores per locus (the missing codes of the program's table files,
+#'   \code{-1}, \code{-9}, \code{"-"}, \code{"?"}, \code{"."} and \code{""}, are read as
+#'   \code{NA} too); a \code{genind} object of presence/absence type
 #'   (\code{type = "PA"}); or a \code{genlight} object of presence/absence scores. The
 #'   populations of a \code{genind} or \code{genlight} are its \code{pop()}.
 #' @param pops For a data frame, the population column (a name or a number; the default is
@@ -84,7 +86,7 @@
 #'
 #'   # A data frame of individuals: id, population, then one 0/1/NA column per locus.
 #'   bands <- read.csv(system.file("extdata", "table.csv", package = "bandstat"),
-#'                     na.strings = c("NA", "-9"), check.names = FALSE)
+#'                     check.names = FALSE)
 #'   fit2 <- suppressWarnings(bandstat(bands, seed = 1, n = 200, ar = 0.1,
 #'                                     nfis = 5, nfst = 5))
 #'   fit2$estimates

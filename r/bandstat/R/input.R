@@ -55,6 +55,10 @@ object_pops <- function(from_object, pops, count) {
   checked_pops(from_object)
 }
 
+# The missing-score codes of the program's table files, so that a data frame read from such
+# a file is taken as the program would take the file.
+missing_codes <- c("", "-1", "-", "-9", "NA", "?", ".")
+
 band_matrix_data_frame <- function(x, pops) {
   if (is.null(pops)) pops <- 2
   if (length(pops) != 1 || is.na(pops)) {
@@ -76,9 +80,11 @@ band_matrix_data_frame <- function(x, pops) {
   for (l in seq_along(loci)) {
     column <- loci[[l]]
     if (is.factor(column)) column <- as.character(column)
+    if (is.character(column)) column[trimws(column) %in% missing_codes] <- NA
     values <- suppressWarnings(as.numeric(column))
     # Text that is no number becomes NA here; it must not pass as a missing score.
     if (any(is.na(values) & !is.na(column))) bad_scores(names(loci)[l])
+    values[values %in% c(-1, -9)] <- NA
     scores[, l] <- values
   }
   list(ids = as.character(x[[id_column]]), pops = checked_pops(x[[pop_column]]),

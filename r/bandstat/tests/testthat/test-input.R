@@ -10,7 +10,10 @@ test_that("a data frame gives ids, populations and 0/1/NA scores wherever its co
     # Population column first: the id column is then the first of the others.
     list(x = bands[c(2, 1, 3, 4)], pops = 1),
     list(x = transform(bands, L1 = factor(L1)), pops = NULL),
-    list(x = transform(bands, L1 = as.character(L1)), pops = 2))
+    list(x = transform(bands, L1 = as.character(L1)), pops = 2),
+    # The missing codes of the program's table files, as read.csv leaves them.
+    list(x = transform(bands, L1 = c("1", "0", "?")), pops = NULL),
+    list(x = transform(bands, L1 = c(1, 0, -9)), pops = NULL))
   for (case in cases) {
     m <- bandstat:::band_matrix(case$x, case$pops)
     expect_equal(m$ids, c("a", "b", "c"))
