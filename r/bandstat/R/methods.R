@@ -148,8 +148,11 @@ plot_posterior_panel <- function(x, parameter, p, ...) {
   densities <- lapply(x$samples[c("adjusted", "unadjusted")],
                       function(s) stats::density(s[[column]], from = 0, to = 1))
   top <- max(1, vapply(densities, function(d) max(d$y), 0)) * 1.05
+  # A band-count file names its populations by number only.
+  name <- x$populations[p]
+  if (name == as.character(p)) name <- paste("population", p)
   graphics::plot(NULL, xlim = c(0, 1), ylim = c(0, top), xlab = parameter,
-                 ylab = "density", main = paste0(parameter, ", ", x$populations[p]), ...)
+                 ylab = "density", main = paste0(parameter, ", ", name), ...)
   graphics::rect(estimate$hpdi_low, 0, estimate$hpdi_high, top, border = NA,
                  col = grDevices::adjustcolor(adjusted_colour, alpha.f = 0.15))
   graphics::segments(0, 1, 1, 1, lty = 3)

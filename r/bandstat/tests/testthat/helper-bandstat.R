@@ -1,7 +1,9 @@
 # The program under test: BANDSTAT_PROGRAM (CI sets it to the program built from the
 # repository), or whatever bandstat_program() finds. Tests that run it are skipped only
-# when there is none.
+# when there is none; a BANDSTAT_PROGRAM that names no usable program fails them instead,
+# so that a broken setting in CI cannot pass as a skip.
 skip_without_program <- function() {
+  if (nzchar(Sys.getenv("BANDSTAT_PROGRAM"))) return(invisible(bandstat_program()))
   if (!nzchar(bandstat_program(must_work = FALSE))) skip("no bandstat program found")
 }
 
