@@ -15,6 +15,9 @@
 #' \code{-sims 100}, \code{flag = TRUE} becomes \code{-flag}, and \code{FALSE} or
 #' \code{NULL} leaves the option out.
 #'
+#' While the program runs, its progress is shown when \code{getOption("bandstat.progress")}
+#' is \code{TRUE}, which is the default in an interactive session; \code{fit$log} keeps it.
+#'
 #' A run that the program refuses becomes an R error whose message is the program's own
 #' (class \code{bandstat_error}, with the exit status and the program's output in the
 #' condition). Warnings the program prints (estimates not to be trusted, loci that cannot
@@ -199,22 +202,36 @@ extra_options <- function(extra) {
   }))
 }
 
-# Runs the program to its end. On an interrupt or an error in R the program gets SIGINT,
-# as Ctrl-C in a terminal would give it, and is waited for: it then removes its incomplete
-# files itself. A program that does not stop within the grace time is killed.
+# Runs the program to its end, showing its progress gauge when the option
+# bandstat.progress is TRUE (by default in an interactive session). On an interrupt or an
+# error in R the program gets SIGINT, as Ctrl-C in a terminal would give it, and is waited
+# for: it then removes its incomplete files itself. A program that does not stop within
+# the grace time is killed.
 run_program <- function(program, args) {
-  stdout_file <- tempfile("bandstat-stdout")
+  show <- isTRUE(getOption("bandstat.progress", interactive()))
   stderr_file <- tempfile("bandstat-stderr")
-  on.exit(unlink(c(stdout_file, stderr_file)), add = TRUE)
-  child <- processx::process$new(program, args, stdout = stdout_file,
-                                 stderr = stderr_file, cleanup = TRUE)
+  on.exit(unlink(stderr_file), add = TRUE)
+  child <- processx::process$new(program, args, stdout = "|", stderr = stderr_file,
+                                 cleanup = TRUE)
   ended <- FALSE
   on.exit(if (!ended) stop_program(child), add = TRUE)
-  # wait() returns to R every half second, so that an interrupt is seen promptly.
-  while (child$is_alive()) child$wait(500)
+  output <- character(0)
+  # poll_io() returns to R at least every half second, so that an interrupt is seen
+  # promptly; the pipe is drained as it fills, so the program never waits on it.
+  while (child$is_alive() || child$is_incomplete_output()) {
+    child$poll_io(500)
+    chunk <- child$read_output()
+    if (nzchar(chunk)) {
+      output <- c(output, chunk)
+      if (show) cat(chunk)
+    }
+  }
+  child$wait()
   ended <- TRUE
-  list(status = child$get_exit_status(), stdout = read_text(stdout_file),
-       stderr = read_text(stderr_file))
+  list(status = child$get_exit_status(),
+       stdout = strsplit(paste(output, collapse = ""), "\n", fixed = TRUE)[[1]],
+       stderr = if (file.exists(stderr_file)) readLines(stderr_file, warn = FALSE) else
+         character(0))
 }
 
 # Seconds the program has to remove its incomplete files after SIGINT.
@@ -226,11 +243,6 @@ stop_program <- function(child) {
   child$wait(stop_grace_seconds * 1000)
   if (child$is_alive()) child$kill()
   invisible()
-}
-
-read_text <- function(file) {
-  if (!file.exists(file)) return(character(0))
-  readLines(file, warn = FALSE, encoding = "UTF-8")
 }
 
 refusal <- function(ran) {

@@ -25,7 +25,9 @@ read_outputs <- function(outdir, stem, statistics, population_names, cv_wanted) 
                summary = utils::read.table(output("_cv_summary.txt"), header = TRUE,
                                            stringsAsFactors = FALSE))
   }
+  # Only this run's files: the folder may hold others.
   files <- list.files(outdir, full.names = TRUE)
+  files <- files[startsWith(basename(files), paste0(stem, "_"))]
   structure(list(
     estimates = estimates,
     samples = list(adjusted = read_samples(output("_regression.txt"), parameters),

@@ -114,6 +114,9 @@ the outputs. Options of later programs go through \code{...}: \code{sims = 100} 
 \code{-sims 100}, \code{flag = TRUE} becomes \code{-flag}, and \code{FALSE} or
 \code{NULL} leaves the option out.
 
+While the program runs, its progress is shown when \code{getOption("bandstat.progress")}
+is \code{TRUE}, which is the default in an interactive session; \code{fit$log} keeps it.
+
 A run that the program refuses becomes an R error whose message is the program's own
 (class \code{bandstat_error}, with the exit status and the program's output in the
 condition). Warnings the program prints (estimates not to be trusted, loci that cannot

@@ -136,9 +136,11 @@ test_that("further options pass through and the package's own options are kept",
   expect_error(quick(example_file(), n = c(100, 200)), "single value", fixed = TRUE)
 })
 
-test_that("print, summary and the plots show the result", {
+test_that("the progress, print, summary and the plots show the result", {
   skip_without_program()
-  fit <- quick(example_file(), cv = 20)
+  withr::with_options(list(bandstat.progress = TRUE),
+                      expect_output(fit <- quick(example_file(), cv = 20), "Pilot run"))
+  expect_true(any(grepl("done!", fit$log, fixed = TRUE)))
   expect_output(print(fit), "Fis and Fst of 4 populations, 300 accepted draws each, seed 1")
   expect_output(print(fit), "Cross-validation. Fis: prediction error")
   expect_output(print(summary(fit)), "Diagnostics:")
@@ -154,17 +156,15 @@ test_that("print, summary and the plots show the result", {
                fixed = TRUE)
 })
 
-test_that("an interrupt stops the program and leaves no output behind", {
-  skip_without_program()
-  skip_on_os("windows")
-  outdir <- tempfile()
+# Starts R on a default run (long enough to be caught in the middle) writing to outdir,
+# waits until the program has incomplete files there, and sends SIGINT to R alone, as a
+# GUI's Esc interrupts R without signalling the program: the package must pass it on.
+interrupt_run <- function(outdir) {
   script <- tempfile(fileext = ".R")
-  on.exit(unlink(c(script, outdir), recursive = TRUE), add = TRUE)
-  # A run at the defaults, long enough to be caught in the middle.
+  log <- tempfile()
+  on.exit(unlink(c(script, log)), add = TRUE)
   writeLines(sprintf("library(bandstat); bandstat(%s, outdir = %s, keep = TRUE)",
                      deparse(example_file()), deparse(outdir)), script)
-  log <- tempfile()
-  on.exit(unlink(log), add = TRUE)
   r <- processx::process$new(file.path(R.home("bin"), "Rscript"), script,
                              env = c("current", R_LIBS = paste(.libPaths(), collapse = ":"),
                                      BANDSTAT_PROGRAM = bandstat_program()),
@@ -177,9 +177,25 @@ test_that("an interrupt stops the program and leaves no output behind", {
   }
   expect_gt(length(list.files(outdir, "\\.part$")), 0,
             label = paste(c("the run's files; R said:", readLines(log)), collapse = "\n"))
-  # Only R gets the signal, as in a GUI's Esc; the package must pass it on.
   r$signal(tools::SIGINT)
   r$wait(30000)
   expect_false(r$is_alive())
+}
+
+test_that("an interrupt stops the program and leaves no incomplete output", {
+  skip_without_program()
+  skip_on_os("windows")
+  # The R started here loads the installed package, which a development load lacks.
+  skip_if_not(dir.exists(file.path(find.package("bandstat"), "Meta")),
+              "the package is not installed")
+  # A folder of the user's: the program's own rule, no incomplete file, and a program
+  # that no longer runs (it would go on writing its files).
+  outdir <- local_temp_dir()
+  interrupt_run(outdir)
+  Sys.sleep(1)
+  expect_identical(list.files(outdir), "example_check-input.txt")
+  # A folder the call created goes with the stopped run.
+  outdir <- tempfile()
+  interrupt_run(outdir)
   expect_false(dir.exists(outdir))
 })
