@@ -12,6 +12,15 @@ bash scripts/install-packages.sh r-base-core r-cran-adegenet r-cran-testthat \
   r-cran-processx r-cran-withr
 [[ -x build/bandstat ]] || bash scripts/setup.sh
 
+# The package ships copies of the bundled examples (a package cannot reach outside itself);
+# they must not drift from the originals.
+for f in example.txt table.csv; do
+  if ! cmp -s "examples/$f" "r/bandstat/inst/extdata/$f"; then
+    echo "r/bandstat/inst/extdata/$f differs from examples/$f: copy it again"
+    exit 1
+  fi
+done
+
 scratch=${1:-$(mktemp -d)}
 mkdir -p "$scratch"
 cd "$scratch"

@@ -70,6 +70,14 @@
 #'     \item{cv}{with \code{cv > 0}, a list of \code{estimates} (one row per data set and
 #'       parameter), \code{summary} (prediction errors and coverages) and \code{verdict}
 #'       (the program's sentences on pooled Fis and Fst); otherwise \code{NULL};}
+#'     \item{accepted}{with \code{keep = TRUE}, the accepted draws of every population and
+#'       parameter (a list of data frames named \code{Fis1} ... \code{FstJ}: the
+#'       \code{distance}, the drawn value, and the differences simulated minus observed of
+#'       the summary statistics); otherwise \code{NULL};}
+#'     \item{codominant}{with \code{convert = TRUE}, the codominant conversion: \code{fis},
+#'       the Fis used per population, and \code{counts}, a data frame of \code{population},
+#'       \code{locus}, \code{n}, and the allele counts \code{band} and \code{null};
+#'       otherwise \code{NULL};}
 #'     \item{run}{the run record: \code{seed}, \code{seed_source} ("-seed" or "drawn"),
 #'       \code{version}, \code{command}, and \code{record}, all its lines by name;}
 #'     \item{populations}{the population names, in the program's order;}
@@ -99,7 +107,7 @@ bandstat <- function(x, pops = NULL, seed = NULL, n = 5000, ar = 0.005, nprocs =
                      hpdi = 0.95, keep = FALSE, outdir = tempfile("bandstat"),
                      program = bandstat_program(), nfis = 15, nfst = 25, convert = FALSE,
                      bh = 1, bf = 0, plot = FALSE, format = NULL, ...) {
-  program <- force(program)
+  force(program)
   created <- !dir.exists(outdir)
   if (created && !dir.create(outdir, recursive = TRUE)) {
     stop("Could not create the output folder \"", outdir, "\".", call. = FALSE)
@@ -143,7 +151,7 @@ bandstat <- function(x, pops = NULL, seed = NULL, n = 5000, ar = 0.005, nprocs =
   notes <- ran$stderr[nzchar(trimws(ran$stderr))]
   if (length(notes) > 0) warning(paste(notes, collapse = "\n"), call. = FALSE)
 
-  fit <- read_outputs(outdir, stem, statistics, population_names, cv_wanted)
+  fit <- read_outputs(outdir, stem, statistics, population_names, cv_wanted, keep, convert)
   fit$hpdi <- hpdi
   fit$log <- ran$stdout
   if (!is.null(fit$cv)) fit$cv$verdict <- grep("^(Fis|Fst): prediction error", ran$stdout,

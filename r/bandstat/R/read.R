@@ -1,6 +1,7 @@
 # Reading the program's output files back into the "bandstat" object.
 
-read_outputs <- function(outdir, stem, statistics, population_names, cv_wanted) {
+read_outputs <- function(outdir, stem, statistics, population_names, cv_wanted, keep,
+                         convert) {
   output <- function(suffix) file.path(outdir, paste0(stem, suffix))
   estimates <- read_statistics(file.path(outdir, statistics))
   count <- nrow(estimates) / 2
@@ -25,6 +26,12 @@ read_outputs <- function(outdir, stem, statistics, population_names, cv_wanted) 
                summary = utils::read.table(output("_cv_summary.txt"), header = TRUE,
                                            stringsAsFactors = FALSE))
   }
+  accepted <- NULL
+  if (keep) {
+    accepted <- lapply(stats::setNames(nm = parameters), function(parameter) {
+      read_accepted(output(paste0("_", parameter, ".txt")), sub("[0-9]+$", "", parameter))
+    })
+  }
   # Only this run's files: the folder may hold others.
   files <- list.files(outdir, full.names = TRUE)
   files <- files[startsWith(basename(files), paste0(stem, "_"))]
@@ -34,6 +41,8 @@ read_outputs <- function(outdir, stem, statistics, population_names, cv_wanted) 
                    unadjusted = read_samples(output("_no_regression.txt"), parameters)),
     diagnostics = diagnostics,
     cv = cv,
+    accepted = accepted,
+    codominant = if (convert) read_codominant(output("_codominant.txt")),
     run = read_run_record(output("_run.txt")),
     populations = population_names,
     outdir = outdir,
@@ -68,6 +77,27 @@ read_population_names <- function(file) {
 
 read_samples <- function(file, parameters) {
   utils::read.table(file, header = FALSE, col.names = parameters, colClasses = "numeric")
+}
+
+# One population's accepted draws (-keep): per line the distance, the drawn value, then the
+# differences simulated minus observed of each summary statistic.
+read_accepted <- function(file, parameter) {
+  draws <- utils::read.table(file, header = FALSE, colClasses = "numeric")
+  names(draws) <- c("distance", parameter, paste0("statistic", seq_len(ncol(draws) - 2)))
+  draws
+}
+
+# The codominant conversion (-convert): the Fis used per population in "#Population p: F"
+# lines, then band-count blocks whose locus lines are "locus n 2 band null".
+read_codominant <- function(file) {
+  lines <- readLines(file, warn = FALSE)
+  used <- grep("^#Population [0-9]+: ", lines, value = TRUE)
+  population <- cumsum(grepl("^\\[pop\\]=", lines))
+  counts <- grepl("^ *[0-9]+ +[0-9]+ +2 +[0-9]+ +[0-9]+ *$", lines)
+  fields <- do.call(rbind, lapply(strsplit(trimws(lines[counts]), " +"), as.integer))
+  list(fis = as.numeric(sub("^#Population [0-9]+: ", "", used)),
+       counts = data.frame(population = population[counts], locus = fields[, 1],
+                           n = fields[, 2], band = fields[, 4], null = fields[, 5]))
 }
 
 # The run record: "key: value" lines under a first line "bandstat X.Y.Z".

@@ -89,6 +89,14 @@ An object of class \code{"bandstat"}, a list with
     \item{cv}{with \code{cv > 0}, a list of \code{estimates} (one row per data set and
       parameter), \code{summary} (prediction errors and coverages) and \code{verdict}
       (the program's sentences on pooled Fis and Fst); otherwise \code{NULL};}
+    \item{accepted}{with \code{keep = TRUE}, the accepted draws of every population and
+      parameter (a list of data frames named \code{Fis1} ... \code{FstJ}: the
+      \code{distance}, the drawn value, and the differences simulated minus observed of
+      the summary statistics); otherwise \code{NULL};}
+    \item{codominant}{with \code{convert = TRUE}, the codominant conversion: \code{fis},
+      the Fis used per population, and \code{counts}, a data frame of \code{population},
+      \code{locus}, \code{n}, and the allele counts \code{band} and \code{null};
+      otherwise \code{NULL};}
     \item{run}{the run record: \code{seed}, \code{seed_source} ("-seed" or "drawn"),
       \code{version}, \code{command}, and \code{record}, all its lines by name;}
     \item{populations}{the population names, in the program's order;}

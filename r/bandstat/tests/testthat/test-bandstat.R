@@ -70,6 +70,18 @@ test_that("the result holds every output of a run with all its flags", {
   expect_identical(substr(fit$cv$verdict, 1, 22),
                    c("Fis: prediction error ", "Fst: prediction error "))
 
+  expect_identical(names(fit$accepted), parameters)
+  expect_identical(dim(fit$accepted$Fis1), c(300L, 2L + 15L))
+  expect_identical(names(fit$accepted$Fst4)[1:3], c("distance", "Fst", "statistic1"))
+  expect_identical(ncol(fit$accepted$Fst4), 2L + 25L)
+  # The accepted draws are the unadjusted sample, line for line.
+  expect_equal(fit$accepted$Fst2$Fst, fit$samples$unadjusted$Fst2)
+  # The conversion uses the posterior means of Fis.
+  expect_equal(signif(fit$codominant$fis, 3), unname(coef(fit)[1:4]))
+  counts <- fit$codominant$counts
+  expect_identical(dim(counts), c(4L * 40L, 5L))
+  expect_identical(counts$band + counts$null, counts$n)
+
   expect_identical(fit$run$seed, 1)
   expect_identical(fit$run$seed_source, "-seed")
   expect_identical(package_version(fit$run$version), bandstat_version(bandstat_program()))
