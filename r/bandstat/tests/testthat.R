@@ -1,0 +1,4 @@
+library(testthat)
+library(bandstat)
+
+test_check("bandstat")
