@@ -49,19 +49,20 @@ const char* const USAGE_LINES[] = {
     " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) ",
     " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default ",
     " -plot        Write figures of the posteriors (and of -cv) as SVG ",
+    " -gof 100     Test the fit of the model on 100 simulated data sets, no test by default ",
     " alleles.txt  Name of the input file ",
     "",
 };
 
 // The options: flags (given or not) and options that take a value.
 const char* const FLAG_NAMES[] = {"help", "keep", "convert", "plot"};
-const char* const VALUE_OPTION_NAMES[] = {"nfis",   "nfst", "n",      "ar",   "o",
-                                          "od",     "s",    "hpdi",   "bh",   "bf",
-                                          "nprocs", "seed", "format", "pops", "cv"};
+const char* const VALUE_OPTION_NAMES[] = {"nfis",   "nfst", "n",  "ar", "o",      "od",
+                                          "s",      "hpdi", "bh", "bf", "nprocs", "seed",
+                                          "format", "pops", "cv", "gof"};
 
-// -cv takes a whole number written as one: "10", not "1e1", "10.5" or "10x". Returns -1
-// for anything else, which the checks refuse.
-int parse_cv_count(const char* text) {
+// -cv and -gof take a whole number written as one: "10", not "1e1", "10.5" or "10x".
+// Returns -1 for anything else, which the checks refuse.
+int parse_count(const char* text) {
   char* end = nullptr;
   errno = 0;
   const long v = std::strtol(text, &end, 10);
@@ -120,6 +121,21 @@ void check_cross_validation(const DerivedCounts& counts) {
         shown("cv").c_str(), counts.threshold_index, stats + 1);
 }
 
+// The goodness-of-fit test needs at least two simulated data sets for a null distribution
+// and no more than the pilot run has. Each of them, left out of the table, still has the
+// threshold index of nearest rows: that index is below the pilot size whenever -ar < 1.
+void check_goodness_of_fit(const DerivedCounts& counts) {
+  if (!opt->getValue("gof")) return;
+  if (gof_count < 2)
+    fail("Invalid value for -gof: %s; give a whole number of simulated data sets, at least 2",
+         shown("gof").c_str());
+  if (gof_count > counts.pilot_size)
+    fail(
+        "Invalid value for -gof: %s; the pilot run has only %lld simulations to choose from "
+        "(raise -n or lower -ar)",
+        shown("gof").c_str(), counts.pilot_size);
+}
+
 // Values that would make a run impossible or unbounded are refused before any job starts.
 void check_configuration() {
   if (opt->getValue("pops") != nullptr && !std::ifstream(pops_file).is_open())
@@ -156,6 +172,7 @@ void check_configuration() {
         "of %lld pilot distances (index %lld); raise -n",
         shown("n").c_str(), shown("ar").c_str(), counts.pilot_size, counts.threshold_index);
   check_cross_validation(counts);
+  check_goodness_of_fit(counts);
 }
 
 }  // namespace
@@ -223,7 +240,8 @@ int run_program(int argc, char** argv) {
   convert_data = opt->getFlag("convert");
   if (const char* v = opt->getValue("format")) input_format = parse_input_format(v);
   if (const char* v = opt->getValue("pops")) pops_file = v;
-  if (const char* v = opt->getValue("cv")) cv_count = parse_cv_count(v);
+  if (const char* v = opt->getValue("cv")) cv_count = parse_count(v);
+  if (const char* v = opt->getValue("gof")) gof_count = parse_count(v);
   plot_figures = opt->getFlag("plot");
   check_configuration();
 
