@@ -215,7 +215,7 @@ void draw_null_histogram(Svg& svg, double left, double top, const GofResult& r) 
       left + LEFT, top + TOP,  PANEL_W - LEFT - RIGHT, PANEL_H - TOP - BOTTOM, from, to,
       0.0,         most * 1.08};
   char title[96];
-  std::snprintf(title, sizeof title, "Population %d: %s (p = %.2g)", r.population + 1,
+  std::snprintf(title, sizeof title, "Population %d: %s (p = %.3g)", r.population + 1,
                 r.fst ? "Fst" : "Fis", r.p_value);
   svg.text(f.x0 + f.w / 2, top + 15, title, "middle", 11, true);
   for (int b = 0; b < NULL_BINS; ++b)

@@ -46,10 +46,11 @@ const char* const PPC_DESCRIPTIONS[PPC_STATISTICS] = {
 
 std::string set_name(const GofResult& r) { return r.fst ? "Fst statistics" : "Fis statistics"; }
 
-// A p-value in words: two significant digits.
+// A p-value in words: three significant digits, so that one just below the level never
+// shows as the level itself (0.0495, not 0.05).
 std::string shown_p(double p) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.2g", p);
+  std::snprintf(buf, sizeof buf, "%.3g", p);
   return buf;
 }
 
@@ -247,12 +248,12 @@ std::string gof_verdict(const GofResult& r) {
       << "): the model fits.";
     return s.str();
   }
-  s << "the data lie farther from every simulation than ";
+  s << "the data lie farther from the simulations than ";
   if (nearer == n)
     s << "all " << n;
   else
-    s << static_cast<int>(std::floor(100.0 * nearer / n)) << "%";
-  s << " of the data sets simulated by the model (p = " << shown_p(r.p_value)
+    s << static_cast<int>(std::floor(100.0 * nearer / n)) << "% of the";
+  s << " data sets simulated by the model (p = " << shown_p(r.p_value)
     << "). The model does not describe this population; its estimates are not to be relied on.";
   return s.str();
 }
@@ -265,8 +266,7 @@ std::string gof_warning(int population, const std::vector<const GofResult*>& fai
     if (i > 0) s << " and its ";
     s << set_name(*failed[i]) << " (p = " << shown_p(failed[i]->p_value) << ")";
   }
-  s << (failed.size() > 1 ? " lie" : " lies")
-    << " farther from the simulations than the model's own data sets do (goodness-of-fit "
+  s << " lie farther from the simulations than the model's own data sets do (goodness-of-fit "
        "test at the "
     << GOF_LEVEL << " level). Its estimates are not to be relied on; see \"" << gof_file << "\".";
   return s.str();

@@ -64,7 +64,8 @@ constexpr double GOF_LEVEL = 0.05;
 constexpr double PPC_LEVEL = 0.05;
 
 // The sentence printed for one set, e.g. "Population 7 (Fst statistics): the data lie
-// farther ... (p = 0.004). The model does not describe this population; ...".
+// farther from the simulations than 99% of the data sets simulated by the model
+// (p = 0.0099). The model does not describe this population; ...".
 std::string gof_verdict(const GofResult& r);
 
 // The warning for a population whose sets in `failed` fail the test; names `gof_file`.
