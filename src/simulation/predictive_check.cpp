@@ -92,6 +92,15 @@ std::vector<std::vector<double>> simulate_predictive_statistics(const Predictive
           std::copy(x, x + npop, w.fis.begin());
           std::copy(x + npop, x + 2 * npop, w.fst.begin());
           w.a = x[2 * npop];
+          // The other populations take their parameters from their own i-th acceptance: in a
+          // vector accepted for p they are hardly constrained by the data (close to prior
+          // draws), and would predict the correlation of populations unlike the observed.
+          for (int q = 0; q < npop; ++q) {
+            if (q == p || draws.count(q) <= i) continue;
+            const double* y = draws.vectors[q].data() + static_cast<size_t>(i) * draws.width;
+            w.fis[q] = y[q];
+            w.fst[q] = y[npop + q];
+          }
           simulate_loci(w);
           predictive_statistics(w.data.data(), npop, I, p,
                                 out[p].data() + static_cast<size_t>(i) * PPC_STATISTICS);

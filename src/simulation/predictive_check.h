@@ -22,8 +22,9 @@ extern const char* const PPC_STATISTIC_NAMES[PPC_STATISTICS];
 void predictive_statistics(const LocusRecord* data, int npop, int nloci, int p, double* out);
 
 // For every population p and every kept vector i of it: a data set simulated by the model at
-// that vector (the same loci, sample sizes and filter as the job's), and its statistics of
-// population p, at [p][i * PPC_STATISTICS + s]. Population p's data sets come from the stream
+// that vector (the same loci, sample sizes and filter as the job's), every other population q
+// at the Fis and Fst of its own vector i, and its statistics of population p, at
+// [p][i * PPC_STATISTICS + s]. Population p's data sets come from the stream
 // {seed, STREAM_PREDICTIVE, p}, so the result does not depend on `threads`.
 std::vector<std::vector<double>> simulate_predictive_statistics(const PredictiveDraws& draws,
                                                                 uint32_t seed, int threads);
