@@ -116,6 +116,22 @@ std::vector<GofProjection> figure_projections(const std::vector<GofSet>& sets, i
   return out;
 }
 
+// Removes from v its components along the unit vectors `axes` and scales it to length 1;
+// false when nothing is left.
+bool orthonormalise(std::vector<double>& v, const std::vector<std::vector<double>>& axes) {
+  for (const std::vector<double>& a : axes) {
+    double dot = 0;
+    for (size_t j = 0; j < v.size(); ++j) dot += a[j] * v[j];
+    for (size_t j = 0; j < v.size(); ++j) v[j] -= dot * a[j];
+  }
+  double norm = 0;
+  for (double x : v) norm += x * x;
+  norm = std::sqrt(norm);
+  if (!(norm > 0)) return false;
+  for (double& x : v) x /= norm;
+  return true;
+}
+
 // The M + 1 in the p-value counts the observed value among the replicates.
 double tail_share(long long at_least_as_extreme, long long m) {
   return static_cast<double>(1 + at_least_as_extreme) / static_cast<double>(m + 1);
@@ -371,16 +387,7 @@ GofProjection principal_projection(const std::vector<const GofSet*>& sets, const
     for (int j = 0; j < d; ++j) v[j] = 1.0 + 0.37 * ((j * 7919 + component * 104729) % 13);
     double lambda = 0;
     for (int it = 0; it < POWER_ITERATIONS; ++it) {
-      for (const std::vector<double>& a : axes) {
-        double dot = 0;
-        for (int j = 0; j < d; ++j) dot += a[j] * v[j];
-        for (int j = 0; j < d; ++j) v[j] -= dot * a[j];
-      }
-      double norm = 0;
-      for (double x : v) norm += x * x;
-      norm = std::sqrt(norm);
-      if (!(norm > 0)) break;
-      for (double& x : v) x /= norm;
+      if (!orthonormalise(v, axes)) break;
       for (long long i = 0; i < m; ++i) {
         double s = 0;
         for (int j = 0; j < d; ++j) s += z[static_cast<size_t>(i) * d + j] * v[j];
@@ -394,16 +401,8 @@ GofProjection principal_projection(const std::vector<const GofSet*>& sets, const
       }
       v.swap(w);
     }
-    for (const std::vector<double>& a : axes) {
-      double dot = 0;
-      for (int j = 0; j < d; ++j) dot += a[j] * v[j];
-      for (int j = 0; j < d; ++j) v[j] -= dot * a[j];
-    }
-    double norm = 0;
-    for (double x : v) norm += x * x;
-    norm = std::sqrt(norm);
-    if (norm > 0)
-      for (double& x : v) x /= norm;
+    // A plane with no variance left (a single varying feature) keeps a zero axis.
+    if (!orthonormalise(v, axes)) std::fill(v.begin(), v.end(), 0.0);
     axes.push_back(v);
     shares.push_back(lambda / (m - 1) / varying);
   }

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <exception>
 #include <new>
-#include <thread>
 
 #include "config.h"
+#include "core/parallel.h"
 #include "errors.h"
 #include "random/block_seed.h"
 #include "simulation/worker.h"
@@ -110,15 +109,6 @@ std::vector<std::vector<double>> simulate_predictive_statistics(const Predictive
       fail("Out of memory in the posterior predictive check");
     }
   };
-  std::vector<std::thread> pool;
-  for (int t = 1; t < std::min(threads, npop); ++t) {
-    try {
-      pool.emplace_back(work);
-    } catch (const std::exception&) {
-      break;  // the threads that started, and this one, do the work
-    }
-  }
-  work();
-  for (std::thread& t : pool) t.join();
+  run_on_threads(threads, npop, work);
   return out;
 }
