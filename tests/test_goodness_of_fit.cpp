@@ -138,6 +138,32 @@ TEST(GoodnessOfFit, NullDistributionIsKeptAndDoesNotDependOnThreads) {
       << warning;
 }
 
+TEST(GoodnessOfFit, ProjectionFindsTheSharedDirection) {
+  // Three features: the first two move together, the third is independent, all with the
+  // same spread after standardising: the first component is (1, 1, 0) / sqrt 2 with 2/3 of
+  // the variance, the second the third feature with 1/3. A constant fourth feature is left
+  // out.
+  FixtureUniform u{0x9e3779b97f4a7c15ULL};
+  std::vector<float> rows;
+  for (int r = 0; r < 2000; ++r) {
+    const double t = u() - 0.5, e = u() - 0.5;
+    rows.insert(rows.end(),
+                {static_cast<float>(t), static_cast<float>(t), static_cast<float>(e), 1.0f});
+  }
+  GofSet s;
+  s.rows = 2000;
+  s.features = 4;
+  s.reference = rows.data();
+  const double sd = std::sqrt(1.0 / 12);
+  s.observed = {sd, sd, 0.0, 1.0};  // one standard deviation along the shared direction
+  const GofProjection g = principal_projection({&s}, "title", 50);
+  EXPECT_EQ(g.x.size(), 50u);
+  EXPECT_NEAR(g.share_1, 2.0 / 3, 0.03);
+  EXPECT_NEAR(g.share_2, 1.0 / 3, 0.03);
+  EXPECT_NEAR(std::fabs(g.observed_x), std::sqrt(2.0), 0.1);
+  EXPECT_NEAR(g.observed_y, 0.0, 0.1);
+}
+
 TEST(PredictiveCheck, StatisticsOfAFixture) {
   // Three populations of 4 individuals at 4 loci; band counts:
   //   population 1: 4 0 2 2  (frequencies 1 0 .5 .5)
