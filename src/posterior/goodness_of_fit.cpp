@@ -318,7 +318,6 @@ std::vector<PpcRow> compare_predictive(const std::vector<std::vector<double>>& r
       r.statistic = s;
       r.observed = as_written(observed[static_cast<size_t>(p) * PPC_STATISTICS + s]);
       for (double& v : values) v = as_written(v);
-      r.replicates = static_cast<int>(values.size());
       double sum = 0;
       for (double v : values) sum += v;
       r.predictive_mean = values.empty() ? NAN : as_written(sum / values.size());

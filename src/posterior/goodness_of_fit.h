@@ -82,7 +82,6 @@ struct PpcRow {
   double predictive_low = 0;  // 2.5% and 97.5% quantiles of the replicated values
   double predictive_high = 0;
   double p_value = 0;  // two-sided
-  int replicates = 0;  // replicated values that are numbers
 };
 
 // Two-sided predictive p-value: min(1, 2 min(1 + #{rep >= obs}, 1 + #{rep <= obs}) / (M + 1))
