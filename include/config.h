@@ -18,6 +18,7 @@ extern int bias_fixed;        // -bf: least total number of individuals without 
 extern bool user_seed_given;  // -seed given: every job uses user_seed
 extern uint32_t user_seed;    // -seed: the seed of every job's random streams
 extern int cv_count;          // -cv: pseudo-observed data sets of the cross-validation; 0: none
+extern int gof_count;         // -gof: simulated data sets of the goodness-of-fit test; 0: none
 extern bool plot_figures;     // -plot: write the SVG figures of the posterior (and of -cv)
 
 extern std::string file_name;     // input file of the current job

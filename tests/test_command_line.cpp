@@ -39,6 +39,7 @@ const char* const EXPECTED_USAGE =
     " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default \n"
     " -plot        Write figures of the posteriors (and of -cv) as SVG \n"
     " -version     Prints the version and exits \n"
+    " -gof 100     Test the fit of the model on 100 simulated data sets, no test by default \n"
     " alleles.txt  Name of the input file \n"
     "\n"
     "\n";
@@ -203,6 +204,16 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
        "only 199 simulations"},
       // Estimation samples of 9 simulations for a regression on 25 statistics.
       {{"-cv", "10", "-n", "100", "-ar", "0.05", "in.txt"}, "needs at least 26"},
+      // -gof: a whole number of at least 2 (a null distribution), written as one, and no
+      // more than the pilot run's simulations (199 here).
+      {{"-gof", "x", "in.txt"}, "Invalid value for -gof: \"x\"; give a whole number"},
+      {{"-gof", "1", "in.txt"}, "-gof: \"1\""},
+      {{"-gof", "0", "in.txt"}, "-gof: \"0\""},
+      {{"-gof", "-5", "in.txt"}, "-gof: \"-5\""},
+      {{"-gof", "2.5", "in.txt"}, "-gof: \"2.5\""},
+      {{"-gof", "1e2", "in.txt"}, "-gof: \"1e2\""},
+      {{"-gof", "200", "-n", "100", "-ar", "0.05", "-nfis", "2", "-nfst", "2", "in.txt"},
+       "-gof: \"200\"; the pilot run has only 199 simulations"},
       // A missing input file is a failure, not a success; so is a folder.
       {{"in.txt"}, "Could not open file in.txt"},
       {{"."}, "Could not open file .: it is a folder"},

@@ -21,6 +21,7 @@
 #include "config.h"
 #include "driver/run_driver.h"
 #include "observed_data.h"
+#include "predictive_draws.h"
 #include "run_state.h"
 #include "simulation/summary_stats.h"
 #include "simulation/worker.h"
@@ -441,6 +442,50 @@ TEST_F(Engine, RunsWithOneTwoAndFourWorkersAlike) {
   std::string pilot_out, production_out;
   run_both_simulations(2, &pilot_out, &production_out, 7u);
   EXPECT_NE(v_dist_fis, first_distances);
+}
+
+TEST_F(Engine, PredictiveDrawsAreTheVectorsOfTheFirstFisAcceptances) {
+  // With -gof the commit keeps, per population, the whole parameter vector of its first
+  // `wanted` Fis acceptances: the draws of the first lines of its Fis file, whichever worker
+  // simulated them.
+  gof_count = 12;
+  std::vector<std::vector<double>> first;
+  for (int workers : {1, 3}) {
+    SCOPED_TRACE(std::to_string(workers) + " workers");
+    prepare_predictive_draws();
+    ASSERT_EQ(predictive_draws.wanted, 12);
+    ASSERT_EQ(predictive_draws.width, 2 * J + 1);
+    std::string pilot_out, production_out;
+    run_both_simulations(workers, &pilot_out, &production_out);
+    for (int p = 0; p < J; ++p) {
+      SCOPED_TRACE(p);
+      ASSERT_EQ(predictive_draws.count(p), 12);
+      std::istringstream lines(read_file(accepted_draw_file_name("Fis", p + 1)));
+      for (int i = 0; i < 12; ++i) {
+        std::string line;
+        ASSERT_TRUE(std::getline(lines, line));
+        std::istringstream fields(line);
+        double distance, fis;
+        fields >> distance >> fis;
+        const double* v = predictive_draws.vectors[p].data() + i * predictive_draws.width;
+        EXPECT_NEAR(v[p], fis, 5e-5 * fis) << line;  // the file's 5 significant digits
+        for (int q = 0; q < 2 * J; ++q) {
+          EXPECT_GT(v[q], 0.0);
+          EXPECT_LT(v[q], 1.0);
+        }
+        EXPECT_GT(v[2 * J], 0.1);  // a = e^Z + 0.1
+      }
+    }
+    if (workers == 1)
+      first = predictive_draws.vectors;
+    else
+      EXPECT_EQ(predictive_draws.vectors, first);
+  }
+  // Without -gof nothing is kept.
+  gof_count = 0;
+  prepare_predictive_draws();
+  EXPECT_EQ(predictive_draws.wanted, 0);
+  EXPECT_TRUE(predictive_draws.vectors.empty());
 }
 
 TEST_F(Engine, SecondJobStartsFromReplicateZero) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// SVG figures: well-formed XML with an svg root, one pair of panels per population, and
-// drawn by a real renderer (rsvg-convert) at the size the file declares.
+// SVG figures (posterior, cross-validation, goodness of fit): well-formed XML with an svg
+// root, one pair of panels per population, and drawn by a real renderer (rsvg-convert) at the size
+// the file declares.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -162,6 +163,54 @@ TEST(Figures, CrossValidationFigureIsWellFormedAndRenders) {
   bool skipped = false;
   EXPECT_EQ(render(svg, dir, &skipped), "");
   if (skipped) GTEST_SKIP() << "rsvg-convert is not installed (scripts/setup.sh installs it)";
+}
+
+TEST(Figures, GoodnessOfFitFigureIsWellFormedAndRendersFrom1To60Populations) {
+  FixtureUniform u{4242};
+  for (int npop : {1, 4, 60}) {
+    SCOPED_TRACE(npop);
+    std::vector<GofResult> results;
+    for (int fst = 0; fst < 2; ++fst)
+      for (int k = 0; k < npop; ++k) {
+        GofResult r;
+        r.label = (fst ? "Fst" : "Fis") + std::to_string(k + 1);
+        r.population = k;
+        r.fst = fst == 1;
+        for (int i = 0; i < 50; ++i) r.null.push_back(0.1 + 0.2 * u());
+        // Inside the null, far beyond it, and on a null without spread.
+        r.observed = k % 3 == 0 ? 0.2 : k % 3 == 1 ? 3.0 : 0.1;
+        if (k % 3 == 2) std::fill(r.null.begin(), r.null.end(), 0.1);
+        r.p_value = 0.5;
+        results.push_back(r);
+      }
+    // One projection per population and set up to 8 populations, else one per set.
+    std::vector<GofProjection> projections(npop <= 8 ? 2 * npop : 2);
+    for (GofProjection& g : projections) {
+      g.title = "projection";
+      for (int i = 0; i < 300; ++i) {
+        g.x.push_back(4 * u() - 2);
+        g.y.push_back(u() - 0.5);
+      }
+      g.observed_x = 5;
+      g.share_1 = 0.4;
+      g.share_2 = 0.2;
+    }
+    const std::string svg = gof_figure_svg(results, projections, npop);
+    EXPECT_EQ(xml_fault(svg), "");
+    EXPECT_NE(svg.find("Population " + std::to_string(npop) + ": Fst (p = 0.5)"),
+              std::string::npos);
+    // The observed D of every histogram, and every projection's points and observed point
+    // (plus the legend's two dots).
+    EXPECT_EQ(count_of(svg, "stroke=\"#c8102e\""), 2 * npop + 1);
+    EXPECT_EQ(count_of(svg, "<circle"), static_cast<int>(projections.size()) * 301 + 2);
+    EXPECT_LE(attribute(svg, "width"), 3000);
+    EXPECT_LE(attribute(svg, "height"), 2600);
+    EXPECT_EQ(svg.find("nan"), std::string::npos);
+    TempDir dir;
+    bool skipped = false;
+    EXPECT_EQ(render(svg, dir, &skipped), "");
+    if (skipped) GTEST_SKIP() << "rsvg-convert is not installed (scripts/setup.sh installs it)";
+  }
 }
 
 TEST(Figures, TheCheckerCatchesBrokenXml) {

@@ -35,6 +35,7 @@
 #include "driver/command_line.h"
 #include "errors.h"
 #include "observed_data.h"
+#include "predictive_draws.h"
 #include "random/block_seed.h"
 #include "reference_table.h"
 #include "run_state.h"
@@ -141,6 +142,9 @@ void send_run_state(int to) {
   b.put(pilot);
   b.put(nbreps);
   b.put(nb_procs);
+  // With -gof the other ranks send the parameter vectors of their Fis acceptances too.
+  b.put(predictive_draws.wanted);
+  b.put(predictive_draws.width);
   b.put_array(pop_target);
   b.put_array(target_fis);
   b.put_array(target_fst);
@@ -188,6 +192,7 @@ void take_result(Buffer& b, int& shown) {
     std::vector<char> text;
     b.get_array(text);
     lines.text.assign(text.begin(), text.end());
+    b.get_array(lines.vectors);  // empty unless -gof keeps parameter vectors
     commit_block(lines);
   }
 }
@@ -284,6 +289,8 @@ void read_run_state(Buffer& b) {
   pilot = b.get<bool>();
   nbreps = b.get<int>();
   nb_procs = b.get<int>();
+  predictive_draws.wanted = b.get<int>();
+  predictive_draws.width = b.get<int>();
   b.get_array(pop_target);
   b.get_array(target_fis);
   b.get_array(target_fst);
@@ -340,6 +347,7 @@ void simulate_blocks() {
       }
       out.put_array(w.block.lines);
       out.put_array(std::vector<char>(w.block.text.begin(), w.block.text.end()));
+      out.put_array(w.block.vectors);
     }
     // The results ask for the next block too.
     MPI_Isend(out.bytes.data(), message_size(out), MPI_BYTE, 0, TAG_RESULT, MPI_COMM_WORLD,

@@ -3,6 +3,7 @@
 #include "config.h"
 #include "observed_data.h"
 #include "posterior_samples.h"
+#include "predictive_draws.h"
 #include "reference_table.h"
 #include "run_state.h"
 
@@ -17,6 +18,7 @@ int bias_fixed = DEFAULT_BIAS_FIXED;
 bool user_seed_given = false;
 uint32_t user_seed = 0;
 int cv_count = 0;
+int gof_count = 0;
 bool plot_figures = false;
 
 std::string file_name;
@@ -41,6 +43,7 @@ void reset_run_configuration() {
   user_seed_given = false;
   user_seed = 0;
   cv_count = 0;
+  gof_count = 0;
   plot_figures = false;
   file_name.clear();
   file_prefix.clear();
@@ -91,3 +94,4 @@ std::vector<std::vector<float>> noreg_fst;
 std::vector<double> fis_estimate;
 
 ReferenceTable reference_table;
+PredictiveDraws predictive_draws;

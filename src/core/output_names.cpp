@@ -23,6 +23,14 @@ std::string cv_file_name() { return output_name("_cv.txt"); }
 
 std::string cv_summary_file_name() { return output_name("_cv_summary.txt"); }
 
+std::string gof_file_name() { return output_name("_gof.txt"); }
+
+std::string gof_null_file_name() { return output_name("_gof_null.txt"); }
+
+std::string ppc_file_name() { return output_name("_ppc.txt"); }
+
 std::string posterior_figure_file_name() { return output_name("_posterior.svg"); }
 
 std::string cv_figure_file_name() { return output_name("_cv.svg"); }
+
+std::string gof_figure_file_name() { return output_name("_gof.svg"); }

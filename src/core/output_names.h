@@ -20,6 +20,13 @@ std::string diagnostics_file_name();
 std::string cv_file_name();
 std::string cv_summary_file_name();
 
+// The goodness-of-fit test (-gof): its results, its null distributions and the posterior
+// predictive check.
+std::string gof_file_name();
+std::string gof_null_file_name();
+std::string ppc_file_name();
+
 // The figures (-plot).
 std::string posterior_figure_file_name();
 std::string cv_figure_file_name();
+std::string gof_figure_file_name();

@@ -61,6 +61,8 @@ const OptionRow OPTIONS[] = {
      " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default "},
     {"plot", false, " -plot        Write figures of the posteriors (and of -cv) as SVG "},
     {"version", false, " -version     Prints the version and exits "},
+    {"gof", true,
+     " -gof 100     Test the fit of the model on 100 simulated data sets, no test by default "},
 };
 // The usage text around the option lines.
 const char* const USAGE_HEAD[] = {"", "Usage: ", ""};
@@ -132,9 +134,9 @@ double number_value(const char* name, double fallback) {
   return v;
 }
 
-// -cv takes a whole number written as one: "10", not "1e1", "10.5" or "10x". Returns -1
-// for anything else, which the checks refuse.
-int parse_cv_count(const char* text) {
+// -cv and -gof take a whole number written as one: "10", not "1e1", "10.5" or "10x".
+// Returns -1 for anything else, which the checks refuse.
+int parse_count(const char* text) {
   char* end = nullptr;
   errno = 0;
   const long v = std::strtol(text, &end, 10);
@@ -193,6 +195,21 @@ void check_cross_validation(const DerivedCounts& counts) {
         shown("cv").c_str(), counts.threshold_index, stats + 1);
 }
 
+// The goodness-of-fit test needs at least two simulated data sets for a null distribution
+// and no more than the pilot run has. Each of them, left out of the table, still has the
+// threshold index of nearest rows: that index is below the pilot size whenever -ar < 1.
+void check_goodness_of_fit(const DerivedCounts& counts) {
+  if (!opt->getValue("gof")) return;
+  if (gof_count < 2)
+    fail("Invalid value for -gof: %s; give a whole number of simulated data sets, at least 2",
+         shown("gof").c_str());
+  if (gof_count > counts.pilot_size)
+    fail(
+        "Invalid value for -gof: %s; the pilot run has only %lld simulations to choose from "
+        "(raise -n or lower -ar)",
+        shown("gof").c_str(), counts.pilot_size);
+}
+
 // Values that would make a run impossible or unbounded are refused before any job starts.
 void check_configuration() {
   if (opt->getValue("pops") != nullptr && !std::ifstream(pops_file).is_open())
@@ -226,6 +243,7 @@ void check_configuration() {
         "of %lld pilot distances (index %lld); raise -n",
         shown("n").c_str(), shown("ar").c_str(), counts.pilot_size, counts.threshold_index);
   check_cross_validation(counts);
+  check_goodness_of_fit(counts);
 }
 
 // Every input file is opened before the first job starts, so that a missing one stops the
@@ -329,7 +347,8 @@ int run_program(int argc, char** argv) {
   convert_data = opt->getFlag("convert");
   if (const char* v = opt->getValue("format")) input_format = parse_input_format(v);
   if (const char* v = opt->getValue("pops")) pops_file = v;
-  if (const char* v = opt->getValue("cv")) cv_count = parse_cv_count(v);
+  if (const char* v = opt->getValue("cv")) cv_count = parse_count(v);
+  if (const char* v = opt->getValue("gof")) gof_count = parse_count(v);
   plot_figures = opt->getFlag("plot");
   check_configuration();
   check_input_files();

@@ -55,6 +55,9 @@ JobMemory estimate_job_memory(long long pilot_size) {
   m.posterior_samples =
       pops * draws * (4 * sizeof(float) + stats * sizeof(float) + 4 * sizeof(double)) +
       draws * (std::max(nb_class_fis, nb_class_fst) + 3) * sizeof(double);
+  // With -gof: the parameter vectors (2J + 1 values) that its predictive check simulates again.
+  if (gof_count > 0)
+    m.posterior_samples += pops * std::min(gof_count, nb_final) * (2 * pops + 1) * sizeof(double);
   return m;
 }
 

@@ -21,9 +21,11 @@
 #include "posterior/cross_validation.h"
 #include "posterior/diagnostics.h"
 #include "posterior/figures.h"
+#include "posterior/goodness_of_fit.h"
 #include "posterior/posterior_stats.h"
 #include "posterior/regression.h"
 #include "posterior_samples.h"
+#include "predictive_draws.h"
 #include "random/block_seed.h"
 #include "run_state.h"
 #include "simulation/worker.h"
@@ -166,6 +168,17 @@ void close_accepted_draw_files() {
   for (int p = 0; p < J; ++p) close_accepted_draw_file(outfile_fst[p], "Fst", p + 1);
 }
 
+void prepare_predictive_draws() {
+  predictive_draws = PredictiveDraws();
+  if (gof_count == 0) return;
+  // M = N draws per population, at most the Fis acceptances that the production run writes.
+  predictive_draws.wanted = std::min(gof_count, nb_final);
+  predictive_draws.width = 2 * J + 1;
+  predictive_draws.vectors.assign(J, std::vector<double>());
+  for (std::vector<double>& v : predictive_draws.vectors)
+    v.reserve(static_cast<size_t>(predictive_draws.wanted) * predictive_draws.width);
+}
+
 void run_job() {
   JobRecord record = begin_job_record();
   const DerivedCounts counts = derived_counts(nb_final, ratio);
@@ -180,7 +193,9 @@ void run_job() {
   record.pilot_size = counts.pilot_size;
   // Before the accepted-draw files: a table that does not fit is refused before anything is
   // written.
-  if (cv_count > 0) prepare_reference_table(counts.pilot_size, reference_table_memory_limit());
+  if (cv_count > 0 || gof_count > 0)
+    prepare_reference_table(counts.pilot_size, reference_table_memory_limit());
+  prepare_predictive_draws();
   // The rest of the job, against what is left once the table (if any) is in memory.
   check_job_memory(estimate_job_memory(counts.pilot_size), available_memory());
   open_accepted_draw_files(counts.pilot_size);
@@ -225,4 +240,7 @@ void run_job() {
   // have as many rows as the threshold index, so that the threshold is the next row's
   // distance, as in the rejection step.
   if (cv_count > 0) run_cross_validation(counts.threshold_index);
+  if (gof_count > 0) run_goodness_of_fit(counts.threshold_index);
+  release_reference_table();
+  predictive_draws = PredictiveDraws();
 }

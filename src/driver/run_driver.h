@@ -36,6 +36,9 @@ void run_simulation(bool pilot_run, long long reps);
 // sorted pilot distances, and zeroes the acceptance counters.
 void set_thresholds(long long threshold_index);
 
+// With -gof, sizes predictive_draws for the production run to fill (emptied otherwise).
+void prepare_predictive_draws();
+
 // Closes the accepted-draw files; a write that failed on the way ends the run with a
 // message naming the file.
 void close_accepted_draw_files();

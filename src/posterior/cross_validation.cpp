@@ -23,32 +23,21 @@
 #include <mutex>
 #include <new>
 #include <sstream>
-#include <thread>
 
 #include "config.h"
 #include "core/output_file.h"
 #include "core/output_names.h"
+#include "core/parallel.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "posterior/figures.h"
 #include "posterior/posterior_stats.h"
 #include "posterior/regression.h"
+#include "posterior/written_values.h"
 #include "random/block_seed.h"
 #include "run_state.h"
 
 namespace {
-
-// NaN written as NA, which R's read.table and pandas both read as missing.
-std::string written(double v) {
-  if (std::isnan(v)) return "NA";
-  std::ostringstream s;
-  s << v;
-  return s.str();
-}
-
-// The value a reader of the file gets back: the summaries are computed from these, so that
-// a true value that the file shows on an HPDI bound counts as the file says.
-double as_written(double v) { return std::isnan(v) ? v : std::stod(written(v)); }
 
 std::string parameter_label(int parameter, int npop) {
   return (parameter < npop ? "Fis" : "Fst") + std::to_string(parameter % npop + 1);
@@ -255,12 +244,20 @@ double reference_table_memory_limit() {
 void prepare_reference_table(long long size, double memory_limit) {
   const double bytes = reference_table_bytes(size, J, nb_class_fis, nb_class_fst);
   const double gib = 1024.0 * 1024.0 * 1024.0;
+  // The analyses that asked for the table, for the messages.
+  const char* users = cv_count > 0 && gof_count > 0
+                          ? "the cross-validation and the goodness-of-fit test"
+                      : cv_count > 0 ? "the cross-validation"
+                                     : "the goodness-of-fit test";
+  const char* options = cv_count > 0 && gof_count > 0 ? "-cv and -gof"
+                        : cv_count > 0                ? "-cv"
+                                                      : "-gof";
   if (bytes > memory_limit)
     fail(
-        "Not enough memory for the cross-validation: its reference table of %lld simulations "
-        "in %d populations needs %.2f GiB, more than the %.2f GiB it may take (reduce -n or "
-        "raise -ar, or leave out -cv)",
-        size, J, bytes / gib, memory_limit / gib);
+        "Not enough memory for %s: its reference table of %lld simulations in %d populations "
+        "needs %.2f GiB, more than the %.2f GiB it may take (reduce -n or raise -ar, or leave "
+        "out %s)",
+        users, size, J, bytes / gib, memory_limit / gib, options);
   ReferenceTable& t = reference_table;
   t.size = size;
   t.npop = J;
@@ -273,17 +270,22 @@ void prepare_reference_table(long long size, double memory_limit) {
   } catch (const std::bad_alloc&) {
     release_reference_table();
     fail(
-        "Not enough memory for the cross-validation: its reference table of %lld simulations "
-        "in %d populations needs %.2f GiB (reduce -n or raise -ar, or leave out -cv)",
-        size, J, bytes / gib);
+        "Not enough memory for %s: its reference table of %lld simulations in %d populations "
+        "needs %.2f GiB (reduce -n or raise -ar, or leave out %s)",
+        users, size, J, bytes / gib, options);
   }
 }
 
 void release_reference_table() { reference_table = ReferenceTable(); }
 
 std::vector<long long> choose_pseudo_observed(long long table_size, int count, uint32_t seed) {
+  return choose_table_rows(table_size, count, seed, STREAM_CROSS_VALIDATION);
+}
+
+std::vector<long long> choose_table_rows(long long table_size, int count, uint32_t seed,
+                                         uint32_t stream) {
   MTRand g;
-  seed_block_generator(g, seed, STREAM_CROSS_VALIDATION, 0);
+  seed_block_generator(g, seed, stream, 0);
   // The first `count` steps of a Fisher-Yates shuffle: distinct rows, each equally likely.
   std::vector<long long> rows(table_size);
   for (long long r = 0; r < table_size; ++r) rows[r] = r;
@@ -324,16 +326,7 @@ std::vector<CvEstimate> cross_validate(const ReferenceTable& table,
       fail("Out of memory in the cross-validation");
     }
   };
-  std::vector<std::thread> pool;
-  for (int t = 1; t < std::min(threads, nb_pods); ++t) {
-    try {
-      pool.emplace_back(work);
-    } catch (const std::exception&) {
-      break;  // the threads that started, and this one, do the work
-    }
-  }
-  work();
-  for (std::thread& t : pool) t.join();
+  run_on_threads(threads, nb_pods, work);
   return estimates;
 }
 
@@ -388,7 +381,6 @@ void run_cross_validation(long long sample_size) {
       choose_pseudo_observed(reference_table.size, cv_count, job_seed);
   const std::vector<CvEstimate> estimates =
       cross_validate(reference_table, pods, sample_size, hpdi_pc, nb_procs);
-  release_reference_table();
   const std::vector<CvSummaryRow> summary = summarise_cross_validation(estimates, J);
   write_cv_file(estimates, J);
   write_cv_summary_file(summary);

@@ -19,17 +19,22 @@ double reference_table_bytes(long long size, int npop, int nc_fis, int nc_fst);
 // (the pilot distances, the accepted draws and the system need the rest).
 double reference_table_memory_limit();
 
-// Allocates reference_table for a pilot run of `size` replicates of the current job, or ends
-// the run with a message giving the figure when the table would exceed `memory_limit` bytes
-// or cannot be allocated.
+// Allocates reference_table for a pilot run of `size` replicates of the current job (for -cv,
+// -gof or both), or ends the run with a message giving the figure when the table would
+// exceed `memory_limit` bytes or cannot be allocated.
 void prepare_reference_table(long long size, double memory_limit);
 
-// Frees the reference table (between jobs).
+// Frees the reference table (after the analyses that use it).
 void release_reference_table();
 
 // The rows of `count` distinct pseudo-observed data sets among `table_size`, in the order
 // they are drawn from the job's cross-validation stream (seeded from `seed`).
 std::vector<long long> choose_pseudo_observed(long long table_size, int count, uint32_t seed);
+
+// `count` distinct rows among `table_size`, each equally likely, drawn from stream `stream`
+// of the job seeded by `seed` (the first steps of a Fisher-Yates shuffle).
+std::vector<long long> choose_table_rows(long long table_size, int count, uint32_t seed,
+                                         uint32_t stream);
 
 // Estimates every pseudo-observed set `pods` (table rows) from the other rows of `table`:
 // for each population and parameter, the `sample_size` nearest rows by the distance of the

@@ -32,6 +32,7 @@ const char* const COLOR_PRIOR = "#666666";
 const char* const COLOR_UNADJUSTED = "#d97a00";
 const char* const COLOR_ADJUSTED = "#1f5fbf";
 const char* const COLOR_MEAN = "#0b2f66";
+const char* const COLOR_OBSERVED = "#c8102e";
 
 std::string escaped(const std::string& text) {
   std::string out;
@@ -153,6 +154,99 @@ void draw_axes(Svg& svg, const Frame& f, const std::string& xlabel, const std::s
   }
   svg.text(f.x0 + f.w / 2, f.y0 + f.h + 30, xlabel, "middle");
   svg.text(f.x0 - 34, f.y0 + f.h / 2, ylabel, "middle", 11, false, -90);
+}
+
+// A plot area over arbitrary ranges (the goodness-of-fit figure's D and component axes).
+struct RangeFrame {
+  double x0, y0, w, h;  // plot area, pixels
+  double xmin, xmax, ymin, ymax;
+  double x(double v) const { return x0 + (v - xmin) / (xmax - xmin) * w; }
+  double y(double v) const { return y0 + h - (v - ymin) / (ymax - ymin) * h; }
+};
+
+// A range [lo, hi] widened by 5% on each side, or to a unit around a single value.
+void padded_range(double lo, double hi, double* from, double* to) {
+  if (!(hi > lo)) {
+    *from = lo - 0.5;
+    *to = lo + 0.5;
+    return;
+  }
+  *from = lo - 0.05 * (hi - lo);
+  *to = hi + 0.05 * (hi - lo);
+}
+
+void draw_range_axes(Svg& svg, const RangeFrame& f, const std::string& xlabel,
+                     const std::string& ylabel) {
+  svg.rect(f.x0, f.y0, f.w, f.h, "none", 0, "#999999");
+  const double xs = tick_step(f.xmax - f.xmin);
+  for (double v = std::ceil(f.xmin / xs) * xs; v <= f.xmax * (1 + 1e-9) + 1e-12; v += xs) {
+    svg.line(f.x(v), f.y0 + f.h, f.x(v), f.y0 + f.h + 4, "#333333", 1);
+    svg.text(f.x(v), f.y0 + f.h + 15, tick_label(v), "middle", 10);
+  }
+  const double ys = tick_step(f.ymax - f.ymin);
+  for (double v = std::ceil(f.ymin / ys) * ys; v <= f.ymax * (1 + 1e-9) + 1e-12; v += ys) {
+    svg.line(f.x0 - 4, f.y(v), f.x0, f.y(v), "#333333", 1);
+    svg.text(f.x0 - 6, f.y(v) + 3.5, tick_label(v), "end", 10);
+  }
+  svg.text(f.x0 + f.w / 2, f.y0 + f.h + 30, xlabel, "middle");
+  svg.text(f.x0 - 34, f.y0 + f.h / 2, ylabel, "middle", 11, false, -90);
+}
+
+// Bars of the null distribution of D: 20 bins over the null values and the observed D.
+constexpr int NULL_BINS = 20;
+
+void draw_null_histogram(Svg& svg, double left, double top, const GofResult& r) {
+  double lo = r.observed, hi = r.observed;
+  for (double d : r.null) {
+    lo = std::min(lo, d);
+    hi = std::max(hi, d);
+  }
+  double from, to;
+  padded_range(std::max(0.0, lo), hi, &from, &to);
+  from = std::max(0.0, from);
+  std::vector<int> counts(NULL_BINS, 0);
+  const double bin = (to - from) / NULL_BINS;
+  for (double d : r.null) {
+    const int b = static_cast<int>((d - from) / bin);
+    ++counts[std::max(0, std::min(NULL_BINS - 1, b))];
+  }
+  int most = 1;
+  for (int c : counts) most = std::max(most, c);
+  const RangeFrame f{
+      left + LEFT, top + TOP,  PANEL_W - LEFT - RIGHT, PANEL_H - TOP - BOTTOM, from, to,
+      0.0,         most * 1.08};
+  char title[96];
+  std::snprintf(title, sizeof title, "Population %d: %s (p = %.3g)", r.population + 1,
+                r.fst ? "Fst" : "Fis", r.p_value);
+  svg.text(f.x0 + f.w / 2, top + 15, title, "middle", 11, true);
+  for (int b = 0; b < NULL_BINS; ++b)
+    if (counts[b] > 0)
+      svg.rect(f.x(from + b * bin), f.y(counts[b]), f.w / NULL_BINS, f.y(0) - f.y(counts[b]),
+               COLOR_ADJUSTED, 0.5);
+  svg.line(f.x(r.observed), f.y0, f.x(r.observed), f.y0 + f.h, COLOR_OBSERVED, 2);
+  draw_range_axes(svg, f, std::string("D of the ") + (r.fst ? "Fst" : "Fis") + " statistics",
+                  "data sets");
+}
+
+void draw_projection(Svg& svg, double left, double top, const GofProjection& g) {
+  double xlo = g.observed_x, xhi = g.observed_x, ylo = g.observed_y, yhi = g.observed_y;
+  for (size_t i = 0; i < g.x.size(); ++i) {
+    xlo = std::min(xlo, g.x[i]);
+    xhi = std::max(xhi, g.x[i]);
+    ylo = std::min(ylo, g.y[i]);
+    yhi = std::max(yhi, g.y[i]);
+  }
+  RangeFrame f{left + LEFT, top + TOP, PANEL_W - LEFT - RIGHT, PANEL_H - TOP - BOTTOM, 0, 0, 0, 0};
+  padded_range(xlo, xhi, &f.xmin, &f.xmax);
+  padded_range(ylo, yhi, &f.ymin, &f.ymax);
+  svg.text(f.x0 + f.w / 2, top + 15, g.title, "middle", 11, true);
+  for (size_t i = 0; i < g.x.size(); ++i)
+    svg.circle(f.x(g.x[i]), f.y(g.y[i]), 1.6, COLOR_PRIOR, 0.35);
+  svg.circle(f.x(g.observed_x), f.y(g.observed_y), 4, COLOR_OBSERVED, 1, "#000000");
+  char xlabel[48], ylabel[48];
+  std::snprintf(xlabel, sizeof xlabel, "PC1 (%.0f%%)", 100 * g.share_1);
+  std::snprintf(ylabel, sizeof ylabel, "PC2 (%.0f%%)", 100 * g.share_2);
+  draw_range_axes(svg, f, xlabel, ylabel);
 }
 
 // The density of a sample over [0, 1], normalised to integrate to 1 over the real line.
@@ -307,6 +401,62 @@ std::string cv_figure_svg(const std::vector<CvEstimate>& estimates,
   return svg.finish();
 }
 
+std::string gof_figure_svg(const std::vector<GofResult>& results,
+                           const std::vector<GofProjection>& projections, int npop) {
+  // Pairs of panels, as in the posterior figure: per population its two histograms (Fis,
+  // Fst); the projections in pairs too, after each population's histograms when there is a
+  // pair per population, else at the top.
+  struct Pair {
+    const GofResult* hist[2] = {nullptr, nullptr};
+    const GofProjection* proj[2] = {nullptr, nullptr};
+  };
+  std::vector<Pair> pairs;
+  const bool per_population = static_cast<int>(projections.size()) == 2 * npop;
+  if (!per_population && projections.size() >= 2) {
+    Pair q;
+    q.proj[0] = &projections[0];
+    q.proj[1] = &projections[1];
+    pairs.push_back(q);
+  }
+  for (int k = 0; k < npop; ++k) {
+    Pair h;
+    for (const GofResult& r : results)
+      if (r.population == k) h.hist[r.fst ? 1 : 0] = &r;
+    pairs.push_back(h);
+    if (per_population) {
+      Pair q;
+      q.proj[0] = &projections[2 * k];
+      q.proj[1] = &projections[2 * k + 1];
+      pairs.push_back(q);
+    }
+  }
+  const int n = static_cast<int>(pairs.size());
+  int per_row = static_cast<int>(std::ceil(std::sqrt(n * PANEL_H / (2 * PANEL_W))));
+  per_row = std::max(1, std::min(per_row, n));
+  const int rows = (n + per_row - 1) / per_row;
+  const double width = std::max(per_row * 2 * PANEL_W, 560.0);
+  Svg svg(width, HEADER_H + rows * PANEL_H);
+  svg.text(12, 20, "Goodness of fit: the observed data among data sets simulated by the model",
+           "start", 13, true);
+  double x = 12;
+  const double y = 42;
+  x = legend_box(svg, x, y, COLOR_ADJUSTED, 0.5, "D of simulated data sets");
+  x = legend_line(svg, x, y, COLOR_OBSERVED, 2, nullptr, "D of the data");
+  x = legend_dot(svg, x, y, COLOR_PRIOR, 0.35, nullptr, "simulations");
+  legend_dot(svg, x, y, COLOR_OBSERVED, 1, "#000000", "the data (principal components)");
+  for (int i = 0; i < n; ++i) {
+    const double left = (i % per_row) * 2 * PANEL_W;
+    const double top = HEADER_H + (i / per_row) * PANEL_H;
+    for (int side = 0; side < 2; ++side) {
+      if (pairs[i].hist[side])
+        draw_null_histogram(svg, left + side * PANEL_W, top, *pairs[i].hist[side]);
+      if (pairs[i].proj[side])
+        draw_projection(svg, left + side * PANEL_W, top, *pairs[i].proj[side]);
+    }
+  }
+  return svg.finish();
+}
+
 void write_posterior_figure() {
   write_figure(posterior_figure_file_name(),
                posterior_figure_svg(reg_fis, noreg_fis, reg_fst, noreg_fst, hpdi_pc));
@@ -315,4 +465,9 @@ void write_posterior_figure() {
 void write_cv_figure(const std::vector<CvEstimate>& estimates,
                      const std::vector<CvSummaryRow>& summary, int npop) {
   write_figure(cv_figure_file_name(), cv_figure_svg(estimates, summary, npop));
+}
+
+void write_gof_figure(const std::vector<GofResult>& results,
+                      const std::vector<GofProjection>& projections, int npop) {
+  write_figure(gof_figure_file_name(), gof_figure_svg(results, projections, npop));
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "posterior/cv_results.h"
+#include "posterior/gof_results.h"
 
 // The posterior figure of J populations: per population a Fis and an Fst panel with the prior
 // (uniform), the unadjusted and adjusted posterior densities, the adjusted HPDI of coverage
@@ -21,7 +22,15 @@ std::string posterior_figure_svg(const std::vector<std::vector<float>>& reg_fis,
 std::string cv_figure_svg(const std::vector<CvEstimate>& estimates,
                           const std::vector<CvSummaryRow>& summary, int npop);
 
-// Write STEM_posterior.svg from the job's samples, and STEM_cv.svg.
+// The goodness-of-fit figure of `npop` populations: per population and statistic set the
+// null distribution of D as a histogram with the observed D marked, and the projections of
+// the reference table's statistics with the observed point.
+std::string gof_figure_svg(const std::vector<GofResult>& results,
+                           const std::vector<GofProjection>& projections, int npop);
+
+// Write STEM_posterior.svg from the job's samples, STEM_cv.svg and STEM_gof.svg.
 void write_posterior_figure();
 void write_cv_figure(const std::vector<CvEstimate>& estimates,
                      const std::vector<CvSummaryRow>& summary, int npop);
+void write_gof_figure(const std::vector<GofResult>& results,
+                      const std::vector<GofProjection>& projections, int npop);

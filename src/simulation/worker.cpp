@@ -13,6 +13,7 @@
 
 #include "config.h"
 #include "errors.h"
+#include "predictive_draws.h"
 #include "random/block_seed.h"
 #include "reference_table.h"
 #include "run_state.h"
@@ -73,14 +74,32 @@ void production_gauge() {
   }
 }
 
+// With -gof: keeps the parameter vector of a Fis acceptance of population p whose rank is
+// among the first predictive_draws.wanted. `cursor` walks the block's vectors, which are in
+// the order of the replicates, as the lines are.
+void keep_predictive_draw(const BlockLines& block, const AcceptedLine& line, int rank,
+                          size_t& cursor) {
+  PredictiveDraws& kept = predictive_draws;
+  if (kept.wanted == 0 || line.fst || rank > kept.wanted) return;
+  const size_t stride = static_cast<size_t>(kept.width) + 1;
+  while (cursor < block.vectors.size() && block.vectors[cursor] != static_cast<double>(line.offset))
+    cursor += stride;
+  if (cursor >= block.vectors.size())
+    fail("Bug detected: no parameter vector for an accepted replicate of the block");
+  const double* v = block.vectors.data() + cursor + 1;
+  kept.vectors[line.population].insert(kept.vectors[line.population].end(), v, v + kept.width);
+}
+
 // Counts and writes the lines of one block, in order, then tests the stop condition.
 void commit_lines(const BlockLines& block) {
   size_t begin = 0;
+  size_t cursor = 0;
   for (size_t i = 0; i < block.lines.size(); ++i) {
     const AcceptedLine& line = block.lines[i];
     std::atomic<int>& count = line.fst ? nb_fst[line.population] : nb_fis[line.population];
     const int rank = count.load(std::memory_order_relaxed) + 1;
     count.store(rank, std::memory_order_relaxed);
+    keep_predictive_draw(block, line, rank, cursor);
     // Acceptances beyond nb_final are counted but not written: every file ends up with the
     // first nb_final acceptances in replicate order.
     if (rank <= nb_final) {
@@ -299,8 +318,16 @@ void record_pilot_replicate(const WorkerState& w, long long r) {
 void collect_acceptances(WorkerState& w, int offset) {
   BlockLines& out = w.block;
   // A NaN distance compares false and so accepts nothing.
+  bool vector_kept = predictive_draws.wanted == 0;
   for (int p = 0; p < w.npop; ++p) {
     if (w.dist_fis[p] <= quantile_fis[p]) {
+      if (!vector_kept) {
+        out.vectors.push_back(offset);
+        out.vectors.insert(out.vectors.end(), w.fis.begin(), w.fis.end());
+        out.vectors.insert(out.vectors.end(), w.fst.begin(), w.fst.end());
+        out.vectors.push_back(w.a);
+        vector_kept = true;
+      }
       format_line(out.text, w.dist_fis[p], w.fis[p], w.stat_fis.data(), target_fis.data(), p,
                   w.nc_fis);
       out.lines.push_back(AcceptedLine{offset, p, false, out.text.size()});

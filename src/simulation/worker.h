@@ -34,10 +34,14 @@ struct BlockLines {
   long long block = -1;
   std::string text;
   std::vector<AcceptedLine> lines;
+  // With -gof (predictive_draws.wanted > 0): for every replicate with an accepted Fis line,
+  // its offset followed by its parameter vector (predictive_draws.width values).
+  std::vector<double> vectors;
   void clear(long long b) {
     block = b;
     text.clear();
     lines.clear();
+    vectors.clear();
   }
 };
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # bandstat-mpi against bandstat: with the same seed, every output of two jobs (-keep, -s,
-# -convert) is byte for byte the same, whatever the number of ranks and threads; only the
-# run record's command line and times may differ. Then an error on a rank other than 0
+# -convert, -gof, whose predictive check needs the accepted parameter vectors of every rank)
+# is byte for byte the same, whatever the number of ranks and threads; only the run record's
+# command line and times may differ. Then an error on a rank other than 0
 # ends the run with status 1 and leaves no incomplete file.
 #
 # Usage: outputs.sh BANDSTAT BANDSTAT_MPI DATA_DIR RANKS THREADS
@@ -16,7 +17,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
 mpirun_cmd=(mpirun --allow-run-as-root --oversubscribe -np "$ranks")
-options=(-n 100 -ar 0.05 -seed 11 -keep -s stats -convert)
+options=(-n 100 -ar 0.05 -seed 11 -keep -s stats -convert -gof 20)
 inputs=("$data/rootrot_2pops.txt" "$data/rootrot_18pops.txt")
 
 mkdir "$work/plain" "$work/mpi"
@@ -33,7 +34,7 @@ for f in "$work/plain"/*; do
   [ "$name" = errors.txt ] && continue
   if [ "$name" = console.txt ]; then
     # The time estimate and the job's duration are measured, not computed.
-    filter='^(Calculation, it should take about|Job made in) '
+    filter='^(Calculation, it should take about|Job made in|Goodness of fit made in) '
     if ! diff <(grep -Ev "$filter" "$f") <(grep -Ev "$filter" "$work/mpi/$name") >/dev/null; then
       echo "the console output differs beyond its times"; status=1
     fi
@@ -50,7 +51,8 @@ done
 extra=$(comm -13 <(ls "$work/plain") <(ls "$work/mpi"))
 [ -z "$extra" ] || { echo "bandstat-mpi wrote files bandstat does not: $extra"; status=1; }
 # Accepted draws (-keep), statistics, conversion: a run that wrote none proves nothing.
-for f in rootrot_2pops_Fis1.txt rootrot_18pops_Fst18.txt stats rootrot_18pops_codominant.txt; do
+for f in rootrot_2pops_Fis1.txt rootrot_18pops_Fst18.txt stats rootrot_18pops_codominant.txt \
+  rootrot_18pops_ppc.txt; do
   ls "$work/plain"/$f* >/dev/null 2>&1 || { echo "expected output $f missing"; status=1; }
 done
 
