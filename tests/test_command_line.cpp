@@ -36,6 +36,9 @@ const char* const EXPECTED_USAGE =
     " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) \n"
     " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default \n"
     " -plot        Write figures of the posteriors (and of -cv) as SVG \n"
+    " -method     Estimation: regression, or joint (all statistics at once), default is "
+    "regression \n"
+    " -sims 200000 Simulations of the reference table of -method joint, default is 200000 \n"
     " alleles.txt  Name of the input file \n"
     "\n"
     "\n";
@@ -149,6 +152,28 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
        "only 199 simulations"},
       // Estimation samples of 9 simulations for a regression on 25 statistics.
       {{"-cv", "10", "-n", "100", "-ar", "0.05", "in.txt"}, "needs at least 26"},
+      // -method: one of two names.
+      {{"-method", "bayes", "in.txt"},
+       "Invalid value for -method: \"bayes\"; the methods are regression and joint"},
+      {{"-method", "", "in.txt"}, "Invalid value for -method: \"\""},
+      // -sims: a whole number, only with -method joint, and a table whose accepted 0.5%
+      // (1000 of 200000 by default) can carry a regression on 2 x (15 + 25) features.
+      {{"-sims", "5000", "in.txt"}, "-sims: \"5000\"; -sims sets the reference table"},
+      {{"-method", "regression", "-sims", "5000", "in.txt"}, "-sims sets the reference table"},
+      {{"-method", "joint", "-sims", "0", "in.txt"}, "-sims: \"0\"; give a whole number"},
+      {{"-method", "joint", "-sims", "x", "in.txt"}, "-sims: \"x\""},
+      {{"-method", "joint", "-sims", "1e6", "in.txt"}, "-sims: \"1e6\""},
+      {{"-method", "joint", "-sims", "99999999999", "in.txt"}, "-sims: \"99999999999\""},
+      {{"-method", "joint", "-sims", "16000", "in.txt"},
+       "-sims: \"16000\"; with -ar 0.005 each estimate uses 80 of the simulations, and its "
+       "regression needs at least 82"},
+      // Every simulation accepted leaves none for the kernel's threshold.
+      {{"-method", "joint", "-sims", "100", "-ar", "0.99", "-nfis", "2", "-nfst", "2", "in.txt"},
+       "each estimate uses 99"},
+      // -cv with -method joint draws from the reference table.
+      {{"-method", "joint", "-cv", "1", "in.txt"}, "-cv: \"1\"; give a whole number"},
+      {{"-method", "joint", "-sims", "20000", "-cv", "20001", "in.txt"},
+       "-cv: \"20001\"; give a whole number of pseudo-observed data sets, from 2 to the 20000"},
       // A missing input file is a failure, not a success.
       {{"in.txt"}, "Could not open file in.txt"},
   };

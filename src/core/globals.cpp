@@ -17,6 +17,8 @@ bool user_seed_given = false;
 uint32_t user_seed = 0;
 int cv_count = 0;
 bool plot_figures = false;
+EstimationMethod estimation_method = EstimationMethod::regression;
+int sims_count = DEFAULT_SIMS_COUNT;
 
 std::string file_name;
 std::string file_prefix;
@@ -41,6 +43,8 @@ void reset_run_configuration() {
   user_seed = 0;
   cv_count = 0;
   plot_figures = false;
+  estimation_method = EstimationMethod::regression;
+  sims_count = DEFAULT_SIMS_COUNT;
   file_name.clear();
   file_prefix.clear();
   odir.clear();

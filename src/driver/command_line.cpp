@@ -49,19 +49,22 @@ const char* const USAGE_LINES[] = {
     " -seed 42     Seed of the random numbers, default is a new seed per job (in _run.txt) ",
     " -cv 100      Cross-validate on 100 simulated data sets, no cross-validation by default ",
     " -plot        Write figures of the posteriors (and of -cv) as SVG ",
+    " -method     Estimation: regression, or joint (all statistics at once), default is "
+    "regression ",
+    " -sims 200000 Simulations of the reference table of -method joint, default is 200000 ",
     " alleles.txt  Name of the input file ",
     "",
 };
 
 // The options: flags (given or not) and options that take a value.
 const char* const FLAG_NAMES[] = {"help", "keep", "convert", "plot"};
-const char* const VALUE_OPTION_NAMES[] = {"nfis",   "nfst", "n",      "ar",   "o",
-                                          "od",     "s",    "hpdi",   "bh",   "bf",
-                                          "nprocs", "seed", "format", "pops", "cv"};
+const char* const VALUE_OPTION_NAMES[] = {"nfis",   "nfst", "n",  "ar",     "o",      "od",
+                                          "s",      "hpdi", "bh", "bf",     "nprocs", "seed",
+                                          "format", "pops", "cv", "method", "sims"};
 
-// -cv takes a whole number written as one: "10", not "1e1", "10.5" or "10x". Returns -1
-// for anything else, which the checks refuse.
-int parse_cv_count(const char* text) {
+// -cv and -sims take a whole number written as one: "10", not "1e1", "10.5" or "10x".
+// Returns -1 for anything else, which the checks refuse.
+int parse_whole_number(const char* text) {
   char* end = nullptr;
   errno = 0;
   const long v = std::strtol(text, &end, 10);
@@ -73,6 +76,38 @@ int parse_cv_count(const char* text) {
 std::string shown(const char* name) {
   const char* v = opt->getValue(name);
   return v ? std::string("\"") + v + "\"" : std::string("(default)");
+}
+
+EstimationMethod parse_method(const std::string& value) {
+  if (value == "regression") return EstimationMethod::regression;
+  if (value == "joint") return EstimationMethod::joint;
+  fail("Invalid value for -method: \"%s\"; the methods are regression and joint", value.c_str());
+}
+
+// -method joint: a table large enough that the accepted fraction of it can carry a
+// regression on every feature (at most twice nfis + nfst of them) and leave rows over for
+// the kernel's threshold.
+void check_joint_method() {
+  if (estimation_method != EstimationMethod::joint) {
+    if (opt->getValue("sims"))
+      fail("Invalid value for -sims: %s; -sims sets the reference table of -method joint",
+           shown("sims").c_str());
+    return;
+  }
+  if (sims_count < 1)
+    fail("Invalid value for -sims: %s; give a whole number of simulations", shown("sims").c_str());
+  const long long features = 2LL * (nb_class_fis + nb_class_fst);
+  const long long draws = static_cast<long long>(ratio * sims_count);
+  if (draws < features + 2 || draws + 2 > sims_count)
+    fail(
+        "Invalid value for -sims: %s; with -ar %g each estimate uses %lld of the simulations, and "
+        "its regression needs at least %lld (raise -sims or -ar)",
+        shown("sims").c_str(), ratio, draws, features + 2);
+  if (opt->getValue("cv") && (cv_count < 2 || cv_count > sims_count))
+    fail(
+        "Invalid value for -cv: %s; give a whole number of pseudo-observed data sets, from 2 to "
+        "the %d simulations of the reference table",
+        shown("cv").c_str(), sims_count);
 }
 
 // -seed: a whole number that fits in 32 bits, in decimal digits only (no sign, no
@@ -155,7 +190,9 @@ void check_configuration() {
         "Invalid values for -n %s and -ar %s: the acceptance threshold would be the smallest "
         "of %lld pilot distances (index %lld); raise -n",
         shown("n").c_str(), shown("ar").c_str(), counts.pilot_size, counts.threshold_index);
-  check_cross_validation(counts);
+  check_joint_method();
+  // The joint method has no pilot run: its -cv draws from its own table.
+  if (estimation_method != EstimationMethod::joint) check_cross_validation(counts);
 }
 
 }  // namespace
@@ -223,8 +260,10 @@ int run_program(int argc, char** argv) {
   convert_data = opt->getFlag("convert");
   if (const char* v = opt->getValue("format")) input_format = parse_input_format(v);
   if (const char* v = opt->getValue("pops")) pops_file = v;
-  if (const char* v = opt->getValue("cv")) cv_count = parse_cv_count(v);
+  if (const char* v = opt->getValue("cv")) cv_count = parse_whole_number(v);
   plot_figures = opt->getFlag("plot");
+  if (const char* v = opt->getValue("method")) estimation_method = parse_method(v);
+  if (const char* v = opt->getValue("sims")) sims_count = parse_whole_number(v);
   check_configuration();
 
   for (int i = 0; i < opt->getArgc(); ++i) {

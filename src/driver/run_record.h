@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 // Keeps the program's command line for the records of every job.
 void remember_command_line(int argc, char** argv);
@@ -19,6 +20,9 @@ struct JobRecord {
   double start_wall = 0.0;     // steady-clock seconds then
   long long pilot_size = 0;
   long long production_replicates = 0;  // replicates of the committed production blocks
+  // -method joint: the lines that describe its estimation, in place of the pilot size, the
+  // thresholds and the production replicates (empty for the default method).
+  std::vector<std::string> method_lines;
 };
 
 // Starts a job's record now.

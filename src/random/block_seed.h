@@ -17,6 +17,7 @@ enum : uint32_t {
   STREAM_PILOT = 0,             // the pilot run
   STREAM_PRODUCTION = 1,        // the production run
   STREAM_CROSS_VALIDATION = 2,  // the choice of the cross-validation's data sets (-cv)
+  STREAM_JOINT_TABLE = 3,       // the reference table of -method joint
 };
 
 // Seeds `g` for block `block` of run `run` of the job seeded by `seed`.
