@@ -13,7 +13,8 @@
 //   its -n 5000 from a production run of a million simulations: the same estimator with a
 //   smaller sample, so its prediction error is that of the program up to a little more
 //   Monte Carlo noise.
-// Printed per method and parameter (populations pooled): the prediction error (mean squared
+// Printed on standard error (standard output has the progress gauges), per method and
+// parameter (populations pooled): the prediction error (mean squared
 // error of the posterior mean over the prior variance of the truths) and the coverage of
 // the 95% HPDI, each with a bootstrap standard error over the test data sets.
 //
@@ -86,13 +87,12 @@ void report(const char* design, const char* method, const std::vector<CvEstimate
     const double mean = sum[k] / BOOTSTRAP_RESAMPLES;
     se[k] = std::sqrt(std::max(0.0, sum2[k] / BOOTSTRAP_RESAMPLES - mean * mean));
   }
-  std::printf(
-      "%-14s %-10s %4d  Fis PE %.3f (%.3f) cov %.3f (%.3f)  Fst PE %.4f (%.4f) cov %.3f "
-      "(%.3f)  %.0f s\n",
-      design, method, nb_pods, point[0].prediction_error_adjusted, se[0],
-      point[0].coverage_adjusted, se[1], point[1].prediction_error_adjusted, se[2],
-      point[1].coverage_adjusted, se[3], seconds);
-  std::fflush(stdout);
+  std::fprintf(stderr,
+               "%-14s %-10s %4d  Fis PE %.3f (%.3f) cov %.3f (%.3f)  Fst PE %.4f (%.4f) cov %.3f "
+               "(%.3f)  %.0f s\n",
+               design, method, nb_pods, point[0].prediction_error_adjusted, se[0],
+               point[0].coverage_adjusted, se[1], point[1].prediction_error_adjusted, se[2],
+               point[1].coverage_adjusted, se[3], seconds);
 }
 
 }  // namespace
@@ -147,19 +147,17 @@ int main(int argc, char** argv) {
   t0 = std::chrono::steady_clock::now();
   prepare_joint_features(reference_table);
   const double feature_seconds = seconds_since(t0);
-  std::printf("\n%s: table of %lld simulations in %.0f s, features in %.1f s\n", design.c_str(),
-              sims, table_seconds, feature_seconds);
+  std::fprintf(stderr, "%s: table of %lld simulations in %.0f s, features in %.1f s\n",
+               design.c_str(), sims, table_seconds, feature_seconds);
 
   const std::vector<long long> pods = choose_pseudo_observed(sims, nb_pods, seed);
   t0 = std::chrono::steady_clock::now();
   const std::vector<CvEstimate> regression = cross_validate(
       reference_table, pods, static_cast<long long>(ratio * sims), hpdi_pc, nb_procs);
-  std::printf("\n");
   report(design.c_str(), "regression", regression, nb_pods, J, seconds_since(t0));
   t0 = std::chrono::steady_clock::now();
   const std::vector<CvEstimate> joint = joint_cross_validate(
       reference_table, pods, joint_sample_size(joint_features, ratio), hpdi_pc, nb_procs);
-  std::printf("\n");
   report(design.c_str(), "joint", joint, nb_pods, J, seconds_since(t0));
   return 0;
 }

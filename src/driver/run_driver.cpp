@@ -168,6 +168,26 @@ void close_accepted_draw_files() {
 
 namespace {
 
+// The outputs common to both methods, once the posterior samples are made, and the run
+// record.
+void write_job_outputs(const JobRecord& record) {
+  write_regression_outputs();
+  write_diagnostics();
+  if (stats_wanted) {
+    fis_estimate.assign(J, 0.0);
+    write_statistics_file();
+  }
+  if (convert_data) write_codominant();
+  if (plot_figures) write_posterior_figure();
+  write_run_record(record);
+}
+
+void print_job_time(std::time_t job_start) {
+  const std::time_t job_end = std::time(nullptr);
+  std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));
+  std::fflush(stdout);
+}
+
 // A job of -method joint: the reference table of sims_count simulations (a pilot run on a
 // stream of its own, without pilot distances), its features, the estimation of every
 // population from them, and the same outputs as the default method.
@@ -195,19 +215,8 @@ void run_joint_job(JobRecord& record) {
   record.method_lines = joint_record_lines(draws);
 
   estimate_joint(reference_table, draws);
-  write_regression_outputs();
-  write_diagnostics();
-  if (stats_wanted) {
-    fis_estimate.assign(J, 0.0);
-    write_statistics_file();
-  }
-  if (convert_data) write_codominant();
-  if (plot_figures) write_posterior_figure();
-  write_run_record(record);
-
-  const std::time_t job_end = std::time(nullptr);
-  std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));
-  std::fflush(stdout);
+  write_job_outputs(record);
+  print_job_time(job_start);
   if (cv_count > 0) run_joint_cross_validation(reference_table, draws);
   release_reference_table();
 }
@@ -256,23 +265,12 @@ void run_job() {
 
   perform_regression();
   if (!keep_draws) remove_accepted_draw_files();
-  write_regression_outputs();
-  write_diagnostics();
-  if (stats_wanted) {
-    fis_estimate.assign(J, 0.0);
-    write_statistics_file();
-  }
-  if (convert_data) write_codominant();
-  if (plot_figures) write_posterior_figure();
-  write_run_record(record);
+  write_job_outputs(record);
   if (keep_draws) keep_accepted_draw_files();
   // The pilot distances are the job's largest arrays; the next job starts without them.
   std::vector<std::vector<double>>().swap(v_dist_fis);
   std::vector<std::vector<double>>().swap(v_dist_fst);
-
-  const std::time_t job_end = std::time(nullptr);
-  std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));
-  std::fflush(stdout);
+  print_job_time(job_start);
   // After the job's own lines, which stay as they are without -cv. The estimation samples
   // have as many rows as the threshold index, so that the threshold is the next row's
   // distance, as in the rejection step.

@@ -222,9 +222,8 @@ double select_nearest(const std::vector<double>& distance, std::vector<long long
   return threshold;
 }
 
-void score_estimate(double truth, const RegressionDesign& design, std::vector<float>& unadjusted,
+void score_estimate(double truth, const RegressionDesign& d, std::vector<float>& unadjusted,
                     double coverage, EstimateScratch& scratch, CvEstimate& e) {
-  const RegressionDesign& d = design;
   e.truth = as_written(truth);
 
   double mean, low, high;
@@ -263,9 +262,8 @@ void prepare_reference_table(long long size, double memory_limit, double extra_b
   const double bytes = reference_table_bytes(size, J, nb_class_fis, nb_class_fst) + extra_bytes;
   const double gib = 1024.0 * 1024.0 * 1024.0;
   const bool joint = estimation_method == EstimationMethod::joint;
-  const char* what = joint ? "-method joint: its reference table"
-                           : "the cross-validation: its "
-                             "reference table";
+  const char* what =
+      joint ? "-method joint: its reference table" : "the cross-validation: its reference table";
   const char* advice = joint ? "lower -sims" : "reduce -n or raise -ar, or leave out -cv";
   if (bytes > memory_limit)
     fail(
