@@ -82,13 +82,7 @@ void accept_nearest(const ReferenceTable& table, long long pod, int parameter, i
   ws.order.clear();
   for (long long r = 0; r < table.size; ++r) {
     if (r == pod) continue;
-    const float* s = table.stats(parameter, p, r);
-    double sum = 0.0;
-    for (int c = 0; c < nc; ++c) {
-      const double d = static_cast<double>(s[c]) - observed[c];
-      sum += d * d;
-    }
-    ws.distance[r] = sum;
+    ws.distance[r] = squared_distance(table.stats(parameter, p, r), observed, nc);
     ws.order.push_back(r);
   }
   const double threshold = select_nearest(ws.distance, ws.order, sample_size);
@@ -205,6 +199,15 @@ void write_cv_summary_file(const std::vector<CvSummaryRow>& rows) {
 }
 
 }  // namespace
+
+double squared_distance(const float* x, const float* y, int n) {
+  double sum = 0.0;
+  for (int c = 0; c < n; ++c) {
+    const double d = static_cast<double>(x[c]) - y[c];
+    sum += d * d;
+  }
+  return sum;
+}
 
 double select_nearest(const std::vector<double>& distance, std::vector<long long>& order,
                       long long count) {

@@ -49,6 +49,9 @@ std::vector<CvEstimate> cross_validate(const ReferenceTable& table,
 std::vector<CvEstimate> estimate_pods(int nb_pods, int npop, int threads,
                                       const std::function<void(int, CvEstimate*)>& estimate_pod);
 
+// The sum over c < n of (x[c] - y[c])^2, in double: the distance of the rejection step.
+double squared_distance(const float* x, const float* y, int n);
+
 // The `count` entries of `order` (indices into `distance`) with the smallest distances
 // moved to its front in ascending index order, NaN distances last and ties broken by index;
 // returns the distance of the next nearest entry, the kernel's threshold. `order` must hold

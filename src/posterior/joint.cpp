@@ -151,13 +151,7 @@ void accept_nearest_rows(const ReferenceTable& t, const JointFeatures& f, int p,
   s.order.reserve(static_cast<size_t>(pool.count));
   for (long long i = 0; i < pool.count; ++i) {
     if (i % t.size == left_out) continue;
-    const float* x = pool.row(i);
-    double sum = 0.0;
-    for (int j = 0; j < q; ++j) {
-      const double d = static_cast<double>(x[j]) - observed[j];
-      sum += d * d;
-    }
-    s.distance[i] = sum;
+    s.distance[i] = squared_distance(pool.row(i), observed, q);
     s.order.push_back(i);
   }
   if (static_cast<long long>(s.order.size()) <= count)
