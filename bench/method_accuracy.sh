@@ -8,7 +8,8 @@
 #
 # Designs (populations x loci x individuals): 5x200x20 (200 test data sets), 2x50x20 and
 # 10x2000x20 (100 each), and 3 populations of 6, 10 and 14 individuals at 200 loci (200).
-# The 10x2000x20 table takes about 20 minutes of a 2-core machine.
+# The 10x2000x20 design takes about 15 minutes of a 2-core machine (its table: 200 000
+# data sets of 20 000 locus-populations).
 #
 # Usage: bench/method_accuracy.sh [path/to/method_accuracy] [design ...]
 #   designs: 5x200x20 2x50x20 10x2000x20 unequal (default: all); env SIMS (200000),
