@@ -6,8 +6,9 @@
 # are left out of it one at a time (see bench/method_accuracy.cpp for the details and for
 # how the default method is run on the table).
 #
-# Designs (populations x loci x individuals): 5x200x20 (200 test data sets), 2x50x20 and
-# 10x2000x20 (100 each), and 3 populations of 6, 10 and 14 individuals at 200 loci (200).
+# Designs (populations x loci x individuals): 5x200x20 (200 test data sets), 2x50x20 (300,
+# a minute's work), 10x2000x20 (100), and 3 populations of 6, 10 and 14 individuals at 200
+# loci (200).
 # The 10x2000x20 design takes about 15 minutes of a 2-core machine (its table: 200 000
 # data sets of 20 000 locus-populations).
 #
@@ -39,7 +40,7 @@ echo "design         method     sets  Fis PE (se) cov (se)  Fst PE (se) cov (se)
 for design in "${designs[@]}"; do
   case $design in
     5x200x20) args=(200 "$(same 5 20)" "$sims" 200) ;;
-    2x50x20) args=(50 "$(same 2 20)" "$sims" 100) ;;
+    2x50x20) args=(50 "$(same 2 20)" "$sims" 300) ;;
     10x2000x20) args=(2000 "$(same 10 20)" "$sims" 100) ;;
     unequal) args=(200 "6,10,14" "$sims" 200) ;;
     *) echo "unknown design $design" >&2; exit 1 ;;
