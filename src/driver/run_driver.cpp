@@ -218,7 +218,9 @@ void run_joint_job(JobRecord& record) {
   write_job_outputs(record);
   print_job_time(job_start);
   if (cv_count > 0) run_joint_cross_validation(reference_table, draws);
+  // The job's largest arrays: the next job starts without them.
   release_reference_table();
+  joint_features = JointFeatures();
 }
 
 }  // namespace

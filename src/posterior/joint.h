@@ -38,9 +38,10 @@ struct JointPool {
 };
 
 // The features of a job's reference table: built once after the table is simulated, read by
-// the estimation of the observed data and by the cross-validation, and kept until the next
-// job, so that other checks on the same table (a goodness-of-fit test) can read the training
-// rows of a population (pools[pool_of[p]]) beside its observed features (observed[p]).
+// the estimation of the observed data and by the cross-validation, and freed with the table
+// at the end of the job. Other checks on the same table (a goodness-of-fit test) can read,
+// in between, the training rows of a population (pools[pool_of[p]]) beside its observed
+// features (observed[p]).
 struct JointFeatures {
   long long table_size = 0;
   int npop = 0;
