@@ -21,6 +21,14 @@ extern int cv_count;          // -cv: pseudo-observed data sets of the cross-val
 extern int gof_count;         // -gof: simulated data sets of the goodness-of-fit test; 0: none
 extern bool plot_figures;     // -plot: write the SVG figures of the posterior (and of -cv)
 
+// How a job estimates its parameters: `regression`, the rejection step with its pilot and
+// production runs and a regression on each parameter's own statistics; `joint`, every
+// parameter of a population from all of its statistics and the other populations' mean,
+// on one reference table of sims_count simulations (posterior/joint.h).
+enum class EstimationMethod { regression, joint };
+extern EstimationMethod estimation_method;  // -method
+extern int sims_count;                      // -sims: simulations of the joint reference table
+
 extern std::string file_name;     // input file of the current job
 extern std::string file_prefix;   // -o, or the stem of file_name
 extern std::string odir;          // -od: raw prefix of every output name (no separator added)
@@ -44,6 +52,7 @@ constexpr int DEFAULT_NB_PROCS = 1;
 constexpr float DEFAULT_HPDI_PC = 0.95f;
 constexpr int DEFAULT_BIAS_HIDDEN = 1;
 constexpr int DEFAULT_BIAS_FIXED = 0;
+constexpr int DEFAULT_SIMS_COUNT = 200000;
 
 // Puts every global above back to its value before the command line was read. The program
 // reads its command line once; tests run many configurations in one process.

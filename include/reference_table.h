@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The reference table of the cross-validation (-cv): the parameters and summary statistics
-// of every pilot replicate, by replicate index. Allocated by the run driver before the pilot
-// run only when -cv is given (empty otherwise); row r is written once, by the worker that
-// simulated replicate r, under mutex_counter; read by the cross-validation after the run.
+// The reference table: the parameters and summary statistics of every replicate of a pilot
+// run, by replicate index. Allocated by the run driver before the run only for the
+// cross-validation (-cv), the goodness-of-fit test (-gof) or -method joint, whose run
+// simulates nothing else (empty otherwise); row r is written once, by the worker that
+// simulated replicate r; read by those analyses after the run.
 #pragma once
 
 #include <cstddef>

@@ -14,7 +14,11 @@
 #include <mutex>
 #include <vector>
 
-extern bool pilot;            // true in the pilot run, false in the production run
+extern bool pilot;  // true in the pilot run, false in the production run
+// The random stream of the pilot run's blocks (seed_block_generator): STREAM_PILOT, or
+// STREAM_JOINT_TABLE when the run simulates the reference table of -method joint, so that
+// the two never share random numbers. Set by the driver before the run.
+extern uint32_t pilot_stream;
 extern int nbreps;            // pilot: simulations; production: least simulations
 extern std::atomic<int> rep;  // replicates handed out so far (stops at INT_MAX)
 // Last gauge percentage printed: under mutex_gauge in the pilot run; in the production run

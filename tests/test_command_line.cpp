@@ -40,6 +40,8 @@ const char* const EXPECTED_USAGE =
     " -plot        Write figures of the posteriors (and of -cv) as SVG \n"
     " -version     Prints the version and exits \n"
     " -gof 100     Test the fit of the model on 100 simulated data sets, no test by default \n"
+    " -method joint Estimation method: regression or joint (all statistics), default is regression \n"
+    " -sims 200000 Simulations of the reference table of -method joint, default is 200000 \n"
     " alleles.txt  Name of the input file \n"
     "\n"
     "\n";
@@ -214,6 +216,31 @@ TEST(CommandLine, RefusesImpossibleSettingsBeforeAnyJob) {
       {{"-gof", "1e2", "in.txt"}, "-gof: \"1e2\""},
       {{"-gof", "200", "-n", "100", "-ar", "0.05", "-nfis", "2", "-nfst", "2", "in.txt"},
        "-gof: \"200\"; the pilot run has only 199 simulations"},
+      // -method: one of two names.
+      {{"-method", "bayes", "in.txt"},
+       "Invalid value for -method: \"bayes\"; the methods are regression and joint"},
+      {{"-method", "", "in.txt"}, "Invalid value for -method: \"\""},
+      // -sims: a whole number, only with -method joint, and a table whose accepted 0.5%
+      // (1000 of 200000 by default) can carry a regression on 2 x (15 + 25) features.
+      {{"-sims", "5000", "in.txt"}, "-sims: \"5000\"; -sims sets the reference table"},
+      {{"-method", "regression", "-sims", "5000", "in.txt"}, "-sims sets the reference table"},
+      {{"-method", "joint", "-sims", "0", "in.txt"}, "-sims: \"0\"; give a whole number"},
+      {{"-method", "joint", "-sims", "x", "in.txt"}, "-sims: \"x\""},
+      {{"-method", "joint", "-sims", "1e6", "in.txt"}, "-sims: \"1e6\""},
+      {{"-method", "joint", "-sims", "99999999999", "in.txt"}, "-sims: \"99999999999\""},
+      {{"-method", "joint", "-sims", "16000", "in.txt"},
+       "-sims: \"16000\"; with -ar 0.005 each estimate uses 80 of the simulations, and its "
+       "regression needs at least 82"},
+      // Every simulation accepted leaves none for the kernel's threshold.
+      {{"-method", "joint", "-sims", "100", "-ar", "0.99", "-nfis", "2", "-nfst", "2", "in.txt"},
+       "each estimate uses 99"},
+      // -cv with -method joint draws from the reference table.
+      {{"-method", "joint", "-cv", "1", "in.txt"}, "-cv: \"1\"; give a whole number"},
+      {{"-method", "joint", "-sims", "20000", "-cv", "20001", "in.txt"},
+       "-cv: \"20001\"; give a whole number of pseudo-observed data sets, from 2 to the 20000"},
+      // -gof with -method joint draws from the reference table.
+      {{"-method", "joint", "-sims", "20000", "-gof", "20001", "in.txt"},
+       "-gof: \"20001\"; the reference table has only 20000 simulations"},
       // A missing input file is a failure, not a success; so is a folder.
       {{"in.txt"}, "Could not open file in.txt"},
       {{"."}, "Could not open file .: it is a folder"},

@@ -102,6 +102,25 @@ TEST(Reproducible, SameSeedSameFilesWithAnyNumberOfWorkers) {
   EXPECT_NE(different.at("ex_Fis1.txt"), reference.at("ex_Fis1.txt"));
 }
 
+TEST(Reproducible, JointMethodSameFilesWithOneOrThreeWorkers) {
+  // A reference table of 2000 simulations in blocks of 26: 77 blocks shared by the workers.
+  const std::vector<std::string> joint = {"-method", "joint", "-sims", "2000", "-seed", "4242"};
+  auto with_workers = [&](const char* workers) {
+    std::vector<std::string> more = joint;
+    more.insert(more.end(), {"-nprocs", workers});
+    return more;
+  };
+  TempDir one, three;
+  const auto reference = run_job_in(one, with_workers("1"));
+  EXPECT_EQ(reference.size(), 15u);
+  const auto files = run_job_in(three, with_workers("3"));
+  EXPECT_EQ(files.size(), reference.size());
+  for (const auto& [name, text] : reference) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(files.count(name) && files.at(name) == text);
+  }
+}
+
 TEST(Reproducible, RecordedSeedRepeatsASeedlessRun) {
   TempDir first;
   CommandResult r = run_bandstat(job({"-nprocs", "2"}), first.path());

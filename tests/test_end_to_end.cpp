@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "posterior/posterior_stats.h"
 #include "support.h"
 
 namespace {
@@ -140,4 +141,109 @@ TEST(EndToEnd, RealDataTwoRegions) {
     }
   }
   EXPECT_EQ(rows, 4);
+}
+
+namespace {
+
+// A joint run of the example: a table of 2000 simulations of its four populations of 20,
+// pooled into 8000 training rows, of which the nearest 5% (400) make each sample.
+const std::vector<std::string> JOINT = {"-method", "joint", "-sims", "2000", "-ar",   "0.05",
+                                        "-nfis",   "5",     "-nfst", "5",    "-seed", "31"};
+
+// The line of `text` that starts with `prefix` (without its line end), or "" when none does.
+std::string line_starting(const std::string& text, const std::string& prefix) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(prefix, 0) == 0) return line;
+  return "";
+}
+
+}  // namespace
+
+TEST(EndToEnd, JointMethodWritesTheSameOutputsAndItsSummariesRecompute) {
+  TempDir dir;
+  CommandResult r = run_bandstat(
+      with(JOINT, {"-s", "st.txt", "-keep", "-convert", "-cv", "20", "-o", "ex", example()}),
+      dir.path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Simulating the reference table of 2000 data sets..."), std::string::npos);
+  EXPECT_EQ(r.out.find("Pilot run"), std::string::npos);
+  for (const char* name : {"ex_no_regression.txt", "ex_diagnostics.txt", "ex_codominant.txt",
+                           "ex_cv.txt", "ex_Fst4.txt"}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(file_exists(dir.file(name)));
+  }
+
+  // The statistics file summarises the columns of the posterior sample file.
+  std::istringstream samples(read_file(dir.file("ex_regression.txt")));
+  std::vector<std::vector<float>> columns(8);
+  int lines = 0;
+  for (std::string line; std::getline(samples, line); ++lines) {
+    std::istringstream fields(line);
+    for (std::vector<float>& c : columns) {
+      float v;
+      ASSERT_TRUE(fields >> v) << line;
+      c.push_back(v);
+    }
+  }
+  EXPECT_EQ(lines, 400);
+  const std::string stats = read_file(dir.file("st.txt"));
+  for (int k = 0; k < 8; ++k) {
+    const std::string label = (k < 4 ? "Fis" : "Fst") + std::to_string(k % 4 + 1);
+    SCOPED_TRACE(label);
+    double mean, variance, low, high, mode;
+    calculate_stats(columns[k].data(), 0.95f, lines, &mean, &variance, &low, &high, &mode);
+    std::ostringstream expected;
+    expected.precision(3);
+    expected << label << " " << mean << " " << mode << " " << variance << " [" << low << ";" << high
+             << "]";
+    EXPECT_EQ(line_starting(stats, label + " "), expected.str());
+  }
+
+  // -keep: the accepted rows with their scaled feature differences (at most 2 x (5 + 5)).
+  const std::string draws = read_file(dir.file("ex_Fis1.txt"));
+  EXPECT_EQ(count_lines(draws), 400);
+  std::istringstream first(draws.substr(0, draws.find('\n')));
+  int numbers = 0;
+  for (double v; first >> v;) ++numbers;
+  EXPECT_GE(numbers, 2 + 10);
+  EXPECT_LE(numbers, 2 + 20);
+
+  // The run record names the method, the table and the features instead of the pilot.
+  const std::string record = read_file(dir.file("ex_run.txt"));
+  EXPECT_NE(record.find("\nmethod: joint\nreference table: 2000 simulations\nfeatures: fis1 fis2"),
+            std::string::npos)
+      << record;
+  EXPECT_NE(record.find(" others_fst5\ndraws per population: 400\n"), std::string::npos) << record;
+  EXPECT_NE(record.find("\npopulation 4: 8000 training rows, pool 1 2 3 4"), std::string::npos);
+  EXPECT_EQ(record.find("pilot size"), std::string::npos);
+
+  // The cross-validation: 20 data sets of 8 parameters, and its summary.
+  EXPECT_EQ(count_lines(read_file(dir.file("ex_cv.txt"))), 1 + 20 * 8);
+  EXPECT_EQ(count_lines(read_file(dir.file("ex_cv_summary.txt"))), 1 + 8 + 2);
+  EXPECT_NE(r.out.find("\nFst: prediction error "), std::string::npos);
+}
+
+TEST(EndToEnd, JointMethodWithUnequalSamplesAndATableThatCannotFit) {
+  TempDir dir;
+  // Population 2 has other sample sizes: it trains on its own 2000 rows, and every sample
+  // has the 5% of those (100 draws).
+  write_file(dir.file("in.txt"),
+             "[loci]=3\n[populations]=3\n[pop]=1\n1 20 5\n2 20 12\n3 20 3\n"
+             "[pop]=2\n1 15 15\n2 16 3\n3 16 7\n[pop]=3\n1 20 9\n2 20 4\n3 20 11\n");
+  CommandResult r = run_bandstat(with(JOINT, {"in.txt"}), dir.path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(count_lines(read_file(dir.file("in_regression.txt"))), 100);
+  const std::string record = read_file(dir.file("in_run.txt"));
+  EXPECT_NE(record.find("\npopulation 1: 4000 training rows, pool 1 3"), std::string::npos);
+  EXPECT_NE(record.find("\npopulation 2: 2000 training rows, pool 2"), std::string::npos);
+
+  // Two thousand million simulations of three populations: about 0.9 TiB of table.
+  r = run_bandstat({"-method", "joint", "-sims", "2000000000", "-o", "big", "in.txt"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Not enough memory for -method joint: its reference table of 2000000000 "
+                       "simulations in 3 populations needs"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(file_exists(dir.file("big_run.txt")));
 }

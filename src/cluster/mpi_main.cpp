@@ -307,7 +307,7 @@ void read_run_state(Buffer& b) {
 // own until the send is complete, one per request open.
 void simulate_blocks() {
   WorkerState w(J, I, nb_class_fis, nb_class_fst);
-  const uint32_t stream = pilot ? STREAM_PILOT : STREAM_PRODUCTION;
+  const uint32_t stream = pilot ? pilot_stream : STREAM_PRODUCTION;
   std::vector<Buffer> outgoing(REQUESTS_PER_WORKER);
   std::vector<MPI_Request> sending(REQUESTS_PER_WORKER, MPI_REQUEST_NULL);
   size_t turn = 0;

@@ -20,6 +20,8 @@ uint32_t user_seed = 0;
 int cv_count = 0;
 int gof_count = 0;
 bool plot_figures = false;
+EstimationMethod estimation_method = EstimationMethod::regression;
+int sims_count = DEFAULT_SIMS_COUNT;
 
 std::string file_name;
 std::string file_prefix;
@@ -45,6 +47,8 @@ void reset_run_configuration() {
   cv_count = 0;
   gof_count = 0;
   plot_figures = false;
+  estimation_method = EstimationMethod::regression;
+  sims_count = DEFAULT_SIMS_COUNT;
   file_name.clear();
   file_prefix.clear();
   odir.clear();

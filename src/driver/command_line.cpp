@@ -63,6 +63,10 @@ const OptionRow OPTIONS[] = {
     {"version", false, " -version     Prints the version and exits "},
     {"gof", true,
      " -gof 100     Test the fit of the model on 100 simulated data sets, no test by default "},
+    {"method", true,
+     " -method joint Estimation method: regression or joint (all statistics), default is regression "},
+    {"sims", true,
+     " -sims 200000 Simulations of the reference table of -method joint, default is 200000 "},
 };
 // The usage text around the option lines.
 const char* const USAGE_HEAD[] = {"", "Usage: ", ""};
@@ -134,7 +138,7 @@ double number_value(const char* name, double fallback) {
   return v;
 }
 
-// -cv and -gof take a whole number written as one: "10", not "1e1", "10.5" or "10x".
+// -cv, -gof and -sims take a whole number written as one: "10", not "1e1", "10.5" or "10x".
 // Returns -1 for anything else, which the checks refuse.
 int parse_count(const char* text) {
   char* end = nullptr;
@@ -148,6 +152,38 @@ int parse_count(const char* text) {
 std::string shown(const char* name) {
   const char* v = opt->getValue(name);
   return v ? std::string("\"") + v + "\"" : std::string("(default)");
+}
+
+EstimationMethod parse_method(const std::string& value) {
+  if (value == "regression") return EstimationMethod::regression;
+  if (value == "joint") return EstimationMethod::joint;
+  fail("Invalid value for -method: \"%s\"; the methods are regression and joint", value.c_str());
+}
+
+// -method joint: a table large enough that the accepted fraction of it can carry a
+// regression on every feature (at most twice nfis + nfst of them) and leave rows over for
+// the kernel's threshold.
+void check_joint_method() {
+  if (estimation_method != EstimationMethod::joint) {
+    if (opt->getValue("sims"))
+      fail("Invalid value for -sims: %s; -sims sets the reference table of -method joint",
+           shown("sims").c_str());
+    return;
+  }
+  if (sims_count < 1)
+    fail("Invalid value for -sims: %s; give a whole number of simulations", shown("sims").c_str());
+  const long long features = 2LL * (nb_class_fis + nb_class_fst);
+  const long long draws = static_cast<long long>(ratio * sims_count);
+  if (draws < features + 2 || draws + 2 > sims_count)
+    fail(
+        "Invalid value for -sims: %s; with -ar %g each estimate uses %lld of the simulations, and "
+        "its regression needs at least %lld (raise -sims or -ar)",
+        shown("sims").c_str(), ratio, draws, features + 2);
+  if (opt->getValue("cv") && (cv_count < 2 || cv_count > sims_count))
+    fail(
+        "Invalid value for -cv: %s; give a whole number of pseudo-observed data sets, from 2 to "
+        "the %d simulations of the reference table",
+        shown("cv").c_str(), sims_count);
 }
 
 // -seed: a whole number that fits in 32 bits, in decimal digits only (no sign, no
@@ -203,11 +239,18 @@ void check_goodness_of_fit(const DerivedCounts& counts) {
   if (gof_count < 2)
     fail("Invalid value for -gof: %s; give a whole number of simulated data sets, at least 2",
          shown("gof").c_str());
-  if (gof_count > counts.pilot_size)
+  if (estimation_method == EstimationMethod::joint) {
+    if (gof_count > sims_count)
+      fail(
+          "Invalid value for -gof: %s; the reference table has only %d simulations to choose "
+          "from (raise -sims)",
+          shown("gof").c_str(), sims_count);
+  } else if (gof_count > counts.pilot_size) {
     fail(
         "Invalid value for -gof: %s; the pilot run has only %lld simulations to choose from "
         "(raise -n or lower -ar)",
         shown("gof").c_str(), counts.pilot_size);
+  }
 }
 
 // Values that would make a run impossible or unbounded are refused before any job starts.
@@ -242,7 +285,9 @@ void check_configuration() {
         "Invalid values for -n %s and -ar %s: the acceptance threshold would be the smallest "
         "of %lld pilot distances (index %lld); raise -n",
         shown("n").c_str(), shown("ar").c_str(), counts.pilot_size, counts.threshold_index);
-  check_cross_validation(counts);
+  check_joint_method();
+  // The joint method has no pilot run: its -cv and -gof draw from its own table.
+  if (estimation_method != EstimationMethod::joint) check_cross_validation(counts);
   check_goodness_of_fit(counts);
 }
 
@@ -350,6 +395,8 @@ int run_program(int argc, char** argv) {
   if (const char* v = opt->getValue("cv")) cv_count = parse_count(v);
   if (const char* v = opt->getValue("gof")) gof_count = parse_count(v);
   plot_figures = opt->getFlag("plot");
+  if (const char* v = opt->getValue("method")) estimation_method = parse_method(v);
+  if (const char* v = opt->getValue("sims")) sims_count = parse_count(v);
   check_configuration();
   check_input_files();
 

@@ -35,10 +35,10 @@ std::string own_cgroup_directory() {
 
 }  // namespace
 
-JobMemory estimate_job_memory(long long pilot_size) {
+JobMemory estimate_job_memory(long long pilot_size, long long accepted) {
   const double record = sizeof(LocusRecord);
   const double loci = I, pops = J, stats = static_cast<double>(nb_class_fis) + nb_class_fst;
-  const double draws = nb_final;
+  const double draws = static_cast<double>(accepted);
   JobMemory m;
   // pop_target, the observed statistics, and the reader's totals of each locus.
   m.observed = pops * loci * record + pops * stats * sizeof(double) + loci * 3 * sizeof(int);

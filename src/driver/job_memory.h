@@ -16,9 +16,11 @@ struct JobMemory {
   double total() const { return observed + pilot_distances + worker_states + posterior_samples; }
 };
 
-// The needs of a job of I loci and J populations with the configured statistics, -n and
-// -nprocs, and a pilot run of `pilot_size` replicates.
-JobMemory estimate_job_memory(long long pilot_size);
+// The needs of a job of I loci and J populations with the configured statistics and
+// -nprocs, a pilot run of `pilot_size` replicates (0 for -method joint, whose table is
+// checked with the cross-validation's) and `draws` accepted draws per population and
+// parameter (-n).
+JobMemory estimate_job_memory(long long pilot_size, long long draws);
 
 // Bytes this process can still use: the kernel's estimate of available memory
 // (MemAvailable), or the physical memory where that cannot be read, lowered to what the

@@ -22,6 +22,7 @@
 #include "posterior/diagnostics.h"
 #include "posterior/figures.h"
 #include "posterior/goodness_of_fit.h"
+#include "posterior/joint.h"
 #include "posterior/posterior_stats.h"
 #include "posterior/regression.h"
 #include "posterior_samples.h"
@@ -179,8 +180,71 @@ void prepare_predictive_draws() {
     v.reserve(static_cast<size_t>(predictive_draws.wanted) * predictive_draws.width);
 }
 
+namespace {
+
+// The outputs common to both methods, once the posterior samples are made, and the run
+// record.
+void write_job_outputs(const JobRecord& record) {
+  write_regression_outputs();
+  write_diagnostics();
+  if (stats_wanted) {
+    fis_estimate.assign(J, 0.0);
+    write_statistics_file();
+  }
+  if (convert_data) write_codominant();
+  if (plot_figures) write_posterior_figure();
+  write_run_record(record);
+}
+
+void print_job_time(std::time_t job_start) {
+  const std::time_t job_end = std::time(nullptr);
+  std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));
+  std::fflush(stdout);
+}
+
+// A job of -method joint: the reference table of sims_count simulations (a pilot run on a
+// stream of its own, without pilot distances), its features, the estimation of every
+// population from them, and the same outputs as the default method.
+void run_joint_job(JobRecord& record) {
+  const long long sims = sims_count;
+  job_seed = user_seed_given ? user_seed : draw_job_seed();
+  block_size = choose_block_size(I, J, sims);
+  // The table and its features before anything is written: a job that cannot fit is
+  // refused at once.
+  prepare_reference_table(sims, reference_table_memory_limit(),
+                          joint_feature_bytes(sims, J, nb_class_fis, nb_class_fst, nb_procs));
+  check_job_memory(estimate_job_memory(0, static_cast<long long>(ratio * sims * J)),
+                   available_memory());
+
+  const std::time_t job_start = std::time(nullptr);
+  std::printf("Simulating the reference table of %lld data sets...\n", sims);
+  std::fflush(stdout);
+  v_dist_fis.clear();
+  v_dist_fst.clear();
+  pilot_stream = STREAM_JOINT_TABLE;
+  run_simulation(true, sims);
+  pilot_stream = STREAM_PILOT;
+  prepare_joint_features(reference_table);
+  const long long draws = joint_sample_size(joint_features, ratio);
+  record.method_lines = joint_record_lines(draws);
+
+  estimate_joint(reference_table, draws);
+  write_job_outputs(record);
+  print_job_time(job_start);
+  if (cv_count > 0) run_joint_cross_validation(reference_table, draws);
+  // The job's largest arrays: the next job starts without them.
+  release_reference_table();
+  joint_features = JointFeatures();
+}
+
+}  // namespace
+
 void run_job() {
   JobRecord record = begin_job_record();
+  if (estimation_method == EstimationMethod::joint) {
+    run_joint_job(record);
+    return;
+  }
   const DerivedCounts counts = derived_counts(nb_final, ratio);
   // The command line refuses counts that make these fail; this is the last line of defence.
   if (counts.pilot_size < 1 || counts.threshold_index >= counts.pilot_size)
@@ -197,7 +261,7 @@ void run_job() {
     prepare_reference_table(counts.pilot_size, reference_table_memory_limit());
   prepare_predictive_draws();
   // The rest of the job, against what is left once the table (if any) is in memory.
-  check_job_memory(estimate_job_memory(counts.pilot_size), available_memory());
+  check_job_memory(estimate_job_memory(counts.pilot_size, nb_final), available_memory());
   open_accepted_draw_files(counts.pilot_size);
 
   const std::time_t pilot_start = std::time(nullptr);
@@ -219,23 +283,12 @@ void run_job() {
 
   perform_regression();
   if (!keep_draws) remove_accepted_draw_files();
-  write_regression_outputs();
-  write_diagnostics();
-  if (stats_wanted) {
-    fis_estimate.assign(J, 0.0);
-    write_statistics_file();
-  }
-  if (convert_data) write_codominant();
-  if (plot_figures) write_posterior_figure();
-  write_run_record(record);
+  write_job_outputs(record);
   if (keep_draws) keep_accepted_draw_files();
   // The pilot distances are the job's largest arrays; the next job starts without them.
   std::vector<std::vector<double>>().swap(v_dist_fis);
   std::vector<std::vector<double>>().swap(v_dist_fst);
-
-  const std::time_t job_end = std::time(nullptr);
-  std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));
-  std::fflush(stdout);
+  print_job_time(job_start);
   // After the job's own lines, which stay as they are without -cv. The estimation samples
   // have as many rows as the threshold index, so that the threshold is the next row's
   // distance, as in the rejection step.

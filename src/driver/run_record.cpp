@@ -93,12 +93,15 @@ void write_run_record(const JobRecord& record) {
   out << "seed: " << job_seed << (user_seed_given ? " (-seed)" : " (drawn)") << "\n";
   out << "nprocs: " << nb_procs << "\n";
   out << "replicates per block: " << block_size << "\n";
-  out << "pilot size: " << record.pilot_size << "\n";
-  for (int p = 0; p < J; ++p)
-    out << "threshold Fis" << p + 1 << ": " << exact(quantile_fis[p]) << "\n";
-  for (int p = 0; p < J; ++p)
-    out << "threshold Fst" << p + 1 << ": " << exact(quantile_fst[p]) << "\n";
-  out << "production replicates: " << record.production_replicates << "\n";
+  if (record.method_lines.empty()) {
+    out << "pilot size: " << record.pilot_size << "\n";
+    for (int p = 0; p < J; ++p)
+      out << "threshold Fis" << p + 1 << ": " << exact(quantile_fis[p]) << "\n";
+    for (int p = 0; p < J; ++p)
+      out << "threshold Fst" << p + 1 << ": " << exact(quantile_fst[p]) << "\n";
+    out << "production replicates: " << record.production_replicates << "\n";
+  }
+  for (const std::string& line : record.method_lines) out << line << "\n";
   out << "start: " << utc_text(record.start_time) << "\n";
   out << "end: " << utc_text(end_time) << "\n";
   char seconds[64];

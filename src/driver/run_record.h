@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 // The program's version, the project version of the build ("1.2.0"): printed by -version
 // and written at the head of every run record.
@@ -24,6 +25,9 @@ struct JobRecord {
   double start_wall = 0.0;     // steady-clock seconds then
   long long pilot_size = 0;
   long long production_replicates = 0;  // replicates of the committed production blocks
+  // -method joint: the lines that describe its estimation, in place of the pilot size, the
+  // thresholds and the production replicates (empty for the default method).
+  std::vector<std::string> method_lines;
 };
 
 // Starts a job's record now.

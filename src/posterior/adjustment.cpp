@@ -103,8 +103,24 @@ void read_accepted_draws(AcceptedDrawFile file, const std::string& name, int nb_
   }
 }
 
-// Fits `design` and writes every draw's adjusted value to `reg`; a fit that fails ends the
-// run naming the parameter and population.
+void regress_parameter(const char* parameter, int nb_stats, const std::vector<double>& thresholds,
+                       std::vector<RegressionDesign>& designs, std::vector<std::vector<float>>& reg,
+                       std::vector<std::vector<float>>& noreg) {
+  designs.assign(J, RegressionDesign());
+  reg.assign(J, std::vector<float>());
+  noreg.assign(J, std::vector<float>());
+  std::cout << "\n" << parameter << ": population " << std::flush;
+  for (int k = 0; k < J; ++k) {
+    const std::string name = accepted_draw_file_name(parameter, k + 1);
+    AcceptedDrawFile file = open_accepted_draws(name);
+    std::cout << k + 1 << ", " << std::flush;
+    read_accepted_draws(std::move(file), name, nb_stats, thresholds.at(k), designs[k], noreg[k]);
+    fit_and_adjust(parameter, k, designs[k], reg[k]);
+  }
+}
+
+}  // namespace
+
 void fit_and_adjust(const char* parameter, int k, const RegressionDesign& design,
                     std::vector<float>& reg) {
   const int n = design.n;
@@ -124,28 +140,14 @@ void fit_and_adjust(const char* parameter, int k, const RegressionDesign& design
   for (int i = 0; i < n; ++i) reg[i] = adjusted_value(design, i, slopes);
 }
 
-void regress_parameter(const char* parameter, int nb_stats, const std::vector<double>& thresholds,
-                       std::vector<RegressionDesign>& designs, std::vector<std::vector<float>>& reg,
-                       std::vector<std::vector<float>>& noreg) {
-  designs.assign(J, RegressionDesign());
-  reg.assign(J, std::vector<float>());
-  noreg.assign(J, std::vector<float>());
-  std::cout << "\n" << parameter << ": population " << std::flush;
-  for (int k = 0; k < J; ++k) {
-    const std::string name = accepted_draw_file_name(parameter, k + 1);
-    AcceptedDrawFile file = open_accepted_draws(name);
-    std::cout << k + 1 << ", " << std::flush;
-    read_accepted_draws(std::move(file), name, nb_stats, thresholds.at(k), designs[k], noreg[k]);
-    fit_and_adjust(parameter, k, designs[k], reg[k]);
-  }
+void open_regression_outputs() {
+  open_output(regression_file, regression_file_name());
+  open_output(no_regression_file, no_regression_file_name());
 }
-
-}  // namespace
 
 void perform_regression() {
   std::cout << "\n\nPerforming regression... " << std::flush;
-  open_output(regression_file, regression_file_name());
-  open_output(no_regression_file, no_regression_file_name());
+  open_regression_outputs();
 
   regress_parameter("Fis", nb_class_fis, quantile_fis, design_fis, reg_fis, noreg_fis);
   regress_parameter("Fst", nb_class_fst, quantile_fst, design_fst, reg_fst, noreg_fst);
@@ -157,7 +159,9 @@ void write_regression_outputs() {
     fail("Bug detected: regression outputs written before perform_regression");
   std::ofstream& reg_out = regression_file->stream();
   std::ofstream& noreg_out = no_regression_file->stream();
-  for (int i = 0; i < nb_final; ++i) {
+  // Every population has a sample of the same size (nb_final with the default method).
+  const size_t draws = reg_fis.empty() ? 0 : reg_fis[0].size();
+  for (size_t i = 0; i < draws; ++i) {
     for (int k = 0; k < J; ++k) {
       reg_out << " " << reg_fis[k][i];
       noreg_out << " " << noreg_fis[k][i];

@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <sstream>
@@ -48,20 +49,8 @@ struct CvWorkspace {
   std::vector<double> distance;  // to every row of the table
   std::vector<long long> order;  // rows other than the pseudo-observed one
   RegressionDesign design;
-  std::vector<float> adjusted, unadjusted;
-  std::vector<double> slopes;
-};
-
-// Ascending distance with NaN (a statistic of 0/0) after every number, ties by row, so that
-// the nearest rows are the same whatever the sort does with equal keys.
-struct NearerRow {
-  const std::vector<double>& distance;
-  bool operator()(long long a, long long b) const {
-    const double x = distance[a], y = distance[b];
-    if (std::isnan(x) != std::isnan(y)) return std::isnan(y);
-    if (x != y && !std::isnan(x)) return x < y;
-    return a < b;
-  }
+  std::vector<float> unadjusted;
+  EstimateScratch scratch;
 };
 
 // The posterior mean and HPDI of a sample (the sample is sorted in place).
@@ -83,19 +72,10 @@ void accept_nearest(const ReferenceTable& table, long long pod, int parameter, i
   ws.order.clear();
   for (long long r = 0; r < table.size; ++r) {
     if (r == pod) continue;
-    const float* s = table.stats(parameter, p, r);
-    double sum = 0.0;
-    for (int c = 0; c < nc; ++c) {
-      const double d = static_cast<double>(s[c]) - observed[c];
-      sum += d * d;
-    }
-    ws.distance[r] = sum;
+    ws.distance[r] = squared_distance(table.stats(parameter, p, r), observed, nc);
     ws.order.push_back(r);
   }
-  const NearerRow nearer{ws.distance};
-  std::nth_element(ws.order.begin(), ws.order.begin() + sample_size, ws.order.end(), nearer);
-  const double threshold = ws.distance[ws.order[sample_size]];
-  std::sort(ws.order.begin(), ws.order.begin() + sample_size);
+  const double threshold = select_nearest(ws.distance, ws.order, sample_size);
 
   RegressionDesign& d = ws.design;
   const int n = static_cast<int>(sample_size);
@@ -121,28 +101,8 @@ void accept_nearest(const ReferenceTable& table, long long pod, int parameter, i
 void estimate(const ReferenceTable& table, long long pod, int parameter, int p,
               long long sample_size, double coverage, CvWorkspace& ws, CvEstimate& e) {
   accept_nearest(table, pod, parameter, p, sample_size, ws);
-  const RegressionDesign& d = ws.design;
-  e.truth = as_written(table.parameter(parameter, p, pod));
-
-  double mean, low, high;
-  mean_and_hpdi(ws.unadjusted, coverage, &mean, &low, &high);
-  e.mean_unadjusted = as_written(mean);
-  e.hpdi_low_unadjusted = as_written(low);
-  e.hpdi_high_unadjusted = as_written(high);
-
-  e.mean_adjusted = e.hpdi_low = e.hpdi_high = NAN;
-  // A fit without more draws than coefficients, or one that fails, leaves the adjusted
-  // estimate undetermined; the job's own regression would have stopped the run, but one
-  // pseudo-observed set out of many should not.
-  if (d.n < d.p + 1) return;
-  FitWorkspace fit(d.n, d.p);
-  if (fit_slopes(d, nullptr, fit, ws.slopes) != 0) return;
-  ws.adjusted.resize(d.n);
-  for (int i = 0; i < d.n; ++i) ws.adjusted[i] = adjusted_value(d, i, ws.slopes);
-  mean_and_hpdi(ws.adjusted, coverage, &mean, &low, &high);
-  e.mean_adjusted = as_written(mean);
-  e.hpdi_low = as_written(low);
-  e.hpdi_high = as_written(high);
+  score_estimate(table.parameter(parameter, p, pod), ws.design, ws.unadjusted, coverage, ws.scratch,
+                 e);
 }
 
 // The progress of the estimation: " 10%" ... " 100%" on standard output.
@@ -230,6 +190,56 @@ void write_cv_summary_file(const std::vector<CvSummaryRow>& rows) {
 
 }  // namespace
 
+double squared_distance(const float* x, const float* y, int n) {
+  double sum = 0.0;
+  for (int c = 0; c < n; ++c) {
+    const double d = static_cast<double>(x[c]) - y[c];
+    sum += d * d;
+  }
+  return sum;
+}
+
+double select_nearest(const std::vector<double>& distance, std::vector<long long>& order,
+                      long long count) {
+  // Ascending distance with NaN (a statistic of 0/0) after every number, ties by row, so
+  // that the nearest rows are the same whatever the sort does with equal keys.
+  auto nearer = [&distance](long long a, long long b) {
+    const double x = distance[a], y = distance[b];
+    if (std::isnan(x) != std::isnan(y)) return std::isnan(y);
+    if (x != y && !std::isnan(x)) return x < y;
+    return a < b;
+  };
+  std::nth_element(order.begin(), order.begin() + count, order.end(), nearer);
+  const double threshold = distance[order[count]];
+  std::sort(order.begin(), order.begin() + count);
+  return threshold;
+}
+
+void score_estimate(double truth, const RegressionDesign& d, std::vector<float>& unadjusted,
+                    double coverage, EstimateScratch& scratch, CvEstimate& e) {
+  e.truth = as_written(truth);
+
+  double mean, low, high;
+  mean_and_hpdi(unadjusted, coverage, &mean, &low, &high);
+  e.mean_unadjusted = as_written(mean);
+  e.hpdi_low_unadjusted = as_written(low);
+  e.hpdi_high_unadjusted = as_written(high);
+
+  e.mean_adjusted = e.hpdi_low = e.hpdi_high = NAN;
+  // A fit without more draws than coefficients, or one that fails, leaves the adjusted
+  // estimate undetermined; the job's own regression would have stopped the run, but one
+  // pseudo-observed set out of many should not.
+  if (d.n < d.p + 1) return;
+  FitWorkspace fit(d.n, d.p);
+  if (fit_slopes(d, nullptr, fit, scratch.slopes) != 0) return;
+  scratch.adjusted.resize(d.n);
+  for (int i = 0; i < d.n; ++i) scratch.adjusted[i] = adjusted_value(d, i, scratch.slopes);
+  mean_and_hpdi(scratch.adjusted, coverage, &mean, &low, &high);
+  e.mean_adjusted = as_written(mean);
+  e.hpdi_low = as_written(low);
+  e.hpdi_high = as_written(high);
+}
+
 double reference_table_bytes(long long size, int npop, int nc_fis, int nc_fst) {
   return static_cast<double>(size) * npop * (2.0 + nc_fis + nc_fst) * sizeof(float);
 }
@@ -241,23 +251,25 @@ double reference_table_memory_limit() {
   return 0.75 * static_cast<double>(pages) * page_size;
 }
 
-void prepare_reference_table(long long size, double memory_limit) {
-  const double bytes = reference_table_bytes(size, J, nb_class_fis, nb_class_fst);
+void prepare_reference_table(long long size, double memory_limit, double extra_bytes) {
+  const double bytes = reference_table_bytes(size, J, nb_class_fis, nb_class_fst) + extra_bytes;
   const double gib = 1024.0 * 1024.0 * 1024.0;
+  const bool joint = estimation_method == EstimationMethod::joint;
   // The analyses that asked for the table, for the messages.
-  const char* users = cv_count > 0 && gof_count > 0
-                          ? "the cross-validation and the goodness-of-fit test"
-                      : cv_count > 0 ? "the cross-validation"
-                                     : "the goodness-of-fit test";
-  const char* options = cv_count > 0 && gof_count > 0 ? "-cv and -gof"
-                        : cv_count > 0                ? "-cv"
-                                                      : "-gof";
+  const char* what = joint ? "-method joint: its reference table"
+                     : cv_count > 0 && gof_count > 0
+                         ? "the cross-validation and the goodness-of-fit test: their reference table"
+                     : cv_count > 0 ? "the cross-validation: its reference table"
+                                    : "the goodness-of-fit test: its reference table";
+  const char* advice = joint                           ? "lower -sims"
+                       : cv_count > 0 && gof_count > 0 ? "reduce -n or raise -ar, or leave out -cv and -gof"
+                       : cv_count > 0                  ? "reduce -n or raise -ar, or leave out -cv"
+                                                       : "reduce -n or raise -ar, or leave out -gof";
   if (bytes > memory_limit)
     fail(
-        "Not enough memory for %s: its reference table of %lld simulations in %d populations "
-        "needs %.2f GiB, more than the %.2f GiB it may take (reduce -n or raise -ar, or leave "
-        "out %s)",
-        users, size, J, bytes / gib, memory_limit / gib, options);
+        "Not enough memory for %s of %lld simulations in %d populations needs %.2f GiB, more "
+        "than the %.2f GiB it may take (%s)",
+        what, size, J, bytes / gib, memory_limit / gib, advice);
   ReferenceTable& t = reference_table;
   t.size = size;
   t.npop = J;
@@ -269,10 +281,8 @@ void prepare_reference_table(long long size, double memory_limit) {
     t.stats_fst.assign(static_cast<size_t>(J) * size * nb_class_fst, 0.0f);
   } catch (const std::bad_alloc&) {
     release_reference_table();
-    fail(
-        "Not enough memory for %s: its reference table of %lld simulations in %d populations "
-        "needs %.2f GiB (reduce -n or raise -ar, or leave out %s)",
-        users, size, J, bytes / gib, options);
+    fail("Not enough memory for %s of %lld simulations in %d populations needs %.2f GiB (%s)", what,
+         size, J, bytes / gib, advice);
   }
 }
 
@@ -298,28 +308,20 @@ std::vector<long long> choose_table_rows(long long table_size, int count, uint32
   return rows;
 }
 
-std::vector<CvEstimate> cross_validate(const ReferenceTable& table,
-                                       const std::vector<long long>& pods, long long sample_size,
-                                       double coverage, int threads) {
-  const int npop = table.npop;
-  const int nb_pods = static_cast<int>(pods.size());
-  if (sample_size < 1 || sample_size + 1 > table.size - 1)
-    fail("Bug detected: cross-validation samples of %lld rows from a table of %lld", sample_size,
-         table.size);
+std::vector<CvEstimate> estimate_pods(int nb_pods, int npop, int threads,
+                                      const std::function<void(int, CvEstimate*)>& estimate_pod) {
   std::vector<CvEstimate> estimates(static_cast<size_t>(nb_pods) * 2 * npop);
   std::atomic<int> next{0};
   CvGauge gauge(nb_pods);
   auto work = [&]() {
     try {
-      CvWorkspace ws;
       for (int i = next++; i < nb_pods; i = next++) {
+        CvEstimate* rows = &estimates[static_cast<size_t>(i) * 2 * npop];
         for (int parameter = 0; parameter < 2 * npop; ++parameter) {
-          CvEstimate& e = estimates[static_cast<size_t>(i) * 2 * npop + parameter];
-          e.pod = i + 1;
-          e.parameter = parameter;
-          estimate(table, pods[i], parameter / npop, parameter % npop, sample_size, coverage, ws,
-                   e);
+          rows[parameter].pod = i + 1;
+          rows[parameter].parameter = parameter;
         }
+        estimate_pod(i, rows);
         gauge.one_done();
       }
     } catch (const std::bad_alloc&) {
@@ -328,6 +330,22 @@ std::vector<CvEstimate> cross_validate(const ReferenceTable& table,
   };
   run_on_threads(threads, nb_pods, work);
   return estimates;
+}
+
+std::vector<CvEstimate> cross_validate(const ReferenceTable& table,
+                                       const std::vector<long long>& pods, long long sample_size,
+                                       double coverage, int threads) {
+  const int npop = table.npop;
+  if (sample_size < 1 || sample_size + 1 > table.size - 1)
+    fail("Bug detected: cross-validation samples of %lld rows from a table of %lld", sample_size,
+         table.size);
+  // One workspace per pseudo-observed set: its scratch is small beside its 2J regressions.
+  return estimate_pods(static_cast<int>(pods.size()), npop, threads, [&](int i, CvEstimate* rows) {
+    CvWorkspace ws;
+    for (int parameter = 0; parameter < 2 * npop; ++parameter)
+      estimate(table, pods[i], parameter / npop, parameter % npop, sample_size, coverage, ws,
+               rows[parameter]);
+  });
 }
 
 std::vector<CvSummaryRow> summarise_cross_validation(const std::vector<CvEstimate>& estimates,
@@ -372,15 +390,7 @@ std::string cv_verdict(const CvSummaryRow& row, double coverage) {
   return s.str();
 }
 
-void run_cross_validation(long long sample_size) {
-  if (!reference_table.kept()) fail("Bug detected: cross-validation without a reference table");
-  const std::time_t start = std::time(nullptr);
-  std::printf("\nCross-validation on %d pseudo-observed data sets...", cv_count);
-  std::fflush(stdout);
-  const std::vector<long long> pods =
-      choose_pseudo_observed(reference_table.size, cv_count, job_seed);
-  const std::vector<CvEstimate> estimates =
-      cross_validate(reference_table, pods, sample_size, hpdi_pc, nb_procs);
+void report_cross_validation(const std::vector<CvEstimate>& estimates, std::time_t start) {
   const std::vector<CvSummaryRow> summary = summarise_cross_validation(estimates, J);
   write_cv_file(estimates, J);
   write_cv_summary_file(summary);
@@ -393,4 +403,16 @@ void run_cross_validation(long long sample_size) {
   std::printf("\nCross-validation made in %lld seconds\n",
               static_cast<long long>(std::time(nullptr) - start));
   std::fflush(stdout);
+}
+
+void run_cross_validation(long long sample_size) {
+  if (!reference_table.kept()) fail("Bug detected: cross-validation without a reference table");
+  const std::time_t start = std::time(nullptr);
+  std::printf("\nCross-validation on %d pseudo-observed data sets...", cv_count);
+  std::fflush(stdout);
+  const std::vector<long long> pods =
+      choose_pseudo_observed(reference_table.size, cv_count, job_seed);
+  const std::vector<CvEstimate> estimates =
+      cross_validate(reference_table, pods, sample_size, hpdi_pc, nb_procs);
+  report_cross_validation(estimates, start);
 }

@@ -6,10 +6,13 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "posterior/cv_results.h"
+#include "posterior/regression.h"
 #include "reference_table.h"
 
 // Bytes of the reference table of a pilot run of `size` replicates.
@@ -19,10 +22,11 @@ double reference_table_bytes(long long size, int npop, int nc_fis, int nc_fst);
 // (the pilot distances, the accepted draws and the system need the rest).
 double reference_table_memory_limit();
 
-// Allocates reference_table for a pilot run of `size` replicates of the current job (for -cv,
-// -gof or both), or ends the run with a message giving the figure when the table would
-// exceed `memory_limit` bytes or cannot be allocated.
-void prepare_reference_table(long long size, double memory_limit);
+// Allocates reference_table for `size` replicates of the current job (a pilot run with -cv or
+// -gof, the simulations of -method joint), or ends the run with a message giving the figure
+// when the table and `extra_bytes` (what is computed from the table) would exceed
+// `memory_limit` bytes, or the table cannot be allocated.
+void prepare_reference_table(long long size, double memory_limit, double extra_bytes = 0.0);
 
 // Frees the reference table (after the analyses that use it).
 void release_reference_table();
@@ -44,6 +48,34 @@ std::vector<long long> choose_table_rows(long long table_size, int count, uint32
 std::vector<CvEstimate> cross_validate(const ReferenceTable& table,
                                        const std::vector<long long>& pods, long long sample_size,
                                        double coverage, int threads);
+
+// Runs `estimate_pod(i, rows)` for every pseudo-observed set i < nb_pods on `threads`
+// threads, with a progress gauge; rows points to the 2J estimates of set i (Fis1 .. FisJ,
+// Fst1 .. FstJ), whose pod and parameter are already set. The result is pod-major.
+std::vector<CvEstimate> estimate_pods(int nb_pods, int npop, int threads,
+                                      const std::function<void(int, CvEstimate*)>& estimate_pod);
+
+// The sum over c < n of (x[c] - y[c])^2, in double: the distance of the rejection step.
+double squared_distance(const float* x, const float* y, int n);
+
+// The `count` entries of `order` (indices into `distance`) with the smallest distances
+// moved to its front in ascending index order, NaN distances last and ties broken by index;
+// returns the distance of the next nearest entry, the kernel's threshold. `order` must hold
+// more than `count` entries.
+double select_nearest(const std::vector<double>& distance, std::vector<long long>& order,
+                      long long count);
+
+// Scratch of score_estimate, reused from estimate to estimate.
+struct EstimateScratch {
+  std::vector<float> adjusted;
+  std::vector<double> slopes;
+};
+
+// Fills the figures of `e` from one pseudo-observed estimation: the truth, the mean and
+// HPDI of the unadjusted sample (sorted in place) and, after fitting `design`, of the
+// adjusted one (NaN when the fit fails). Every figure is kept as written in the file.
+void score_estimate(double truth, const RegressionDesign& design, std::vector<float>& unadjusted,
+                    double coverage, EstimateScratch& scratch, CvEstimate& e);
 
 // The 2J per-parameter rows, then Fis and Fst pooled over populations. Prediction error:
 // sum (estimate - true)^2 / sum (true - mean true)^2, i.e. divided by N var(true) with the
@@ -68,3 +100,7 @@ constexpr double CV_COVERAGE_SHORTFALL = 0.1;
 // writes STEM_cv.txt and STEM_cv_summary.txt (and STEM_cv.svg with -plot) and prints the
 // summary.
 void run_cross_validation(long long sample_size);
+
+// Writes STEM_cv.txt, STEM_cv_summary.txt (and STEM_cv.svg with -plot) from the estimates of
+// a cross-validation begun at `start`, and prints its verdicts and time.
+void report_cross_validation(const std::vector<CvEstimate>& estimates, std::time_t start);

@@ -136,7 +136,8 @@ void write_statistics_file() {
   out.precision(3);
   double mean, variance, low, high, mode;
   for (int k = 0; k < J; ++k) {
-    calculate_stats(reg_fis[k].data(), hpdi_pc, nb_final, &mean, &variance, &low, &high, &mode);
+    calculate_stats(reg_fis[k].data(), hpdi_pc, static_cast<int>(reg_fis[k].size()), &mean,
+                    &variance, &low, &high, &mode);
     // The posterior mean: it uses the whole sample, where the mode hangs on the bandwidth
     // and the grid.
     fis_estimate[k] = mean;
@@ -144,7 +145,8 @@ void write_statistics_file() {
         << high << "]\n";
   }
   for (int k = 0; k < J; ++k) {
-    calculate_stats(reg_fst[k].data(), hpdi_pc, nb_final, &mean, &variance, &low, &high, &mode);
+    calculate_stats(reg_fst[k].data(), hpdi_pc, static_cast<int>(reg_fst[k].size()), &mean,
+                    &variance, &low, &high, &mode);
     out << "Fst" << k + 1 << " " << mean << " " << mode << " " << variance << " [" << low << ";"
         << high << "]\n";
   }

@@ -21,6 +21,10 @@
 // regression per population and parameter and fills reg_* and noreg_*.
 void perform_regression();
 
+// Opens "_regression.txt" and "_no_regression.txt" under their temporary names
+// (perform_regression does it first; the joint estimation, which reads no files, too).
+void open_regression_outputs();
+
 // Writes "_regression.txt" and "_no_regression.txt" (after the accepted-draw files are
 // deleted) and closes them.
 void write_regression_outputs();
@@ -35,9 +39,15 @@ struct RegressionDesign {
   std::vector<double> w;  // kernel weights, negative ones already set to 0
 };
 
-// Filled by perform_regression; index population - 1. Live until the next job.
+// Filled by perform_regression (or the joint estimation); index population - 1. Live until
+// the next job.
 extern std::vector<RegressionDesign> design_fis;
 extern std::vector<RegressionDesign> design_fst;
+
+// Fits `design` and writes every draw's adjusted value to `reg`; a fit that fails (or has
+// fewer draws than coefficients) ends the run naming the parameter and population k + 1.
+void fit_and_adjust(const char* parameter, int k, const RegressionDesign& design,
+                    std::vector<float>& reg);
 
 // GSL objects of a weighted fit with at most n rows and p + 1 coefficients, owned by guards
 // and reused from fit to fit (the diagnostics refit a hundred resamples per population).

@@ -20,6 +20,7 @@ enum : uint32_t {
   STREAM_CROSS_VALIDATION = 2,  // the choice of the cross-validation's data sets (-cv)
   STREAM_GOODNESS_OF_FIT = 3,   // the choice of the goodness-of-fit test's data sets (-gof)
   STREAM_PREDICTIVE = 4,        // the posterior predictive data sets of -gof
+  STREAM_JOINT_TABLE = 5,       // the reference table of -method joint
 };
 
 // Seeds `g` for block `block` of run `run` of the job seeded by `seed`.

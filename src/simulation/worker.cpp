@@ -35,6 +35,13 @@ constexpr int WAITING_BLOCKS_PER_WORKER = 4;
 // while every worker waits.
 constexpr auto REMOTE_POLL_INTERVAL = std::chrono::microseconds(300);
 
+}  // namespace
+
+// Defined with the streams it names, which the shared state's module does not see.
+uint32_t pilot_stream = STREAM_PILOT;
+
+namespace {
+
 // Block hand-out (under mutex_counter).
 long long next_block = 0;
 // Production commits (under mutex_outfile; commit_turn is read under mutex_counter too).
@@ -305,8 +312,9 @@ BlockOffer try_take_block(long long& block) {
 
 void record_pilot_replicate(const WorkerState& w, long long r) {
   // Each index belongs to one block and so to one worker: no lock. The driver reads the
-  // arrays only after joining every worker.
-  for (int p = 0; p < w.npop; ++p) {
+  // arrays only after joining every worker. The reference table of -method joint is
+  // simulated without them.
+  for (int p = 0; p < w.npop && !v_dist_fis.empty(); ++p) {
     v_dist_fis[p][r] = w.dist_fis[p];
     v_dist_fst[p][r] = w.dist_fst[p];
   }
@@ -391,7 +399,7 @@ void update_gauge(int& shown) {
 void* start(void*) {
   try {
     WorkerState w(J, I, nb_class_fis, nb_class_fst);
-    const uint32_t stream = pilot ? STREAM_PILOT : STREAM_PRODUCTION;
+    const uint32_t stream = pilot ? pilot_stream : STREAM_PRODUCTION;
     int shown = 0;  // the last pilot percentage this worker saw printed
     long long block;
     while (take_block(block)) {
