@@ -40,7 +40,7 @@ const char* const EXPECTED_USAGE =
     " -plot        Write figures of the posteriors (and of -cv) as SVG \n"
     " -version     Prints the version and exits \n"
     " -gof 100     Test the fit of the model on 100 simulated data sets, no test by default \n"
-    " -method joint Estimation method: regression or joint (all statistics), default is regression \n"
+    " -method joint Estimation method, regression or joint, default is regression \n"
     " -sims 200000 Simulations of the reference table of -method joint, default is 200000 \n"
     " alleles.txt  Name of the input file \n"
     "\n"

@@ -56,6 +56,21 @@ TEST(GoodnessOfFit, DIsTheMeanDistanceToTheNearestRowsOtherThanTheLeftOutOne) {
   EXPECT_DOUBLE_EQ(mean_nearest_distance(s, &two, 2, 2, scratch), 2.0);
 }
 
+// Pooled rows (-method joint): two members of three data sets, row m * 3 + r. Leaving out a
+// data set takes both of its members' rows, since they share that data set's simulation.
+TEST(GoodnessOfFit, PooledRowsLeaveTheirDataSetTogether) {
+  const std::vector<float> values = {0, 5, 9, 0.5f, 6, 9.5f};
+  GofSet s = one_feature_set(values);
+  s.data_sets = 3;
+  std::vector<double> scratch;
+  const double zero = 0.0;
+  // Data set 0 left out (rows 0 and 3): the nearest are 5 and 6.
+  EXPECT_DOUBLE_EQ(mean_nearest_distance(s, &zero, 3, 2, scratch), 5.5);
+  // Without pooling only row 3 goes, and row 0 (at 0) is the nearest.
+  s.data_sets = 0;
+  EXPECT_DOUBLE_EQ(mean_nearest_distance(s, &zero, 3, 2, scratch), 2.5);
+}
+
 TEST(GoodnessOfFit, PValuesAndQuantiles) {
   struct Case {
     double observed;
@@ -276,6 +291,50 @@ TEST(GoodnessOfFitRun, FilesRecomputeFromTheNullDistributionAndDoNotDependOnThre
     EXPECT_EQ(read_file(a.file(name)), read_file(plain.file(name)));
   }
   EXPECT_FALSE(file_exists(plain.file("ex_gof.txt")));
+}
+
+// Under -method joint the test runs on the joint table and its scaled features: the same
+// files (without the predictive check, which needs the production run's draws) on 1 and 3
+// threads, p-values from the kept null, and the estimation's files as without -gof.
+TEST(GoodnessOfFitRun, JointMethodTestsOnItsOwnTable) {
+  // clang-format off
+  const std::vector<std::string> joint = {"-method", "joint", "-sims", "3000", "-ar", "0.05",
+                                          "-nfis", "5", "-nfst", "5", "-gof", "30",
+                                          "-nprocs", "3", "-seed", "11", "-o", "ex"};
+  // clang-format on
+  TempDir a, b, plain;
+  const std::string example = source_dir() + "/examples/example.txt";
+  const CommandResult r = run_bandstat(with_input(joint, example), a.path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  std::vector<std::string> args = joint;
+  *(std::find(args.begin(), args.end(), "-nprocs") + 1) = "1";
+  ASSERT_EQ(run_bandstat(with_input(args, example), b.path()).status, 0);
+  for (const char* name : {"ex_gof.txt", "ex_gof_null.txt"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(read_file(a.file(name)), read_file(b.file(name)));
+  }
+  EXPECT_FALSE(file_exists(a.file("ex_ppc.txt")));
+  EXPECT_NE(r.out.find("Posterior predictive check: not made with -method joint"),
+            std::string::npos);
+  const auto gof = table_of(read_file(a.file("ex_gof.txt")));
+  const auto null = table_of(read_file(a.file("ex_gof_null.txt")));
+  ASSERT_EQ(gof.size(), 1u + 8);
+  ASSERT_EQ(null.size(), 1u + 30);
+  for (size_t i = 1; i < gof.size(); ++i) {
+    SCOPED_TRACE(gof[i][0]);
+    const double observed = std::stod(gof[i][1]);
+    long long farther = 0;
+    for (size_t j = 1; j < null.size(); ++j) farther += std::stod(null[j][i + 1]) >= observed;
+    EXPECT_NEAR(std::stod(gof[i][4]), (1.0 + farther) / 31, 1e-6);
+  }
+  args = joint;
+  args.erase(std::find(args.begin(), args.end(), "-gof"),
+             std::find(args.begin(), args.end(), "-gof") + 2);
+  ASSERT_EQ(run_bandstat(with_input(args, example), plain.path()).status, 0);
+  for (const char* name : {"ex_regression.txt", "ex_no_regression.txt", "ex_diagnostics.txt"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(read_file(a.file(name)), read_file(plain.file(name)));
+  }
 }
 
 TEST(GoodnessOfFitRun, AClonalDataSetIsRejected) {

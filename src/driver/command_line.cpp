@@ -64,7 +64,7 @@ const OptionRow OPTIONS[] = {
     {"gof", true,
      " -gof 100     Test the fit of the model on 100 simulated data sets, no test by default "},
     {"method", true,
-     " -method joint Estimation method: regression or joint (all statistics), default is regression "},
+     " -method joint Estimation method, regression or joint, default is regression "},
     {"sims", true,
      " -sims 200000 Simulations of the reference table of -method joint, default is 200000 "},
 };

@@ -232,6 +232,8 @@ void run_joint_job(JobRecord& record) {
   write_job_outputs(record);
   print_job_time(job_start);
   if (cv_count > 0) run_joint_cross_validation(reference_table, draws);
+  // The test measures D over as many nearest rows as every estimate accepts.
+  if (gof_count > 0) run_goodness_of_fit(joint_gof_sets(joint_features), draws);
   // The job's largest arrays: the next job starts without them.
   release_reference_table();
   joint_features = JointFeatures();

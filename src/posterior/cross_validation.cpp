@@ -256,15 +256,17 @@ void prepare_reference_table(long long size, double memory_limit, double extra_b
   const double gib = 1024.0 * 1024.0 * 1024.0;
   const bool joint = estimation_method == EstimationMethod::joint;
   // The analyses that asked for the table, for the messages.
-  const char* what = joint ? "-method joint: its reference table"
-                     : cv_count > 0 && gof_count > 0
-                         ? "the cross-validation and the goodness-of-fit test: their reference table"
-                     : cv_count > 0 ? "the cross-validation: its reference table"
-                                    : "the goodness-of-fit test: its reference table";
-  const char* advice = joint                           ? "lower -sims"
-                       : cv_count > 0 && gof_count > 0 ? "reduce -n or raise -ar, or leave out -cv and -gof"
-                       : cv_count > 0                  ? "reduce -n or raise -ar, or leave out -cv"
-                                                       : "reduce -n or raise -ar, or leave out -gof";
+  const char* what =
+      joint ? "-method joint: its reference table"
+      : cv_count > 0 && gof_count > 0
+          ? "the cross-validation and the goodness-of-fit test: their reference table"
+      : cv_count > 0 ? "the cross-validation: its reference table"
+                     : "the goodness-of-fit test: its reference table";
+  const char* advice = joint ? "lower -sims"
+                       : cv_count > 0 && gof_count > 0
+                           ? "reduce -n or raise -ar, or leave out -cv and -gof"
+                       : cv_count > 0 ? "reduce -n or raise -ar, or leave out -cv"
+                                      : "reduce -n or raise -ar, or leave out -gof";
   if (bytes > memory_limit)
     fail(
         "Not enough memory for %s of %lld simulations in %d populations needs %.2f GiB, more "

@@ -167,8 +167,11 @@ double mean_nearest_distance(const GofSet& set, const double* point, long long l
                              long long nearest, std::vector<double>& scratch) {
   scratch.clear();
   const int nf = set.features;
+  // With pooled rows, every row of the left-out data set goes.
+  const long long period = set.data_sets > 0 ? set.data_sets : set.rows;
+  const long long left_data_set = left_out < 0 ? -1 : left_out % period;
   for (long long r = 0; r < set.rows; ++r) {
-    if (r == left_out) continue;
+    if (r % period == left_data_set) continue;
     const float* row = set.row(r);
     double sum;
     if (set.squared_distance) {
@@ -236,10 +239,11 @@ std::vector<GofResult> goodness_of_fit(const std::vector<GofSet>& sets,
               as_written(mean_nearest_distance(set, set.observed.data(), -1, nearest, scratch));
           continue;
         }
-        const float* row = set.row(null_rows[i]);
+        const long long null_row = set.null_offset + null_rows[i];
+        const float* row = set.row(null_row);
         point.assign(row, row + set.features);
         result.null[i] =
-            as_written(mean_nearest_distance(set, point.data(), null_rows[i], nearest, scratch));
+            as_written(mean_nearest_distance(set, point.data(), null_row, nearest, scratch));
       }
     } catch (const std::bad_alloc&) {
       fail("Out of memory in the goodness-of-fit test");
@@ -425,31 +429,41 @@ GofProjection principal_projection(const std::vector<const GofSet*>& sets, const
   return out;
 }
 
-void run_goodness_of_fit(long long nearest) {
+namespace {
+
+// The test on `sets`, with the posterior predictive check of the production run's kept
+// draws when `predictive` is set: files, summary and warnings.
+void test_and_report(const std::vector<GofSet>& sets, long long nearest, bool predictive) {
   if (!reference_table.kept()) fail("Bug detected: goodness of fit without a reference table");
   const std::time_t start = std::time(nullptr);
   std::printf("\nGoodness of fit on %d simulated data sets...", gof_count);
   std::fflush(stdout);
   const std::vector<long long> null_rows =
       choose_table_rows(reference_table.size, gof_count, job_seed, STREAM_GOODNESS_OF_FIT);
-  const std::vector<GofSet> sets = rejection_gof_sets(reference_table, target_fis, target_fst);
   const std::vector<GofResult> results = goodness_of_fit(sets, null_rows, nearest, nb_procs);
 
   // The posterior predictive check: the kept draws simulated again.
-  const std::vector<std::vector<double>> replicated =
-      simulate_predictive_statistics(predictive_draws, job_seed, nb_procs);
-  std::vector<double> observed(static_cast<size_t>(J) * PPC_STATISTICS);
-  for (int p = 0; p < J; ++p)
-    predictive_statistics(pop_target.data(), J, I, p, observed.data() + p * PPC_STATISTICS);
-  const std::vector<PpcRow> ppc = compare_predictive(replicated, observed);
+  std::vector<PpcRow> ppc;
+  if (predictive) {
+    const std::vector<std::vector<double>> replicated =
+        simulate_predictive_statistics(predictive_draws, job_seed, nb_procs);
+    std::vector<double> observed(static_cast<size_t>(J) * PPC_STATISTICS);
+    for (int p = 0; p < J; ++p)
+      predictive_statistics(pop_target.data(), J, I, p, observed.data() + p * PPC_STATISTICS);
+    ppc = compare_predictive(replicated, observed);
+  }
 
   write_gof_file(results);
   write_null_file(results, null_rows);
-  write_ppc_file(ppc);
+  if (predictive) write_ppc_file(ppc);
   if (plot_figures) write_gof_figure(results, figure_projections(sets, J), J);
 
-  std::printf("\n\nGoodness of fit (%s, %s, %s):\n", gof_file_name().c_str(),
-              gof_null_file_name().c_str(), ppc_file_name().c_str());
+  if (predictive)
+    std::printf("\n\nGoodness of fit (%s, %s, %s):\n", gof_file_name().c_str(),
+                gof_null_file_name().c_str(), ppc_file_name().c_str());
+  else
+    std::printf("\n\nGoodness of fit (%s, %s):\n", gof_file_name().c_str(),
+                gof_null_file_name().c_str());
   int failures = 0;
   for (const GofResult& r : results) {
     std::printf("%s\n", gof_verdict(r).c_str());
@@ -471,7 +485,11 @@ void run_goodness_of_fit(long long nearest) {
         written(r.predictive_low).c_str(), written(r.predictive_high).c_str(),
         shown_p(r.p_value).c_str());
   }
-  if (ppc_failures == 0)
+  if (!predictive)
+    std::printf(
+        "Posterior predictive check: not made with -method joint, which keeps no parameter "
+        "vectors of accepted replicates.\n");
+  else if (ppc_failures == 0)
     std::printf(
         "Posterior predictive check: every statistic of every population lies within what the "
         "posterior predicts (p >= %g).\n",
@@ -488,4 +506,14 @@ void run_goodness_of_fit(long long nearest) {
       std::fprintf(stderr, "%s\n", gof_warning(p, failed, gof_file_name()).c_str());
   }
   std::fflush(stderr);
+}
+
+}  // namespace
+
+void run_goodness_of_fit(long long nearest) {
+  test_and_report(rejection_gof_sets(reference_table, target_fis, target_fst), nearest, true);
+}
+
+void run_goodness_of_fit(const std::vector<GofSet>& sets, long long nearest) {
+  test_and_report(sets, nearest, false);
 }

@@ -27,7 +27,13 @@ struct GofSet {
   long long rows = 0;
   int features = 0;
   const float* reference = nullptr;  // row r at reference + r * features
-  std::vector<double> observed;      // `features` values
+  // Pooled rows (-method joint): row m * data_sets + r is member m of the pool in simulated
+  // data set r, and the rows of one data set leave the table together, since the members
+  // share their ancestral frequencies and each other's means. 0: every row is a data set.
+  long long data_sets = 0;
+  // Null data set r of this set's population is row null_offset + r.
+  long long null_offset = 0;
+  std::vector<double> observed;  // `features` values
   // Squared distance between a row and a point; empty: the rejection step's sum of squared
   // differences.
   std::function<double(const float* row, const double* point)> squared_distance;
@@ -42,7 +48,8 @@ std::vector<GofSet> rejection_gof_sets(const ReferenceTable& table,
                                        const std::vector<double>& observed_fst);
 
 // D of `point`: the mean of the distances (square roots of the squared distances) to its
-// `nearest` nearest rows, row `left_out` excluded (-1: none). NaN distances count as the
+// `nearest` nearest rows, row `left_out` and the other rows of its data set excluded (-1:
+// none). NaN distances count as the
 // farthest. `scratch` is reused between calls.
 double mean_nearest_distance(const GofSet& set, const double* point, long long left_out,
                              long long nearest, std::vector<double>& scratch);
@@ -105,3 +112,8 @@ GofProjection principal_projection(const std::vector<const GofSet*>& sets, const
 // STEM_gof.txt, STEM_gof_null.txt, STEM_ppc.txt (and STEM_gof.svg with -plot), prints the
 // summary and warns on standard error for every population that fails.
 void run_goodness_of_fit(long long nearest);
+
+// The same test on the sets of another estimation method (-method joint), which keeps no
+// parameter vectors of accepted replicates: without the posterior predictive check (no
+// STEM_ppc.txt), and said so in the summary.
+void run_goodness_of_fit(const std::vector<GofSet>& sets, long long nearest);

@@ -338,6 +338,44 @@ void run_joint_cross_validation(const ReferenceTable& table, long long sample_si
   report_cross_validation(joint_cross_validate(table, pods, sample_size, hpdi_pc, nb_procs), start);
 }
 
+std::vector<GofSet> joint_gof_sets(const JointFeatures& f) {
+  std::vector<GofSet> sets;
+  for (int parameter = 0; parameter < 2; ++parameter) {
+    for (int p = 0; p < f.npop; ++p) {
+      const JointPool& pool = f.pool(p);
+      const int width = static_cast<int>(pool.kept.size());
+      // The kept features of this parameter's type, by their place in a training row.
+      std::vector<int> columns;
+      for (int k = 0; k < width; ++k) {
+        const bool fis_type = pool.kept[k] % f.nstats < nb_class_fis;
+        if (fis_type == (parameter == 0)) columns.push_back(k);
+      }
+      const long long member =
+          std::find(pool.populations.begin(), pool.populations.end(), p) - pool.populations.begin();
+      GofSet s;
+      s.label = (parameter == 0 ? "Fis" : "Fst") + std::to_string(p + 1);
+      s.population = p;
+      s.fst = parameter == 1;
+      s.rows = pool.count;
+      s.features = width;
+      s.reference = pool.rows.data();
+      s.data_sets = f.table_size;
+      s.null_offset = member * f.table_size;
+      s.observed.assign(f.observed[p].begin(), f.observed[p].end());
+      s.squared_distance = [columns](const float* row, const double* point) {
+        double sum = 0.0;
+        for (int k : columns) {
+          const double d = static_cast<double>(row[k]) - point[k];
+          sum += d * d;
+        }
+        return sum;
+      };
+      sets.push_back(std::move(s));
+    }
+  }
+  return sets;
+}
+
 std::vector<std::string> joint_record_lines(long long sample_size) {
   const JointFeatures& f = joint_features;
   std::vector<std::string> lines;

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "posterior/cv_results.h"
+#include "posterior/goodness_of_fit.h"
 #include "reference_table.h"
 
 // The populations that share their training rows, and those rows' scaled features.
@@ -91,6 +92,13 @@ std::vector<CvEstimate> joint_cross_validate(const ReferenceTable& table,
 // the observed data from the training rows of the other table rows; writes and prints as
 // run_cross_validation does.
 void run_joint_cross_validation(const ReferenceTable& table, long long sample_size);
+
+// The statistic sets of the goodness-of-fit test (-gof) under -method joint: per population,
+// its pool's training rows and its observed features, once restricted to the Fis-type
+// features (its own and the others' band-frequency quantiles) and once to the Fst-type
+// ones, so that the test reports a Fis and a Fst row per population as under the default
+// method. The sets point into `f`, which must outlive them.
+std::vector<GofSet> joint_gof_sets(const JointFeatures& f);
 
 // The lines of the run record that describe the estimation (table, features, pools).
 std::vector<std::string> joint_record_lines(long long sample_size);
