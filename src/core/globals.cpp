@@ -20,6 +20,7 @@ uint32_t user_seed = 0;
 int cv_count = 0;
 int gof_count = 0;
 bool plot_figures = false;
+int checkpoint_seconds = DEFAULT_CHECKPOINT_SECONDS;
 
 std::string file_name;
 std::string file_prefix;
@@ -45,6 +46,7 @@ void reset_run_configuration() {
   cv_count = 0;
   gof_count = 0;
   plot_figures = false;
+  checkpoint_seconds = DEFAULT_CHECKPOINT_SECONDS;
   file_name.clear();
   file_prefix.clear();
   odir.clear();

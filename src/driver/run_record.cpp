@@ -7,6 +7,7 @@
 
 #include "config.h"
 #include "core/output_file.h"
+#include "driver/checkpoint.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "run_state.h"
@@ -59,6 +60,8 @@ std::string exact(double v) {
 
 void remember_command_line(int argc, char** argv) { command_words.assign(argv, argv + argc); }
 
+const std::vector<std::string>& remembered_command_words() { return command_words; }
+
 std::string command_line_text() {
   std::string line;
   for (const std::string& word : command_words) {
@@ -104,5 +107,7 @@ void write_run_record(const JobRecord& record) {
   char seconds[64];
   std::snprintf(seconds, sizeof seconds, "wall seconds: %.3f\nCPU seconds: %.3f\n", wall, cpu);
   out << seconds;
+  for (const std::string& line : {resume_summary(), checkpoint_summary()})
+    if (!line.empty()) out << line << "\n";
   if (!file.commit()) fail("Cannot write run record %s", name.c_str());
 }

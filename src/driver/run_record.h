@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 // The program's version, the project version of the build ("1.2.0"): printed by -version
 // and written at the head of every run record.
@@ -16,6 +17,8 @@ void remember_command_line(int argc, char** argv);
 // The command line as one shell line: words quoted where the shell would split or expand
 // them.
 std::string command_line_text();
+// The words themselves.
+const std::vector<std::string>& remembered_command_words();
 
 // The timing and counts of one job, filled by the run driver as the job goes.
 struct JobRecord {

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "config.h"
+#include "driver/checkpoint.h"
 #include "errors.h"
 #include "predictive_draws.h"
 #include "random/block_seed.h"
@@ -234,10 +235,10 @@ int choose_block_size(int nloci, int npop, long long pilot_size) {
   return static_cast<int>(size);
 }
 
-void begin_block_schedule() {
-  next_block = 0;
-  commit_turn = 0;
-  replicates_done = 0;
+void begin_block_schedule(long long first_block) {
+  next_block = first_block;
+  commit_turn = first_block;
+  replicates_done = pilot ? 0 : first_block * block_size;
   // A worker of another process also has as many blocks on their way to it or back, asked
   // for ahead so that it never waits for one: without room for those, the workers here would
   // stop for the oldest of them.
@@ -360,6 +361,7 @@ void commit_block(BlockLines& block) {
       const size_t turn = static_cast<size_t>(commit_turn.load()) % room;
       if (!waiting_ready[turn] || waiting_room[turn].block != commit_turn.load()) break;
       commit_lines(waiting_room[turn]);
+      production_block_committed(waiting_room[turn].block);
       waiting_room[turn].clear(-1);
       waiting_ready[turn] = 0;
       commit_turn.store(commit_turn.load() + 1);
@@ -406,6 +408,7 @@ void* start(void*) {
           record_pilot_replicate(w, r);
           update_gauge(shown);
         }
+        pilot_block_done(block);
       } else {
         w.block.clear(block);
         for (long long r = first; r < end && !finished.load(std::memory_order_relaxed); ++r) {
