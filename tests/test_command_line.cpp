@@ -40,6 +40,8 @@ const char* const EXPECTED_USAGE =
     " -plot        Write figures of the posteriors (and of -cv) as SVG \n"
     " -version     Prints the version and exits \n"
     " -gof 100     Test the fit of the model on 100 simulated data sets, no test by default \n"
+    " -checkpoint 600 Seconds between checkpoints of a job, default is 600 (0: none) \n"
+    " -resume f_checkpoint Go on with the job saved in a checkpoint \n"
     " alleles.txt  Name of the input file \n"
     "\n"
     "\n";

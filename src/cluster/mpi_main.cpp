@@ -32,7 +32,6 @@
 #include <vector>
 
 #include "config.h"
-#include "driver/checkpoint.h"
 #include "driver/command_line.h"
 #include "errors.h"
 #include "observed_data.h"
@@ -186,7 +185,7 @@ void take_result(Buffer& b, int& shown) {
       rep.fetch_add(1, std::memory_order_relaxed);
       update_gauge(shown);
     }
-    pilot_block_done(block);
+    if (block_listeners.pilot_block_done) block_listeners.pilot_block_done(block);
   } else {
     BlockLines lines;
     lines.clear(block);

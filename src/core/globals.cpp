@@ -73,6 +73,7 @@ uint32_t job_seed = 0;
 int block_size = 1;
 int remote_workers = 0;
 RemoteService remote_service;
+BlockListeners block_listeners;
 long long replicates_done = 0;
 
 std::vector<std::vector<double>> v_dist_fis;

@@ -265,6 +265,18 @@ void get_table(Reader& r, long long rows) {
   for (int p = 0; p < t.npop; ++p) get_into(t.stats_fst, p * size * t.nc_fst, n * t.nc_fst);
 }
 
+// Pilot run: block `block` is complete (its distances stored).
+void pilot_block_done(long long block) {
+  if (block >= 0 && block < pilot_blocks_total) pilot_done[block].store(true);
+  periodic_checkpoint();
+}
+
+// Production run, by the committer under mutex_outfile.
+void production_block_committed(long long block) {
+  committed_blocks = block + 1;
+  if (!finished.load()) periodic_checkpoint();
+}
+
 }  // namespace
 
 const char* stage_name(Stage s) {
@@ -375,6 +387,8 @@ void begin_checkpointed_job(int index, const Checkpoint* resumed) {
       v_dist_fis.empty() ? 0 : static_cast<long long>(v_dist_fis[0].size());
   pilot_blocks_total = block_size > 0 ? (pilot_size + block_size - 1) / block_size : 0;
   pilot_done.reset(new std::atomic<bool>[static_cast<size_t>(pilot_blocks_total)]);
+  block_listeners.pilot_block_done = pilot_block_done;
+  block_listeners.block_committed = production_block_committed;
   for (long long b = 0; b < pilot_blocks_total; ++b) pilot_done[b] = false;
   schedule_next();
 }
@@ -399,17 +413,8 @@ void end_checkpointed_job() {
   stage = Stage::none;
   due_ms = 0;
   std::remove(checkpoint_name().c_str());
+  block_listeners = BlockListeners();
   pilot_done.reset();
-}
-
-void pilot_block_done(long long block) {
-  if (block >= 0 && block < pilot_blocks_total) pilot_done[block].store(true);
-  periodic_checkpoint();
-}
-
-void production_block_committed(long long block) {
-  committed_blocks = block + 1;
-  if (!finished.load()) periodic_checkpoint();
 }
 
 std::string checkpoint_on_signal() {

@@ -60,20 +60,14 @@ bool file_checksum(const std::string& path, uint64_t& sum);
 Checkpoint read_checkpoint(const std::string& path);
 
 // The job in the driver's hands: its index on the command line and what was resumed, if
-// anything (null for a fresh job). Called before the job's first stage.
+// anything (null for a fresh job). Called before the job's first stage; from then on the
+// runs tell the checkpoints of their blocks (block_listeners).
 void begin_checkpointed_job(int job_index, const Checkpoint* resumed);
 // The main thread enters `stage` (no worker runs). Holding the checkpoint lock meanwhile
 // keeps a checkpoint from seeing the state half changed: `change` runs under it.
 void enter_stage(Stage stage, void (*change)() = nullptr);
 // The job is done: the checkpoint goes, and with it the job's state stops being saved.
 void end_checkpointed_job();
-
-// Pilot run: block `block` is complete (its distances stored). May write a periodic
-// checkpoint.
-void pilot_block_done(long long block);
-// Production run, by the committer under mutex_outfile: `block` was committed. May write a
-// periodic checkpoint.
-void production_block_committed(long long block);
 
 // Signal path: writes the checkpoint of the job in progress, if any, and returns its name
 // (empty when there is none). The accepted-draw files that it needs are released from the

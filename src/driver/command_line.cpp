@@ -310,9 +310,13 @@ Checkpoint prepare_resume(const std::string& path) {
     fail("Cannot resume from %s: the input file %s has changed since the checkpoint", path.c_str(),
          c.input_name.c_str());
 
-  // The saved command line, parsed as the first run parsed it.
-  std::vector<char*> words;
-  for (std::string& word : c.command_words) words.push_back(&word[0]);
+  // The saved command line, parsed as the first run parsed it. The parser keeps pointers
+  // to the words, so they live as long as the program.
+  static std::vector<std::string> saved;
+  static std::vector<char*> words;
+  saved = c.command_words;
+  words.clear();
+  for (std::string& word : saved) words.push_back(&word[0]);
   remember_command_line(static_cast<int>(words.size()), words.data());
   delete opt;
   opt = new AnyOption();

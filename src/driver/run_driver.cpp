@@ -267,6 +267,7 @@ void run_job(int job_index, const Checkpoint* resume) {
   }
   if (convert_data) write_codominant();
   if (plot_figures) write_posterior_figure();
+  record.notes = {resume_summary(), checkpoint_summary()};
   write_run_record(record);
   // The pilot distances are the job's largest arrays; the next job starts without them.
   std::vector<std::vector<double>>().swap(v_dist_fis);

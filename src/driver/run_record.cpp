@@ -7,7 +7,6 @@
 
 #include "config.h"
 #include "core/output_file.h"
-#include "driver/checkpoint.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "run_state.h"
@@ -107,7 +106,7 @@ void write_run_record(const JobRecord& record) {
   char seconds[64];
   std::snprintf(seconds, sizeof seconds, "wall seconds: %.3f\nCPU seconds: %.3f\n", wall, cpu);
   out << seconds;
-  for (const std::string& line : {resume_summary(), checkpoint_summary()})
+  for (const std::string& line : record.notes)
     if (!line.empty()) out << line << "\n";
   if (!file.commit()) fail("Cannot write run record %s", name.c_str());
 }

@@ -27,6 +27,7 @@ struct JobRecord {
   double start_wall = 0.0;     // steady-clock seconds then
   long long pilot_size = 0;
   long long production_replicates = 0;  // replicates of the committed production blocks
+  std::vector<std::string> notes;       // lines after the times (resumes, checkpoints)
 };
 
 // Starts a job's record now.

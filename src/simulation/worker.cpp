@@ -12,7 +12,6 @@
 #include <new>
 
 #include "config.h"
-#include "driver/checkpoint.h"
 #include "errors.h"
 #include "predictive_draws.h"
 #include "random/block_seed.h"
@@ -361,7 +360,8 @@ void commit_block(BlockLines& block) {
       const size_t turn = static_cast<size_t>(commit_turn.load()) % room;
       if (!waiting_ready[turn] || waiting_room[turn].block != commit_turn.load()) break;
       commit_lines(waiting_room[turn]);
-      production_block_committed(waiting_room[turn].block);
+      if (block_listeners.block_committed)
+        block_listeners.block_committed(waiting_room[turn].block);
       waiting_room[turn].clear(-1);
       waiting_ready[turn] = 0;
       commit_turn.store(commit_turn.load() + 1);
@@ -408,7 +408,7 @@ void* start(void*) {
           record_pilot_replicate(w, r);
           update_gauge(shown);
         }
-        pilot_block_done(block);
+        if (block_listeners.pilot_block_done) block_listeners.pilot_block_done(block);
       } else {
         w.block.clear(block);
         for (long long r = first; r < end && !finished.load(std::memory_order_relaxed); ++r) {
