@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -321,12 +322,9 @@ Checkpoint read_checkpoint(const std::string& path) {
     fail("Cannot resume from %s: its format version is %u, this program reads version %u",
          path.c_str(), format, FORMAT_VERSION);
   uint64_t stored = 0;
-  if (bytes.size() < MAGIC_SIZE + 4 + sizeof stored)
-    stored = ~fnv1a(bytes.data(), bytes.size());
-  else
-    std::memcpy(&stored, bytes.data() + bytes.size() - sizeof stored, sizeof stored);
-  if (bytes.size() < MAGIC_SIZE + 4 + sizeof stored ||
-      fnv1a(bytes.data(), bytes.size() - sizeof stored) != stored)
+  const bool room = bytes.size() >= MAGIC_SIZE + 4 + sizeof stored;
+  if (room) std::memcpy(&stored, bytes.data() + bytes.size() - sizeof stored, sizeof stored);
+  if (!room || fnv1a(bytes.data(), bytes.size() - sizeof stored) != stored)
     fail("Cannot resume from %s: its checksum does not match (the file is truncated or was edited)",
          path.c_str());
 
