@@ -48,32 +48,6 @@ void copy_example(const TempDir& dir, const std::string& name) {
   write_file(dir.file(name), read_file(source_dir() + "/examples/example.txt"));
 }
 
-// The program started in `cwd` with the two signals at their defaults, its output going to
-// stdout.log and stderr.log there.
-pid_t start_bandstat(const std::vector<std::string>& args, const std::string& cwd) {
-  // Emptied here, not only by the child: the output of the run before must not be taken
-  // for this one's before the child gets to it.
-  write_file(cwd + "/stdout.log", "");
-  write_file(cwd + "/stderr.log", "");
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  if (chdir(cwd.c_str()) != 0) _exit(120);
-  if (!freopen("stdout.log", "w", stdout) || !freopen("stderr.log", "w", stderr)) _exit(121);
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
-  std::vector<char*> argv;
-  std::string exe = bandstat_exe();
-  argv.push_back(exe.data());
-  std::vector<std::string> copy = args;
-  for (std::string& a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  execv(exe.c_str(), argv.data());
-  _exit(122);
-}
-
 // Whether `text` holds the markers in this order.
 bool holds_in_order(const std::string& text, const std::vector<std::string>& markers) {
   size_t at = 0;

@@ -129,32 +129,6 @@ TEST(Reproducible, RecordedSeedRepeatsASeedlessRun) {
   }
 }
 
-namespace {
-
-// Starts the program in `cwd` with the two signals at their defaults (a test runner may
-// have them ignored or blocked), its output going to files there.
-pid_t start_bandstat(const std::vector<std::string>& args, const std::string& cwd) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  if (chdir(cwd.c_str()) != 0) _exit(120);
-  if (!freopen("stdout.log", "w", stdout) || !freopen("stderr.log", "w", stderr)) _exit(121);
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
-  std::vector<char*> argv;
-  std::string exe = bandstat_exe();
-  argv.push_back(exe.data());
-  std::vector<std::string> copy = args;
-  for (std::string& a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  execv(exe.c_str(), argv.data());
-  _exit(122);
-}
-
-}  // namespace
-
 TEST(Interrupt, ProductionRunLeavesNoIncompleteFileUnderAFinalName) {
   struct Case {
     int signal_number;
