@@ -107,6 +107,7 @@ uint64_t input_checksum = 0;
 long long committed_blocks = 0;  // production: the blocks committed so far
 // Pilot: which blocks are complete, and how many from block 0 without a gap.
 std::unique_ptr<std::atomic<bool>[]> pilot_done;
+long long pilot_size_of_job = 0;  // kept: the driver frees the distances before the job ends
 long long pilot_blocks_total = 0;
 long long pilot_prefix = 0;
 // When the next periodic checkpoint is due, in steady-clock milliseconds (0: never).
@@ -169,14 +170,11 @@ std::string serialise() {
   w.put<uint32_t>(job_seed);
   w.put<uint32_t>(static_cast<uint32_t>(stage));
   w.put<int32_t>(block_size);
-  w.put<int64_t>(reference_table.kept()
-                     ? reference_table.size
-                     : static_cast<long long>(v_dist_fis.empty() ? 0 : v_dist_fis[0].size()));
+  w.put<int64_t>(pilot_size_of_job);
   if (stage == Stage::pilot) {
     while (pilot_prefix < pilot_blocks_total && pilot_done[pilot_prefix].load()) ++pilot_prefix;
     w.put<int64_t>(pilot_prefix);
-    const long long size = static_cast<long long>(v_dist_fis[0].size());
-    const long long rows = std::min(pilot_prefix * block_size, size);
+    const long long rows = std::min(pilot_prefix * block_size, pilot_size_of_job);
     put_rows(w, rows);
     put_table(w, rows);
   } else {
@@ -381,9 +379,8 @@ void begin_checkpointed_job(int index, const Checkpoint* resumed) {
     if (!file_checksum(file_name, input_checksum))
       fail("Could not read the input file %s for its checksum", file_name.c_str());
   }
-  const long long pilot_size =
-      v_dist_fis.empty() ? 0 : static_cast<long long>(v_dist_fis[0].size());
-  pilot_blocks_total = block_size > 0 ? (pilot_size + block_size - 1) / block_size : 0;
+  pilot_size_of_job = v_dist_fis.empty() ? 0 : static_cast<long long>(v_dist_fis[0].size());
+  pilot_blocks_total = block_size > 0 ? (pilot_size_of_job + block_size - 1) / block_size : 0;
   pilot_done.reset(new std::atomic<bool>[static_cast<size_t>(pilot_blocks_total)]);
   block_listeners.pilot_block_done = pilot_block_done;
   block_listeners.block_committed = production_block_committed;
