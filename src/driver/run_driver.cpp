@@ -136,6 +136,8 @@ void run_simulation(bool pilot_run, long long reps, long long first_block) {
     for (int p = 0; p < J && !pilot; ++p)
       least = std::min({least, nb_fis[p].load(), nb_fst[p].load()});
     if (!pilot) last_printf = static_cast<int>(static_cast<long long>(least) * 100 / nb_final);
+    // Stopped after the block that ended the run, before the run was over: nothing is left.
+    if (!pilot && least >= nb_final && replicates_done >= nbreps) finished = true;
   }
   // The other processes of an MPI run learn the run's state before any block is handed out.
   if (remote_workers > 0) remote_service.begin();
