@@ -7,19 +7,20 @@
 #include <cstdint>
 #include <string>
 
-extern int nb_class_fis;      // -nfis: Fis summary statistics (quantiles) per population
-extern int nb_class_fst;      // -nfst: Fst summary statistics per population
-extern int nb_final;          // -n: accepted draws wanted per population and parameter
-extern double ratio;          // -ar: acceptance ratio of the rejection step
-extern int nb_procs;          // -nprocs: worker threads per simulation run
-extern float hpdi_pc;         // -hpdi: HPDI coverage, kept in single precision on purpose
-extern int bias_hidden;       // -bh: least total number of individuals with the band
-extern int bias_fixed;        // -bf: least total number of individuals without the band
-extern bool user_seed_given;  // -seed given: every job uses user_seed
-extern uint32_t user_seed;    // -seed: the seed of every job's random streams
-extern int cv_count;          // -cv: pseudo-observed data sets of the cross-validation; 0: none
-extern int gof_count;         // -gof: simulated data sets of the goodness-of-fit test; 0: none
-extern bool plot_figures;     // -plot: write the SVG figures of the posterior (and of -cv)
+extern int nb_class_fis;        // -nfis: Fis summary statistics (quantiles) per population
+extern int nb_class_fst;        // -nfst: Fst summary statistics per population
+extern int nb_final;            // -n: accepted draws wanted per population and parameter
+extern double ratio;            // -ar: acceptance ratio of the rejection step
+extern int nb_procs;            // -nprocs: worker threads per simulation run
+extern float hpdi_pc;           // -hpdi: HPDI coverage, kept in single precision on purpose
+extern int bias_hidden;         // -bh: least total number of individuals with the band
+extern int bias_fixed;          // -bf: least total number of individuals without the band
+extern bool user_seed_given;    // -seed given: every job uses user_seed
+extern uint32_t user_seed;      // -seed: the seed of every job's random streams
+extern int cv_count;            // -cv: pseudo-observed data sets of the cross-validation; 0: none
+extern int gof_count;           // -gof: simulated data sets of the goodness-of-fit test; 0: none
+extern bool plot_figures;       // -plot: write the SVG figures of the posterior (and of -cv)
+extern int checkpoint_seconds;  // -checkpoint: seconds between checkpoints; 0: none
 
 // How a job estimates its parameters: `regression`, the rejection step with its pilot and
 // production runs and a regression on each parameter's own statistics; `joint`, every
@@ -53,6 +54,7 @@ constexpr float DEFAULT_HPDI_PC = 0.95f;
 constexpr int DEFAULT_BIAS_HIDDEN = 1;
 constexpr int DEFAULT_BIAS_FIXED = 0;
 constexpr int DEFAULT_SIMS_COUNT = 200000;
+constexpr int DEFAULT_CHECKPOINT_SECONDS = 600;
 
 // Puts every global above back to its value before the command line was read. The program
 // reads its command line once; tests run many configurations in one process.

@@ -70,3 +70,13 @@ struct RemoteService {
 };
 extern int remote_workers;
 extern RemoteService remote_service;
+
+// What the job's checkpoints learn from a run (set by the checkpoint module of the driver;
+// null where nothing listens): a pilot block complete, its distances stored (from any
+// thread); a production block committed (by the committer, under mutex_outfile). Either may
+// write a checkpoint that is due.
+struct BlockListeners {
+  void (*pilot_block_done)(long long block) = nullptr;
+  void (*block_committed)(long long block) = nullptr;
+};
+extern BlockListeners block_listeners;

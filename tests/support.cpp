@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "support.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -108,4 +109,28 @@ int count_lines(const std::string& text) {
   int n = 0;
   for (char c : text) n += (c == '\n');
   return n;
+}
+
+pid_t start_bandstat(const std::vector<std::string>& args, const std::string& cwd) {
+  // Emptied here, not only by the child: the output of the run before must not be taken
+  // for this one's before the child gets to it.
+  write_file(cwd + "/stdout.log", "");
+  write_file(cwd + "/stderr.log", "");
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (chdir(cwd.c_str()) != 0) _exit(120);
+  if (!freopen("stdout.log", "w", stdout) || !freopen("stderr.log", "w", stderr)) _exit(121);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  std::vector<char*> argv;
+  std::string exe = bandstat_exe();
+  argv.push_back(exe.data());
+  std::vector<std::string> copy = args;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execv(exe.c_str(), argv.data());
+  _exit(122);
 }

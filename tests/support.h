@@ -2,6 +2,8 @@
 // Helpers shared by the test programs: running the built binary, temporary folders, files.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +16,11 @@ struct CommandResult {
 
 // Runs `bandstat` (the built binary) with the given arguments in the folder `cwd`.
 CommandResult run_bandstat(const std::vector<std::string>& args, const std::string& cwd);
+
+// Starts `bandstat` in `cwd` without waiting, with SIGINT and SIGTERM at their defaults (a
+// test runner may have them ignored or blocked), its output going to stdout.log and
+// stderr.log there (emptied first). Returns the child's process id.
+pid_t start_bandstat(const std::vector<std::string>& args, const std::string& cwd);
 
 // Runs a shell command line in `cwd`, capturing both streams.
 CommandResult run_shell(const std::string& command, const std::string& cwd);

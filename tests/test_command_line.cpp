@@ -42,6 +42,8 @@ const char* const EXPECTED_USAGE =
     " -gof 100     Test the fit of the model on 100 simulated data sets, no test by default \n"
     " -method joint Estimation method, regression or joint, default is regression \n"
     " -sims 200000 Simulations of the reference table of -method joint, default is 200000 \n"
+    " -checkpoint 600 Seconds between checkpoints of a job, default is 600 (0: none) \n"
+    " -resume f_checkpoint Go on with the job saved in a checkpoint \n"
     " alleles.txt  Name of the input file \n"
     "\n"
     "\n";

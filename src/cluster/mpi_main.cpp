@@ -185,6 +185,7 @@ void take_result(Buffer& b, int& shown) {
       rep.fetch_add(1, std::memory_order_relaxed);
       update_gauge(shown);
     }
+    if (block_listeners.pilot_block_done) block_listeners.pilot_block_done(block);
   } else {
     BlockLines lines;
     lines.clear(block);

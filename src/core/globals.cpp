@@ -22,6 +22,7 @@ int gof_count = 0;
 bool plot_figures = false;
 EstimationMethod estimation_method = EstimationMethod::regression;
 int sims_count = DEFAULT_SIMS_COUNT;
+int checkpoint_seconds = DEFAULT_CHECKPOINT_SECONDS;
 
 std::string file_name;
 std::string file_prefix;
@@ -49,6 +50,7 @@ void reset_run_configuration() {
   plot_figures = false;
   estimation_method = EstimationMethod::regression;
   sims_count = DEFAULT_SIMS_COUNT;
+  checkpoint_seconds = DEFAULT_CHECKPOINT_SECONDS;
   file_name.clear();
   file_prefix.clear();
   odir.clear();
@@ -75,6 +77,7 @@ uint32_t job_seed = 0;
 int block_size = 1;
 int remote_workers = 0;
 RemoteService remote_service;
+BlockListeners block_listeners;
 long long replicates_done = 0;
 
 std::vector<std::vector<double>> v_dist_fis;

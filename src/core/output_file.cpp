@@ -30,10 +30,10 @@ void erase_path(std::vector<std::string>& paths, const std::string& path) {
 
 std::string temporary_name(const std::string& final_name) { return final_name + ".part"; }
 
-bool open_incomplete_file(std::ofstream& out, const std::string& path) {
+bool open_incomplete_file(std::ofstream& out, const std::string& path, bool append) {
   Registry& r = registry();
   std::lock_guard<std::mutex> hold(r.lock);
-  out.open(path, std::ios::out | std::ios::trunc);
+  out.open(path, std::ios::out | (append ? std::ios::app : std::ios::trunc));
   if (!out.is_open()) return false;
   r.paths.push_back(path);
   return true;

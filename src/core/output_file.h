@@ -22,7 +22,8 @@ std::string temporary_name(const std::string& final_name);
 
 // Registers `path` as incomplete and creates it (truncated) on `out`, in one hold of the
 // registry lock. Returns false, with nothing registered, when the file cannot be created.
-bool open_incomplete_file(std::ofstream& out, const std::string& path);
+// With `append` an existing file keeps its bytes and the writes go after them.
+bool open_incomplete_file(std::ofstream& out, const std::string& path, bool append = false);
 
 // Registers a file that is to be removed on an interrupt or a fatal error (one that exists
 // already, or may come to exist under another writer).

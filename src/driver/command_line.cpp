@@ -2,6 +2,7 @@
 #include "driver/command_line.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,6 +17,7 @@
 #include "config.h"
 #include "data/input_error.h"
 #include "data/read_input.h"
+#include "driver/checkpoint.h"
 #include "driver/interrupts.h"
 #include "driver/run_driver.h"
 #include "driver/run_record.h"
@@ -67,6 +69,9 @@ const OptionRow OPTIONS[] = {
      " -method joint Estimation method, regression or joint, default is regression "},
     {"sims", true,
      " -sims 200000 Simulations of the reference table of -method joint, default is 200000 "},
+    {"checkpoint", true,
+     " -checkpoint 600 Seconds between checkpoints of a job, default is 600 (0: none) "},
+    {"resume", true, " -resume f_checkpoint Go on with the job saved in a checkpoint "},
 };
 // The usage text around the option lines.
 const char* const USAGE_HEAD[] = {"", "Usage: ", ""};
@@ -293,14 +298,81 @@ void check_configuration() {
 
 // Every input file is opened before the first job starts, so that a missing one stops the
 // run at once rather than after the jobs before it.
-void check_input_files() {
-  for (int i = 0; i < opt->getArgc(); ++i) {
+void check_input_files(int first) {
+  for (int i = first; i < opt->getArgc(); ++i) {
     const char* name = opt->getArgv(i);
     struct stat info;
     if (stat(name, &info) == 0 && S_ISDIR(info.st_mode))
       fail_on_stdout("Could not open file %s: it is a folder\n", name);
     if (!std::ifstream(name).is_open()) fail_on_stdout("Could not open file %s\n", name);
   }
+}
+
+// The options a resumed run may set itself: how it runs, not what it computes.
+bool allowed_with_resume(const std::string& name) {
+  return name == "resume" || name == "nprocs" || name == "checkpoint";
+}
+
+// -nprocs and -checkpoint as given now (negative where not given).
+struct RunOverrides {
+  int nprocs = -1;
+  int checkpoint = -1;
+};
+
+RunOverrides read_overrides() {
+  RunOverrides o;
+  o.nprocs = whole_value("nprocs", -1);
+  o.checkpoint = whole_value("checkpoint", -1);
+  if (opt->getValue("nprocs") && o.nprocs < 1)
+    fail("Invalid value for -nprocs: %s; at least 1 worker thread is needed",
+         shown("nprocs").c_str());
+  if (opt->getValue("checkpoint") && o.checkpoint < 0)
+    fail("Invalid value for -checkpoint: %s; give the seconds between checkpoints, 0 for none",
+         shown("checkpoint").c_str());
+  return o;
+}
+
+// -resume FILE: reads the checkpoint and puts the command line of the job it saved in place
+// of this one, in its working folder. The refusals leave the checkpoint as it is.
+Checkpoint prepare_resume(const std::string& path) {
+  for (const OptionRow& row : OPTIONS)
+    if (!allowed_with_resume(row.name) &&
+        (row.takes_value ? opt->getValue(row.name) != nullptr : opt->getFlag(row.name)))
+      fail(
+          "Option -%s cannot be given with -resume: the job's configuration comes from the "
+          "checkpoint (only -nprocs and -checkpoint may be given)",
+          row.name);
+  if (opt->getArgc() > 0)
+    fail("-resume takes no input file (%s): the checkpoint names the job's input", opt->getArgv(0));
+  Checkpoint c = read_checkpoint(path);
+  if (chdir(c.directory.c_str()) != 0)
+    fail("Cannot resume from %s: its working folder %s cannot be entered", path.c_str(),
+         c.directory.c_str());
+  uint64_t sum = 0;
+  if (!std::ifstream(c.input_name).is_open())
+    fail("Cannot resume from %s: the input file %s is missing", path.c_str(), c.input_name.c_str());
+  if (!file_checksum(c.input_name, sum) || sum != c.input_checksum)
+    fail("Cannot resume from %s: the input file %s has changed since the checkpoint", path.c_str(),
+         c.input_name.c_str());
+
+  // The saved command line, parsed as the first run parsed it. The parser keeps pointers
+  // to the words, so they live as long as the program.
+  static std::vector<std::string> saved;
+  static std::vector<char*> words;
+  saved = c.command_words;
+  words.clear();
+  for (std::string& word : saved) words.push_back(&word[0]);
+  remember_command_line(static_cast<int>(words.size()), words.data());
+  delete opt;
+  opt = new AnyOption();
+  register_options(*opt);
+  opt->processCommandArgs(static_cast<int>(words.size()), words.data());
+  if (opt->getArgc() <= c.job_index || c.input_name != opt->getArgv(c.job_index))
+    fail(
+        "Cannot resume from %s: its command line does not name its input file (a damaged "
+        "checkpoint)",
+        path.c_str());
+  return c;
 }
 
 }  // namespace
@@ -354,6 +426,14 @@ int run_program(int argc, char** argv) {
   if (const char* word = opt->optionWithoutValue())
     fail("Option %s needs a value (the next word)", word);
 
+  Checkpoint resumed;
+  RunOverrides overrides;
+  if (const char* path = opt->getValue("resume")) {
+    overrides = read_overrides();
+    resumed = prepare_resume(path);
+  }
+  const bool resuming = !resumed.path.empty();
+
   if (!opt->hasOptions() || opt->getArgc() == 0) {
     opt->printUsage();
     delete opt;
@@ -397,10 +477,18 @@ int run_program(int argc, char** argv) {
   plot_figures = opt->getFlag("plot");
   if (const char* v = opt->getValue("method")) estimation_method = parse_method(v);
   if (const char* v = opt->getValue("sims")) sims_count = parse_count(v);
+  checkpoint_seconds = whole_value("checkpoint", checkpoint_seconds);
+  if (checkpoint_seconds < 0)
+    fail("Invalid value for -checkpoint: %s; give the seconds between checkpoints, 0 for none",
+         shown("checkpoint").c_str());
+  // A resumed job runs with the -nprocs and -checkpoint given now, if any.
+  if (overrides.nprocs > 0) nb_procs = overrides.nprocs;
+  if (overrides.checkpoint >= 0) checkpoint_seconds = overrides.checkpoint;
   check_configuration();
-  check_input_files();
+  const int first_job = resuming ? resumed.job_index : 0;
+  check_input_files(first_job);
 
-  for (int i = 0; i < opt->getArgc(); ++i) {
+  for (int i = first_job; i < opt->getArgc(); ++i) {
     file_name = opt->getArgv(i);
     if (const char* v = opt->getValue("od")) odir = v;
     if (const char* v = opt->getValue("o"))
@@ -416,7 +504,8 @@ int run_program(int argc, char** argv) {
     } catch (const InputError& e) {
       fail("%s", e.what());
     }
-    run_job();
+    // The resumed job goes on from its checkpoint; the ones after it run from the start.
+    run_job(i, resuming && i == first_job ? &resumed : nullptr);
   }
   delete opt;
   opt = nullptr;

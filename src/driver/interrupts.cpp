@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "core/output_file.h"
+#include "driver/checkpoint.h"
+#include "driver/run_record.h"
 #include "errors.h"
 
 namespace {
@@ -18,22 +20,33 @@ namespace {
   // be released, and the files they were writing are the incomplete ones removed here.
   // Holding the file registry from here on also stops any other thread from creating or
   // completing a file behind this clean-up.
+  // A job in progress keeps its state first: the checkpoint, and the accepted-draw files it
+  // needs, which are then no longer among the incomplete files.
+  const std::string checkpoint = checkpoint_on_signal();
   const std::vector<std::string> removed = remove_incomplete_files_at_exit();
   std::fflush(stdout);
   // On a terminal the message starts on a line of its own, after the progress gauge.
-  const std::string line =
-      (isatty(STDERR_FILENO) ? "\n" : "") + interrupt_message(signal_number, removed) + "\n";
+  const std::string line = (isatty(STDERR_FILENO) ? "\n" : "") +
+                           interrupt_message(signal_number, removed, checkpoint) + "\n";
   std::fputs(line.c_str(), stderr);
   end_process(128 + signal_number);
 }
 
 }  // namespace
 
-std::string interrupt_message(int signal_number, const std::vector<std::string>& removed) {
+std::string interrupt_message(int signal_number, const std::vector<std::string>& removed,
+                              const std::string& checkpoint) {
   std::string line = signal_number == SIGINT ? "Interrupted (SIGINT)"
                      : signal_number == SIGTERM
                          ? "Terminated (SIGTERM)"
                          : "Stopped by signal " + std::to_string(signal_number);
+  if (!checkpoint.empty()) {
+    const std::vector<std::string>& words = remembered_command_words();
+    line += "; checkpoint written to " + checkpoint +
+            "; resume with: " + (words.empty() ? std::string("bandstat") : words[0]) + " -resume " +
+            checkpoint;
+    if (removed.empty()) return line;
+  }
   if (removed.empty()) return line + "; no incomplete file to remove";
   line += "; removed the incomplete file" + std::string(removed.size() > 1 ? "s" : "");
   for (size_t i = 0; i < removed.size(); ++i) line += (i ? ", " : " ") + removed[i];

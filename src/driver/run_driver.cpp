@@ -14,6 +14,7 @@
 #include "config.h"
 #include "core/output_file.h"
 #include "data/codominant.h"
+#include "driver/checkpoint.h"
 #include "driver/job_memory.h"
 #include "driver/run_record.h"
 #include "errors.h"
@@ -59,10 +60,13 @@ void keep_accepted_draw_files() {
 }
 
 // Opens one accepted-draw file under its temporary name. Its final name is registered too:
-// it stays an incomplete file of the job after the rename, until the job ends.
-void open_accepted_draw_file(std::ofstream& out, const char* parameter, int k) {
+// it stays an incomplete file of the job after the rename, until the job ends. A job
+// resumed in the production run appends to the file it left; one resumed after it finds the
+// file complete under its final name.
+void open_accepted_draw_file(std::ofstream& out, const char* parameter, int k, Stage resumed) {
   const std::string name = accepted_draw_file_name(parameter, k);
-  if (!open_incomplete_file(out, temporary_name(name)))
+  if (resumed < Stage::posterior &&
+      !open_incomplete_file(out, temporary_name(name), resumed == Stage::production))
     fail("Could not open file %s for writing", name.c_str());
   track_incomplete_file(name);
 }
@@ -95,7 +99,7 @@ DerivedCounts derived_counts(int final_draws, double acceptance_ratio) {
   return counts;
 }
 
-void open_accepted_draw_files(long long pilot_size) {
+void open_accepted_draw_files(long long pilot_size, Stage resumed) {
   outfile_fis = std::vector<std::ofstream>(J);
   outfile_fst = std::vector<std::ofstream>(J);
   nb_fis.reset(new std::atomic<int>[J]);
@@ -115,17 +119,27 @@ void open_accepted_draw_files(long long pilot_size) {
         pilot_size, J);
   }
   // Checked now, before hours of simulation whose accepted draws would go nowhere.
-  for (int k = 1; k <= J; ++k) open_accepted_draw_file(outfile_fis[k - 1], "Fis", k);
-  for (int k = 1; k <= J; ++k) open_accepted_draw_file(outfile_fst[k - 1], "Fst", k);
+  for (int k = 1; k <= J; ++k) open_accepted_draw_file(outfile_fis[k - 1], "Fis", k, resumed);
+  for (int k = 1; k <= J; ++k) open_accepted_draw_file(outfile_fst[k - 1], "Fst", k, resumed);
 }
 
-void run_simulation(bool pilot_run, long long reps) {
+void run_simulation(bool pilot_run, long long reps, long long first_block) {
   pilot = pilot_run;
   nbreps = static_cast<int>(reps);
   rep = 0;
   last_printf = 0;
   finished = false;
-  begin_block_schedule();
+  begin_block_schedule(first_block);
+  if (first_block > 0) {
+    // A resumed run: the gauge goes on from what was done.
+    if (pilot) rep = static_cast<int>(std::min<long long>(first_block * block_size, reps));
+    int least = nb_final;
+    for (int p = 0; p < J && !pilot; ++p)
+      least = std::min({least, nb_fis[p].load(), nb_fst[p].load()});
+    if (!pilot) last_printf = static_cast<int>(static_cast<long long>(least) * 100 / nb_final);
+    // Stopped after the block that ended the run, before the run was over: nothing is left.
+    if (!pilot && least >= nb_final && replicates_done >= nbreps) finished = true;
+  }
   // The other processes of an MPI run learn the run's state before any block is handed out.
   if (remote_workers > 0) remote_service.begin();
 
@@ -239,9 +253,17 @@ void run_joint_job(JobRecord& record) {
   joint_features = JointFeatures();
 }
 
+void finish_thresholds() {
+  const DerivedCounts counts = derived_counts(nb_final, ratio);
+  set_thresholds(counts.threshold_index);
+}
+
+// The production run is over: the files go to their final names.
+void finish_production() { close_accepted_draw_files(); }
+
 }  // namespace
 
-void run_job() {
+void run_job(int job_index, const Checkpoint* resume) {
   JobRecord record = begin_job_record();
   if (estimation_method == EstimationMethod::joint) {
     run_joint_job(record);
@@ -254,8 +276,11 @@ void run_job() {
          counts.threshold_index, counts.pilot_size);
   // Every random stream of the job derives from its seed and the blocks, never from the
   // number of workers: the same seed repeats the job exactly.
-  job_seed = user_seed_given ? user_seed : draw_job_seed();
+  job_seed = resume ? resume->job_seed : user_seed_given ? user_seed : draw_job_seed();
   block_size = choose_block_size(I, J, counts.pilot_size);
+  if (resume && (resume->block_size != block_size || resume->pilot_size != counts.pilot_size))
+    fail("Cannot resume from %s: its blocks do not match the job's (a damaged checkpoint)",
+         resume->path.c_str());
   record.pilot_size = counts.pilot_size;
   // Before the accepted-draw files: a table that does not fit is refused before anything is
   // written.
@@ -264,29 +289,42 @@ void run_job() {
   prepare_predictive_draws();
   // The rest of the job, against what is left once the table (if any) is in memory.
   check_job_memory(estimate_job_memory(counts.pilot_size, nb_final), available_memory());
-  open_accepted_draw_files(counts.pilot_size);
+  const Stage from = resume ? resume->stage : Stage::pilot;
+  open_accepted_draw_files(counts.pilot_size, resume ? from : Stage::none);
+  begin_checkpointed_job(job_index, resume);
 
-  const std::time_t pilot_start = std::time(nullptr);
-  std::printf("Pilot run to determine threshold acceptance value...\n");
-  std::fflush(stdout);
-  run_simulation(true, counts.pilot_size);
-  const std::time_t pilot_end = std::time(nullptr);
+  if (from == Stage::pilot) {
+    const long long first_block = resume ? restore_pilot(*resume) : 0;
+    enter_stage(Stage::pilot);
+    const std::time_t pilot_start = std::time(nullptr);
+    std::printf("Pilot run to determine threshold acceptance value...\n");
+    std::fflush(stdout);
+    run_simulation(true, counts.pilot_size, first_block);
+    const std::time_t pilot_end = std::time(nullptr);
 
-  // Ten times the pilot's duration, in whole minutes.
-  const long long minutes = static_cast<long long>(pilot_end - pilot_start) / 6;
-  std::printf("\n\nCalculation, it should take about %lld minutes...\n", minutes);
-  std::fflush(stdout);
-  set_thresholds(counts.threshold_index);
+    // Ten times the pilot's duration, in whole minutes.
+    const long long minutes = static_cast<long long>(pilot_end - pilot_start) / 6;
+    std::printf("\n\nCalculation, it should take about %lld minutes...\n", minutes);
+    std::fflush(stdout);
+    enter_stage(Stage::production, finish_thresholds);
+  }
 
   const std::time_t job_start = std::time(nullptr);
-  run_simulation(false, counts.production_minimum);
-  record.production_replicates = replicates_done;
-  close_accepted_draw_files();
+  if (from <= Stage::production) {
+    const long long first_block = from == Stage::production ? restore_production(*resume) : 0;
+    if (from == Stage::production) enter_stage(Stage::production);
+    run_simulation(false, counts.production_minimum, first_block);
+    record.production_replicates = replicates_done;
+    enter_stage(Stage::posterior, finish_production);
+  } else {
+    restore_production(*resume);
+    record.production_replicates = replicates_done;
+    enter_stage(Stage::posterior);
+  }
 
   perform_regression();
-  if (!keep_draws) remove_accepted_draw_files();
+  record.notes = {resume_summary(), checkpoint_summary()};
   write_job_outputs(record);
-  if (keep_draws) keep_accepted_draw_files();
   // The pilot distances are the job's largest arrays; the next job starts without them.
   std::vector<std::vector<double>>().swap(v_dist_fis);
   std::vector<std::vector<double>>().swap(v_dist_fst);
@@ -294,8 +332,15 @@ void run_job() {
   // After the job's own lines, which stay as they are without -cv. The estimation samples
   // have as many rows as the threshold index, so that the threshold is the next row's
   // distance, as in the rejection step.
+  if (cv_count > 0 || gof_count > 0) enter_stage(Stage::cross_validation);
   if (cv_count > 0) run_cross_validation(counts.threshold_index);
   if (gof_count > 0) run_goodness_of_fit(counts.threshold_index);
+  // The checkpoint goes first: it needs the accepted-draw files, which go next without -keep.
+  end_checkpointed_job();
+  if (keep_draws)
+    keep_accepted_draw_files();
+  else
+    remove_accepted_draw_files();
   release_reference_table();
   predictive_draws = PredictiveDraws();
 }

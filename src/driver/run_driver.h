@@ -7,8 +7,11 @@
 
 // accepted_draw_file_name, with which tests find the files the steps below write.
 #include "core/output_names.h"
+#include "driver/checkpoint.h"
 
-void run_job();
+// Runs job `job_index` (its input file's place on the command line) from its start, or from
+// the checkpoint `resume` (null for a fresh job).
+void run_job(int job_index = 0, const Checkpoint* resume = nullptr);
 
 // Counts derived from nb_final and ratio, computed in 80-bit extended precision and
 // truncated toward zero. The command line checks them before the first job; run_job
@@ -26,11 +29,13 @@ DerivedCounts derived_counts(int final_draws, double acceptance_ratio);
 // Creates the per-population state of a job (counters, pilot distances of `pilot_size`
 // entries, streams) and opens the 2 * J accepted-draw files; a file that cannot be
 // created ends the run with a message naming it.
-void open_accepted_draw_files(long long pilot_size);
+// `resumed`: the stage a resumed job goes on from (none for a fresh job).
+void open_accepted_draw_files(long long pilot_size, Stage resumed = Stage::none);
 
 // Runs one simulation run on nb_procs worker threads and joins them: the pilot run of
 // `reps` replicates, or the production run of at least `reps` replicates.
-void run_simulation(bool pilot_run, long long reps);
+// `first_block`: where a resumed run goes on (0 for a fresh one).
+void run_simulation(bool pilot_run, long long reps, long long first_block = 0);
 
 // Sets each population's Fis and Fst threshold to the element at `threshold_index` of its
 // sorted pilot distances, and zeroes the acceptance counters.

@@ -59,6 +59,8 @@ std::string exact(double v) {
 
 void remember_command_line(int argc, char** argv) { command_words.assign(argv, argv + argc); }
 
+const std::vector<std::string>& remembered_command_words() { return command_words; }
+
 std::string command_line_text() {
   std::string line;
   for (const std::string& word : command_words) {
@@ -107,5 +109,7 @@ void write_run_record(const JobRecord& record) {
   char seconds[64];
   std::snprintf(seconds, sizeof seconds, "wall seconds: %.3f\nCPU seconds: %.3f\n", wall, cpu);
   out << seconds;
+  for (const std::string& line : record.notes)
+    if (!line.empty()) out << line << "\n";
   if (!file.commit()) fail("Cannot write run record %s", name.c_str());
 }

@@ -17,6 +17,8 @@ void remember_command_line(int argc, char** argv);
 // The command line as one shell line: words quoted where the shell would split or expand
 // them.
 std::string command_line_text();
+// The words themselves.
+const std::vector<std::string>& remembered_command_words();
 
 // The timing and counts of one job, filled by the run driver as the job goes.
 struct JobRecord {
@@ -28,6 +30,7 @@ struct JobRecord {
   // -method joint: the lines that describe its estimation, in place of the pilot size, the
   // thresholds and the production replicates (empty for the default method).
   std::vector<std::string> method_lines;
+  std::vector<std::string> notes;  // lines after the times (resumes, checkpoints)
 };
 
 // Starts a job's record now.

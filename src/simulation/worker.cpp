@@ -241,10 +241,10 @@ int choose_block_size(int nloci, int npop, long long pilot_size) {
   return static_cast<int>(size);
 }
 
-void begin_block_schedule() {
-  next_block = 0;
-  commit_turn = 0;
-  replicates_done = 0;
+void begin_block_schedule(long long first_block) {
+  next_block = first_block;
+  commit_turn = first_block;
+  replicates_done = pilot ? 0 : first_block * block_size;
   // A worker of another process also has as many blocks on their way to it or back, asked
   // for ahead so that it never waits for one: without room for those, the workers here would
   // stop for the oldest of them.
@@ -368,6 +368,8 @@ void commit_block(BlockLines& block) {
       const size_t turn = static_cast<size_t>(commit_turn.load()) % room;
       if (!waiting_ready[turn] || waiting_room[turn].block != commit_turn.load()) break;
       commit_lines(waiting_room[turn]);
+      if (block_listeners.block_committed)
+        block_listeners.block_committed(waiting_room[turn].block);
       waiting_room[turn].clear(-1);
       waiting_ready[turn] = 0;
       commit_turn.store(commit_turn.load() + 1);
@@ -414,6 +416,7 @@ void* start(void*) {
           record_pilot_replicate(w, r);
           update_gauge(shown);
         }
+        if (block_listeners.pilot_block_done) block_listeners.pilot_block_done(block);
       } else {
         w.block.clear(block);
         for (long long r = first; r < end && !finished.load(std::memory_order_relaxed); ++r) {

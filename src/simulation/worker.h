@@ -91,7 +91,9 @@ int choose_block_size(int nloci, int npop, long long pilot_size);
 
 // Prepares the block schedule of a run (the driver calls it before starting the workers,
 // after setting pilot and nbreps).
-void begin_block_schedule();
+// `first_block`: the block the run starts from (0, or where a resumed run goes on); in the
+// production run the blocks before it count as committed.
+void begin_block_schedule(long long first_block = 0);
 
 // The thread entry: takes whole blocks of replicates, seeds the generator of each from
 // {job_seed, run, block} and simulates its replicates, until the run's end condition

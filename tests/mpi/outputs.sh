@@ -4,7 +4,8 @@
 # -convert, -gof, whose predictive check needs the accepted parameter vectors of every rank)
 # is byte for byte the same, whatever the number of ranks and threads; only the run record's
 # command line and times may differ. Then an error on a rank other than 0
-# ends the run with status 1 and leaves no incomplete file.
+# ends the run with status 1 and leaves no incomplete file, and an interrupted run resumes
+# from its checkpoint, with bandstat or another number of ranks, to the same files.
 #
 # Usage: outputs.sh BANDSTAT BANDSTAT_MPI DATA_DIR RANKS THREADS
 set -uo pipefail
@@ -39,7 +40,7 @@ for f in "$work/plain"/*; do
       echo "the console output differs beyond its times"; status=1
     fi
   elif [[ "$name" == *_run.txt ]]; then
-    filter='^(command line|nprocs|start|end|wall seconds|CPU seconds):'
+    filter='^(command line|nprocs|start|end|wall seconds|CPU seconds|checkpoints written):'
     if ! diff <(grep -Ev "$filter" "$f") <(grep -Ev "$filter" "$work/mpi/$name") >/dev/null; then
       echo "run record $name differs beyond its command line and times"; status=1
     fi
@@ -70,29 +71,45 @@ fi
 
 # Interrupts. A SIGTERM to rank 0 (what a batch system's cancel sends): status 143, as from
 # bandstat. Ctrl-C (SIGINT to mpirun, which sends SIGTERM to every rank): mpirun's own status
-# is 1, whatever the ranks end with. Either way rank 0 removes the incomplete files and says so.
-interrupt() {  # interrupt NAME SIGNAL TARGET(rank0|mpirun) EXPECTED_STATUS
+# is 1, whatever the ranks end with. Either way rank 0 writes the job's checkpoint and says so,
+# and nothing incomplete is left under a final name. The checkpoint then resumes, with
+# bandstat or with another number of ranks, to the files of a job never stopped.
+job=(-n 1000 -ar 0.01 -seed 11 -keep -s stats)
+mkdir "$work/whole"
+(cd "$work/whole" && "$plain" "${job[@]}" "${inputs[1]}" >console.txt 2>errors.txt) ||
+  { echo "the uninterrupted job failed"; status=1; }
+interrupt() {  # interrupt NAME SIGNAL TARGET(rank0|mpirun) EXPECTED_STATUS RESUME_COMMAND...
+  local name=$1
   local dir="$work/$1"
   mkdir "$dir"
   (cd "$dir" && exec "${mpirun_cmd[@]}" sh -c 'echo $$ >pid.$OMPI_COMM_WORLD_RANK; exec "$@"' sh \
-    "$mpi" -n 5000 -ar 0.01 -seed 11 -nprocs "$threads" "${inputs[1]}" >console.txt 2>errors.txt) &
+    "$mpi" "${job[@]}" -nprocs "$threads" "${inputs[1]}" >console.txt 2>errors.txt) &
   local launcher=$!
   for ((i = 0; i < 600; ++i)); do
-    ls "$dir"/*_Fis1.txt.part >/dev/null 2>&1 && [ -s "$dir/pid.0" ] && break
+    grep -q Calculation "$dir/console.txt" 2>/dev/null && [ -s "$dir/pid.0" ] && break
     sleep 0.1
   done
   if [ "$3" = rank0 ]; then kill -"$2" "$(cat "$dir/pid.0")"; else kill -"$2" "$launcher"; fi
   wait "$launcher"
   local rc=$?
   [ "$rc" -eq "$4" ] || { echo "$1: status $rc, not $4"; status=1; }
-  grep -q "^Terminated (SIGTERM); removed the incomplete files .*_Fis1.txt.part" "$dir/errors.txt" ||
+  grep -q "^Terminated (SIGTERM); checkpoint written to rootrot_18pops_checkpoint" "$dir/errors.txt" ||
     { echo "$1: rank 0's line is missing"; cat "$dir/errors.txt"; status=1; }
-  if ls "$dir" | grep -q '\.part$\|_Fis1\.txt$'; then
-    echo "$1: incomplete files left: $(ls "$dir")"; status=1
+  if ls "$dir" | grep -q '_Fis1\.txt$'; then
+    echo "$1: incomplete files left under a final name: $(ls "$dir")"; status=1
   fi
+  shift 4
+  (cd "$dir" && "$@" -resume rootrot_18pops_checkpoint >>console.txt 2>>errors.txt) ||
+    { echo "$name: the resume failed"; cat "$dir/errors.txt"; status=1; }
+  for f in "$work/whole"/rootrot_18pops_* "$work/whole/stats"; do
+    local file
+    file=$(basename "$f")
+    [[ "$file" == *_run.txt ]] && continue
+    cmp -s "$f" "$dir/$file" || { echo "$name: $file differs after the resume"; status=1; }
+  done
 }
-interrupt term_rank0 TERM rank0 143
-interrupt ctrl_c INT mpirun 1
+interrupt term_rank0 TERM rank0 143 "$plain" -nprocs 2
+interrupt ctrl_c INT mpirun 1 mpirun --allow-run-as-root --oversubscribe -np $((ranks == 2 ? 3 : 2)) "$mpi"
 
 [ "$status" -eq 0 ] && echo "bandstat-mpi -np $ranks -nprocs $threads: $count outputs identical"
 exit "$status"

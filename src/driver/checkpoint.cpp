@@ -1,0 +1,510 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "driver/checkpoint.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+
+#include "config.h"
+#include "core/output_file.h"
+#include "core/output_names.h"
+#include "driver/run_record.h"
+#include "errors.h"
+#include "observed_data.h"
+#include "predictive_draws.h"
+#include "reference_table.h"
+#include "run_state.h"
+
+namespace {
+
+// The first bytes of every checkpoint, then the format version. A change of the layout
+// below takes a new format version.
+const char MAGIC[] = "bandstat checkpoint\n";
+constexpr size_t MAGIC_SIZE = sizeof MAGIC - 1;
+constexpr uint32_t FORMAT_VERSION = 1;
+
+constexpr uint64_t FNV_OFFSET = 14695981039346656037ULL;
+constexpr uint64_t FNV_PRIME = 1099511628211ULL;
+
+uint64_t fnv1a(const char* data, size_t size, uint64_t sum = FNV_OFFSET) {
+  for (size_t i = 0; i < size; ++i) {
+    sum ^= static_cast<unsigned char>(data[i]);
+    sum *= FNV_PRIME;
+  }
+  return sum;
+}
+
+// Values in the byte order of the machine: a checkpoint goes on on the same kind of
+// machine (a cluster's nodes), not across architectures.
+struct Writer {
+  std::string bytes;
+  template <typename T>
+  void put(T v) {
+    bytes.append(reinterpret_cast<const char*>(&v), sizeof v);
+  }
+  template <typename T>
+  void put_array(const T* v, size_t n) {
+    put<uint64_t>(n);
+    bytes.append(reinterpret_cast<const char*>(v), n * sizeof(T));
+  }
+  template <typename T>
+  void put_vector(const std::vector<T>& v) {
+    put_array(v.data(), v.size());
+  }
+  void put_string(const std::string& s) { put_array(s.data(), s.size()); }
+};
+
+struct Reader {
+  const std::string& bytes;
+  size_t at;
+  const std::string& path;
+  [[noreturn]] void damaged() const {
+    fail("Cannot resume from %s: its contents do not hold together (a damaged checkpoint)",
+         path.c_str());
+  }
+  template <typename T>
+  T get() {
+    T v;
+    if (bytes.size() - at < sizeof v) damaged();
+    std::memcpy(&v, bytes.data() + at, sizeof v);
+    at += sizeof v;
+    return v;
+  }
+  template <typename T>
+  std::vector<T> get_vector() {
+    const uint64_t n = get<uint64_t>();
+    if (n > (bytes.size() - at) / sizeof(T)) damaged();
+    std::vector<T> v(n);
+    if (n) std::memcpy(v.data(), bytes.data() + at, n * sizeof(T));
+    at += n * sizeof(T);
+    return v;
+  }
+  std::string get_string() {
+    const std::vector<char> v = get_vector<char>();
+    return std::string(v.begin(), v.end());
+  }
+};
+
+// The job being checkpointed, under `lock`. The main thread holds the lock while it moves
+// from one stage to the next; a checkpoint is written under it.
+std::mutex lock;
+Stage stage = Stage::none;
+int job_index = 0;
+std::vector<Stage> resumes;
+// A resumed job that has not yet restored its state: its checkpoint is still the one to
+// keep, as it is.
+bool resuming = false;
+std::vector<std::string> command_words_of_job;
+std::string directory_of_job;
+uint64_t input_checksum = 0;
+long long committed_blocks = 0;  // production: the blocks committed so far
+// Pilot: which blocks are complete, and how many from block 0 without a gap.
+std::unique_ptr<std::atomic<bool>[]> pilot_done;
+long long pilot_size_of_job = 0;  // kept: the driver frees the distances before the job ends
+long long pilot_blocks_total = 0;
+long long pilot_prefix = 0;
+// When the next periodic checkpoint is due, in steady-clock milliseconds (0: never).
+std::atomic<long long> due_ms{0};
+// The checkpoints of this job written by this process.
+int written_count = 0;
+double written_seconds = 0.0;
+uint64_t written_bytes = 0;
+
+long long now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void schedule_next() {
+  due_ms = checkpoint_seconds > 0 ? now_ms() + 1000LL * checkpoint_seconds : 0;
+}
+
+void put_rows(Writer& w, long long rows) {
+  w.put<int64_t>(rows);
+  for (int p = 0; p < J; ++p) w.put_array(v_dist_fis[p].data(), static_cast<size_t>(rows));
+  for (int p = 0; p < J; ++p) w.put_array(v_dist_fst[p].data(), static_cast<size_t>(rows));
+}
+
+// The reference table's first `rows` rows, in its own layout.
+void put_table(Writer& w, long long rows) {
+  const ReferenceTable& t = reference_table;
+  w.put<uint8_t>(t.kept() ? 1 : 0);
+  if (!t.kept()) return;
+  const size_t n = static_cast<size_t>(rows);
+  for (int k = 0; k < 2 * t.npop; ++k)
+    w.put_array(t.parameters.data() + static_cast<size_t>(k) * t.size, n);
+  for (int p = 0; p < t.npop; ++p)
+    w.put_array(t.stats_fis.data() + static_cast<size_t>(p) * t.size * t.nc_fis, n * t.nc_fis);
+  for (int p = 0; p < t.npop; ++p)
+    w.put_array(t.stats_fst.data() + static_cast<size_t>(p) * t.size * t.nc_fst, n * t.nc_fst);
+}
+
+uint64_t file_size(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
+
+// The checkpoint of the job as it stands; in the production run the caller holds
+// mutex_outfile.
+std::string serialise() {
+  Writer w;
+  w.bytes.append(MAGIC, MAGIC_SIZE);
+  w.put<uint32_t>(FORMAT_VERSION);
+  w.put_string(PROGRAM_VERSION);
+  w.put<uint64_t>(command_words_of_job.size());
+  for (const std::string& word : command_words_of_job) w.put_string(word);
+  w.put_string(directory_of_job);
+  w.put<int32_t>(job_index);
+  w.put<uint64_t>(resumes.size());
+  for (Stage s : resumes) w.put<uint32_t>(static_cast<uint32_t>(s));
+  w.put_string(file_name);
+  w.put<uint64_t>(input_checksum);
+  w.put<uint32_t>(job_seed);
+  w.put<uint32_t>(static_cast<uint32_t>(stage));
+  w.put<int32_t>(block_size);
+  w.put<int64_t>(pilot_size_of_job);
+  if (stage == Stage::pilot) {
+    while (pilot_prefix < pilot_blocks_total && pilot_done[pilot_prefix].load()) ++pilot_prefix;
+    w.put<int64_t>(pilot_prefix);
+    const long long rows = std::min(pilot_prefix * block_size, pilot_size_of_job);
+    put_rows(w, rows);
+    put_table(w, rows);
+  } else {
+    put_table(w, reference_table.size);
+    w.put_vector(quantile_fis);
+    w.put_vector(quantile_fst);
+    w.put<int64_t>(committed_blocks);
+    w.put<int64_t>(committed_blocks * block_size);
+    std::vector<int> counts(static_cast<size_t>(2 * J));
+    for (int p = 0; p < J; ++p) {
+      counts[p] = nb_fis[p].load();
+      counts[J + p] = nb_fst[p].load();
+    }
+    w.put_vector(counts);
+    // The files' committed lengths: the streams still open in the production run, the
+    // files themselves once they are closed and renamed.
+    std::vector<uint64_t> lengths;
+    for (int k = 0; k < 2; ++k)
+      for (int p = 0; p < J; ++p) {
+        if (stage == Stage::production) {
+          std::ofstream& out = k ? outfile_fst[p] : outfile_fis[p];
+          out.flush();
+          lengths.push_back(static_cast<uint64_t>(std::max<std::streamoff>(0, out.tellp())));
+        } else {
+          lengths.push_back(file_size(accepted_draw_file_name(k ? "Fst" : "Fis", p + 1)));
+        }
+      }
+    w.put_vector(lengths);
+    w.put<uint64_t>(predictive_draws.vectors.size());
+    for (const std::vector<double>& v : predictive_draws.vectors) w.put_vector(v);
+  }
+  w.put<uint64_t>(fnv1a(w.bytes.data(), w.bytes.size()));
+  return std::move(w.bytes);
+}
+
+// Writes the checkpoint of the job under its temporary name, then renames it; false when
+// the file could not be written (the previous checkpoint then stays as it was).
+bool write_checkpoint() {
+  const auto begin = std::chrono::steady_clock::now();
+  const std::string bytes = serialise();
+  const std::string name = checkpoint_name();
+  const std::string temp = temporary_name(name);
+  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  ok = std::fflush(f) == 0 && ok;
+  // On disk before the rename: after a node failure the checkpoint is whole or the old one.
+  ok = fsync(fileno(f)) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok || std::rename(temp.c_str(), name.c_str()) != 0) {
+    std::remove(temp.c_str());
+    return false;
+  }
+  ++written_count;
+  written_seconds +=
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  written_bytes = bytes.size();
+  return true;
+}
+
+// A periodic checkpoint, if one is due and nobody else is writing one.
+void periodic_checkpoint() {
+  const long long due = due_ms.load(std::memory_order_relaxed);
+  if (due == 0 || now_ms() < due) return;
+  std::unique_lock<std::mutex> hold(lock, std::try_to_lock);
+  if (!hold.owns_lock() || stage == Stage::none) return;
+  if (!write_checkpoint())
+    std::fprintf(stderr, "Warning: could not write the checkpoint %s\n", checkpoint_name().c_str());
+  schedule_next();
+}
+
+// The first `rows` rows of the reference table, as put_table wrote them, into the table
+// the driver prepared.
+void get_table(Reader& r, long long rows) {
+  ReferenceTable& t = reference_table;
+  if ((r.get<uint8_t>() != 0) != t.kept()) r.damaged();
+  if (!t.kept()) return;
+  auto get_into = [&r](std::vector<float>& to, size_t at, size_t n) {
+    const std::vector<float> v = r.get_vector<float>();
+    if (v.size() != n || at + n > to.size()) r.damaged();
+    std::copy(v.begin(), v.end(), to.begin() + static_cast<std::ptrdiff_t>(at));
+  };
+  const size_t n = static_cast<size_t>(rows);
+  const size_t size = static_cast<size_t>(t.size);
+  for (int k = 0; k < 2 * t.npop; ++k) get_into(t.parameters, k * size, n);
+  for (int p = 0; p < t.npop; ++p) get_into(t.stats_fis, p * size * t.nc_fis, n * t.nc_fis);
+  for (int p = 0; p < t.npop; ++p) get_into(t.stats_fst, p * size * t.nc_fst, n * t.nc_fst);
+}
+
+// Pilot run: block `block` is complete (its distances stored).
+void pilot_block_done(long long block) {
+  if (block >= 0 && block < pilot_blocks_total) pilot_done[block].store(true);
+  periodic_checkpoint();
+}
+
+// Production run, by the committer under mutex_outfile.
+void production_block_committed(long long block) {
+  committed_blocks = block + 1;
+  if (!finished.load()) periodic_checkpoint();
+}
+
+}  // namespace
+
+const char* stage_name(Stage s) {
+  switch (s) {
+    case Stage::none:
+      return "none";
+    case Stage::pilot:
+      return "pilot run";
+    case Stage::production:
+      return "production run";
+    case Stage::posterior:
+      return "posterior analysis";
+    case Stage::cross_validation:
+      return "cross-validation";
+  }
+  return "unknown";
+}
+
+std::string checkpoint_name() { return odir + file_prefix + "_checkpoint"; }
+
+bool file_checksum(const std::string& path, uint64_t& sum) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return false;
+  sum = FNV_OFFSET;
+  std::vector<char> buffer(1 << 16);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    sum = fnv1a(buffer.data(), static_cast<size_t>(in.gcount()), sum);
+  }
+  return in.eof();
+}
+
+Checkpoint read_checkpoint(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) fail("Cannot resume: the checkpoint %s cannot be opened", path.c_str());
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < MAGIC_SIZE + 4 || bytes.compare(0, MAGIC_SIZE, MAGIC) != 0)
+    fail("Cannot resume from %s: it is not a checkpoint of this program", path.c_str());
+  uint32_t format = 0;
+  std::memcpy(&format, bytes.data() + MAGIC_SIZE, sizeof format);
+  if (format != FORMAT_VERSION)
+    fail("Cannot resume from %s: its format version is %u, this program reads version %u",
+         path.c_str(), format, FORMAT_VERSION);
+  uint64_t stored = 0;
+  const bool room = bytes.size() >= MAGIC_SIZE + 4 + sizeof stored;
+  if (room) std::memcpy(&stored, bytes.data() + bytes.size() - sizeof stored, sizeof stored);
+  if (!room || fnv1a(bytes.data(), bytes.size() - sizeof stored) != stored)
+    fail("Cannot resume from %s: its checksum does not match (the file is truncated or was edited)",
+         path.c_str());
+
+  Checkpoint c;
+  c.path = path;
+  Reader r{bytes, MAGIC_SIZE + 4, path};
+  const std::string version = r.get_string();
+  if (version != PROGRAM_VERSION)
+    fail("Cannot resume from %s: it was written by bandstat %s, this is bandstat %s", path.c_str(),
+         version.c_str(), PROGRAM_VERSION);
+  const uint64_t words = r.get<uint64_t>();
+  if (words > bytes.size()) r.damaged();
+  for (uint64_t i = 0; i < words; ++i) c.command_words.push_back(r.get_string());
+  c.directory = r.get_string();
+  c.job_index = r.get<int32_t>();
+  const uint64_t nresumes = r.get<uint64_t>();
+  if (nresumes > bytes.size()) r.damaged();
+  for (uint64_t i = 0; i < nresumes; ++i)
+    c.resumes.push_back(static_cast<Stage>(r.get<uint32_t>()));
+  c.input_name = r.get_string();
+  c.input_checksum = r.get<uint64_t>();
+  c.job_seed = r.get<uint32_t>();
+  c.stage = static_cast<Stage>(r.get<uint32_t>());
+  if (c.stage < Stage::pilot || c.stage > Stage::cross_validation) r.damaged();
+  c.block_size = r.get<int32_t>();
+  c.pilot_size = r.get<int64_t>();
+  // The rest is read by restore_pilot and restore_production once the job has its input
+  // (J); it stays here as bytes.
+  c.body.assign(bytes, r.at, bytes.size() - sizeof stored - r.at);
+  return c;
+}
+
+void begin_checkpointed_job(int index, const Checkpoint* resumed) {
+  std::lock_guard<std::mutex> hold(lock);
+  stage = Stage::none;
+  job_index = index;
+  written_count = 0;
+  written_seconds = 0.0;
+  written_bytes = 0;
+  committed_blocks = 0;
+  pilot_prefix = 0;
+  resuming = resumed != nullptr;
+  if (resumed) {
+    resumes = resumed->resumes;
+    resumes.push_back(resumed->stage);
+    command_words_of_job = resumed->command_words;
+    directory_of_job = resumed->directory;
+    input_checksum = resumed->input_checksum;
+  } else {
+    resumes.clear();
+    command_words_of_job = remembered_command_words();
+    char here[4096];
+    directory_of_job = getcwd(here, sizeof here) ? here : ".";
+    if (!file_checksum(file_name, input_checksum))
+      fail("Could not read the input file %s for its checksum", file_name.c_str());
+  }
+  pilot_size_of_job = v_dist_fis.empty() ? 0 : static_cast<long long>(v_dist_fis[0].size());
+  pilot_blocks_total = block_size > 0 ? (pilot_size_of_job + block_size - 1) / block_size : 0;
+  pilot_done.reset(new std::atomic<bool>[static_cast<size_t>(pilot_blocks_total)]);
+  block_listeners.pilot_block_done = pilot_block_done;
+  block_listeners.block_committed = production_block_committed;
+  for (long long b = 0; b < pilot_blocks_total; ++b) pilot_done[b] = false;
+  schedule_next();
+}
+
+void enter_stage(Stage next, void (*change)()) {
+  std::lock_guard<std::mutex> hold(lock);
+  if (change) change();
+  stage = next;
+  resuming = false;
+  // The production run is over: its last state is the one the analysis needs, so it is
+  // saved at once (a later SIGKILL then loses nothing but the analysis).
+  if (next == Stage::posterior && checkpoint_seconds > 0) {
+    if (!write_checkpoint())
+      std::fprintf(stderr, "Warning: could not write the checkpoint %s\n",
+                   checkpoint_name().c_str());
+    schedule_next();
+  }
+}
+
+void end_checkpointed_job() {
+  std::lock_guard<std::mutex> hold(lock);
+  stage = Stage::none;
+  due_ms = 0;
+  std::remove(checkpoint_name().c_str());
+  block_listeners = BlockListeners();
+  pilot_done.reset();
+}
+
+std::string checkpoint_on_signal() {
+  lock.lock();
+  if (stage == Stage::none && !resuming) return "";
+  // The commits stop here: the files and counts stay those of the last committed block.
+  if (stage == Stage::production) mutex_outfile.lock();
+  if (!resuming && !write_checkpoint()) return "";
+  for (const char* parameter : {"Fis", "Fst"})
+    for (int k = 1; k <= J; ++k) {
+      const std::string name = accepted_draw_file_name(parameter, k);
+      release_incomplete_file(name);
+      release_incomplete_file(temporary_name(name));
+    }
+  return checkpoint_name();
+}
+
+std::string resume_summary() {
+  if (resumes.empty()) return "";
+  std::string line = "resumed: " + std::to_string(resumes.size()) +
+                     (resumes.size() == 1 ? " time, from the " : " times, from the ");
+  for (size_t i = 0; i < resumes.size(); ++i)
+    line += std::string(i ? ", " : "") + stage_name(resumes[i]);
+  return line;
+}
+
+std::string checkpoint_summary() {
+  if (written_count == 0) return "";
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "checkpoints written: %d in %.3f seconds, the last of %llu bytes", written_count,
+                written_seconds, static_cast<unsigned long long>(written_bytes));
+  return text;
+}
+
+long long restore_pilot(const Checkpoint& c) {
+  Reader r{c.body, 0, c.path};
+  const long long blocks = r.get<int64_t>();
+  const long long rows = r.get<int64_t>();
+  const long long size = static_cast<long long>(v_dist_fis[0].size());
+  if (blocks < 0 || blocks > pilot_blocks_total || rows != std::min(blocks * block_size, size))
+    r.damaged();
+  for (int k = 0; k < 2; ++k)
+    for (int p = 0; p < J; ++p) {
+      const std::vector<double> v = r.get_vector<double>();
+      if (static_cast<long long>(v.size()) != rows) r.damaged();
+      std::copy(v.begin(), v.end(), (k ? v_dist_fst : v_dist_fis)[p].begin());
+    }
+  get_table(r, rows);
+  std::lock_guard<std::mutex> hold(lock);
+  for (long long b = 0; b < blocks; ++b) pilot_done[b] = true;
+  pilot_prefix = blocks;
+  return blocks;
+}
+
+long long restore_production(const Checkpoint& c) {
+  Reader r{c.body, 0, c.path};
+  get_table(r, reference_table.size);
+  quantile_fis = r.get_vector<double>();
+  quantile_fst = r.get_vector<double>();
+  const long long next = r.get<int64_t>();
+  const long long done = r.get<int64_t>();
+  const std::vector<int> counts = r.get_vector<int>();
+  const std::vector<uint64_t> lengths = r.get_vector<uint64_t>();
+  const uint64_t populations = r.get<uint64_t>();
+  if (quantile_fis.size() != static_cast<size_t>(J) || quantile_fst.size() != quantile_fis.size() ||
+      counts.size() != static_cast<size_t>(2 * J) || lengths.size() != counts.size() ||
+      populations != predictive_draws.vectors.size() || next < 0 || done != next * block_size)
+    r.damaged();
+  for (std::vector<double>& v : predictive_draws.vectors) v = r.get_vector<double>();
+  for (int p = 0; p < J; ++p) {
+    nb_fis[p] = counts[p];
+    nb_fst[p] = counts[J + p];
+  }
+  // The accepted-draw files: back to their committed lengths, whatever a killed run wrote
+  // after its last checkpoint.
+  for (int k = 0; k < 2; ++k)
+    for (int p = 0; p < J; ++p) {
+      const std::string name = accepted_draw_file_name(k ? "Fst" : "Fis", p + 1);
+      const std::string path = c.stage == Stage::production ? temporary_name(name) : name;
+      const uint64_t length = lengths[static_cast<size_t>(k * J + p)];
+      struct stat info;
+      if (stat(path.c_str(), &info) != 0)
+        fail("Cannot resume from %s: the accepted-draw file %s is missing", c.path.c_str(),
+             path.c_str());
+      if (static_cast<uint64_t>(info.st_size) < length ||
+          (c.stage != Stage::production && static_cast<uint64_t>(info.st_size) != length))
+        fail("Cannot resume from %s: the accepted-draw file %s is shorter than its checkpoint says",
+             c.path.c_str(), path.c_str());
+      if (c.stage == Stage::production && truncate(path.c_str(), static_cast<off_t>(length)) != 0)
+        fail("Cannot resume from %s: the accepted-draw file %s cannot be cut back to %llu bytes",
+             c.path.c_str(), path.c_str(), static_cast<unsigned long long>(length));
+    }
+  replicates_done = done;
+  std::lock_guard<std::mutex> hold(lock);
+  committed_blocks = next;
+  return next;
+}

@@ -1,0 +1,342 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Checkpoints and -resume, through the program as a user runs it: a job stopped by SIGTERM,
+// SIGINT or SIGKILL anywhere and resumed, as often as it takes, writes the files of a job
+// never stopped, byte for byte, whatever the number of workers; a checkpoint that cannot be
+// trusted is refused and left as it is.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+// Pilot 4 999 and production at least 49 999 replicates in about 190 and 1 900 blocks: a
+// few seconds, with every stage long enough to be stopped in. Every output is asked for.
+std::vector<std::string> job_options() {
+  return {"-n",    "500", "-ar",    "0.01",     "-nfis", "5",   "-nfst", "5",    "-seed", "31",
+          "-keep", "-s",  "st.txt", "-convert", "-plot", "-cv", "20",    "-gof", "20"};
+}
+
+// The files of a folder by name, without the logs and the run record (which says how the
+// run went: resumed or not).
+std::map<std::string, std::string> outputs(const std::string& path) {
+  std::map<std::string, std::string> files;
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) return files;
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == ".." || name.find(".log") != std::string::npos) continue;
+    if (name.size() > 8 && name.compare(name.size() - 8, 8, "_run.txt") == 0) continue;
+    files[name] = read_file(path + "/" + name);
+  }
+  closedir(dir);
+  return files;
+}
+
+void copy_example(const TempDir& dir, const std::string& name) {
+  write_file(dir.file(name), read_file(source_dir() + "/examples/example.txt"));
+}
+
+// Whether `text` holds the markers in this order.
+bool holds_in_order(const std::string& text, const std::vector<std::string>& markers) {
+  size_t at = 0;
+  for (const std::string& m : markers) {
+    at = text.find(m, at);
+    if (at == std::string::npos) return false;
+    at += m.size();
+  }
+  return true;
+}
+
+// Waits until the program's output shows `markers` in order (or it ends), then sends
+// `signal_number`; returns the exit status (-1: not a normal exit).
+int stop_when(pid_t pid, const std::string& cwd, const std::vector<std::string>& markers,
+              int signal_number) {
+  int raw = 0;
+  for (int i = 0; i < 60000; ++i) {
+    if (waitpid(pid, &raw, WNOHANG) == pid) return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    if (holds_in_order(read_file(cwd + "/stdout.log"), markers)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  kill(pid, signal_number);
+  if (waitpid(pid, &raw, 0) != pid) return -1;
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1000 - WTERMSIG(raw);
+}
+
+// One place to stop a run: the output it waits for, and the workers of the run stopped.
+struct StopPoint {
+  std::vector<std::string> markers;
+  const char* nprocs;
+};
+
+// The job started fresh, then stopped at every point in turn, each run resumed from the
+// checkpoint the one before it wrote; the last resume runs to the end.
+void stop_and_resume(const TempDir& dir, const std::vector<std::string>& first_run,
+                     int signal_number, const std::vector<StopPoint>& points,
+                     const char* last_nprocs) {
+  const int expected = 128 + signal_number;
+  for (size_t i = 0; i < points.size(); ++i) {
+    SCOPED_TRACE("stop " + std::to_string(i + 1));
+    std::vector<std::string> args = {"-resume", "ex_checkpoint"};
+    if (i == 0) args = first_run;
+    args.insert(args.end(), {"-nprocs", points[i].nprocs});
+    const pid_t pid = start_bandstat(args, dir.path());
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(stop_when(pid, dir.path(), points[i].markers, signal_number), expected)
+        << read_file(dir.file("stderr.log")) << read_file(dir.file("stdout.log"));
+    const std::string err = read_file(dir.file("stderr.log"));
+    EXPECT_NE(err.find("checkpoint written to ex_checkpoint; resume with: "), std::string::npos)
+        << err;
+    EXPECT_NE(err.find(" -resume ex_checkpoint"), std::string::npos) << err;
+    ASSERT_TRUE(file_exists(dir.file("ex_checkpoint")));
+  }
+  const CommandResult last =
+      run_bandstat({"-resume", "ex_checkpoint", "-nprocs", last_nprocs}, dir.path());
+  ASSERT_EQ(last.status, 0) << last.err;
+  EXPECT_FALSE(file_exists(dir.file("ex_checkpoint")));
+  const std::string record = read_file(dir.file("ex_run.txt"));
+  EXPECT_NE(record.find("resumed: " + std::to_string(points.size()) + " times, from the pilot run"),
+            std::string::npos)
+      << record;
+}
+
+class Resume : public ::testing::Test {
+ protected:
+  // The uninterrupted job, once for all the tests.
+  static void SetUpTestSuite() {
+    reference_ = new TempDir();
+    copy_example(*reference_, "ex.txt");
+    std::vector<std::string> args = job_options();
+    args.insert(args.end(), {"-nprocs", "2", "ex.txt"});
+    const CommandResult r = run_bandstat(args, reference_->path());
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  static void TearDownTestSuite() {
+    delete reference_;
+    reference_ = nullptr;
+  }
+  static std::vector<std::string> fresh_run() {
+    std::vector<std::string> args = job_options();
+    args.insert(args.end(), {"-checkpoint", "1", "ex.txt"});
+    return args;
+  }
+  static void expect_reference_files(const TempDir& dir) {
+    const auto expected = outputs(reference_->path());
+    const auto got = outputs(dir.path());
+    ASSERT_GT(expected.size(), 15u);
+    for (const auto& [name, text] : expected) {
+      SCOPED_TRACE(name);
+      ASSERT_EQ(got.count(name), 1u);
+      EXPECT_TRUE(got.at(name) == text);
+    }
+    EXPECT_EQ(got.size(), expected.size());
+  }
+  static TempDir* reference_;
+};
+TempDir* Resume::reference_ = nullptr;
+
+// Ten stops with each signal, over the pilot run, the production run, the posterior
+// analysis, the cross-validation and the goodness-of-fit test, on 1, 2 or 3 workers.
+TEST_F(Resume, StoppedAtTwentyPointsGivesTheFilesOfAnUnstoppedJob) {
+  const std::vector<StopPoint> term = {
+      {{"Pilot run", " 10%"}, "1"},
+      {{" 40%"}, "3"},
+      {{" 80%"}, "2"},
+      {{"Calculation", " 10%"}, "3"},
+      {{" 40%"}, "1"},
+      {{" 70%"}, "2"},
+      {{" 95%"}, "3"},
+      {{"Performing regression"}, "1"},
+      {{"Cross-validation on"}, "2"},
+      {{"Goodness of fit on"}, "3"},
+  };
+  const std::vector<StopPoint> interrupt = {
+      {{"Pilot run", " 25%"}, "3"},
+      {{" 60%"}, "1"},
+      {{" 99%"}, "2"},
+      {{"Calculation", " 5%"}, "1"},
+      {{" 25%"}, "3"},
+      {{" 50%"}, "2"},
+      {{" 85%"}, "1"},
+      {{"Fis: population"}, "3"},
+      {{"Cross-validation on"}, "1"},
+      {{"Goodness of fit on"}, "2"},
+  };
+  struct Case {
+    int signal_number;
+    const std::vector<StopPoint>& points;
+    const char* last_nprocs;
+  };
+  for (const Case& c : {Case{SIGTERM, term, "1"}, Case{SIGINT, interrupt, "3"}}) {
+    SCOPED_TRACE(strsignal(c.signal_number));
+    TempDir dir;
+    copy_example(dir, "ex.txt");
+    stop_and_resume(dir, fresh_run(), c.signal_number, c.points, c.last_nprocs);
+    expect_reference_files(dir);
+  }
+}
+
+// A SIGKILL leaves no chance to write anything: the run goes on from the last periodic
+// checkpoint, and the accepted draws written after it are cut off.
+TEST_F(Resume, KilledGoesOnFromThePeriodicCheckpoint) {
+  std::random_device device;
+  const int delay_ms = 1200 + static_cast<int>(device() % 600);
+  SCOPED_TRACE("killed after " + std::to_string(delay_ms) + " ms");
+  TempDir dir;
+  copy_example(dir, "ex.txt");
+  std::vector<std::string> args = fresh_run();
+  args.insert(args.end(), {"-nprocs", "1"});
+  const pid_t pid = start_bandstat(args, dir.path());
+  ASSERT_GT(pid, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+  kill(pid, SIGKILL);
+  int raw = 0;
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(raw)) << "the job ended before it was killed";
+  ASSERT_TRUE(file_exists(dir.file("ex_checkpoint")));
+  const CommandResult r = run_bandstat({"-resume", "ex_checkpoint", "-nprocs", "3"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  expect_reference_files(dir);
+}
+
+// One command line, two jobs: a stop in the first resumes the first and then runs the
+// second; a stop in the second resumes only the second.
+TEST_F(Resume, ResumeRunsTheStoppedJobAndTheOnesAfterIt) {
+  TempDir dir, whole;
+  for (const TempDir* d : {&dir, &whole}) {
+    copy_example(*d, "a.txt");
+    copy_example(*d, "b.txt");
+  }
+  std::vector<std::string> args = job_options();
+  args.insert(args.end(), {"a.txt", "b.txt"});
+  ASSERT_EQ(run_bandstat(args, whole.path()).status, 0);
+
+  pid_t pid = start_bandstat(args, dir.path());
+  ASSERT_EQ(stop_when(pid, dir.path(), {"Calculation", " 30%"}, SIGTERM), 143);
+  ASSERT_TRUE(file_exists(dir.file("a_checkpoint")));
+  pid = start_bandstat({"-resume", "a_checkpoint"}, dir.path());
+  ASSERT_EQ(stop_when(pid, dir.path(), {"Goodness of fit on", "Pilot run", " 50%"}, SIGTERM), 143);
+  EXPECT_FALSE(file_exists(dir.file("a_checkpoint")));
+  ASSERT_TRUE(file_exists(dir.file("b_checkpoint")));
+  const CommandResult r = run_bandstat({"-resume", "b_checkpoint"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto expected = outputs(whole.path());
+  EXPECT_TRUE(outputs(dir.path()) == expected);
+  EXPECT_GT(expected.count("b_regression.txt"), 0u);
+}
+
+// FNV-1a of the checkpoint's bytes before its last eight, as the program checks it.
+void reseal(std::string& bytes) {
+  uint64_t sum = 14695981039346656037ULL;
+  for (size_t i = 0; i + 8 < bytes.size(); ++i) {
+    sum ^= static_cast<unsigned char>(bytes[i]);
+    sum *= 1099511628211ULL;
+  }
+  std::memcpy(&bytes[bytes.size() - 8], &sum, 8);
+}
+
+// Every checkpoint or command that cannot be trusted is refused with status 1 and a message,
+// and the checkpoint stays as it was.
+TEST(ResumeRefusals, UntrustedCheckpointsAndCommandsAreRefused) {
+  TempDir dir;
+  copy_example(dir, "ex.txt");
+  std::vector<std::string> args = job_options();
+  args.push_back("ex.txt");
+  const pid_t pid = start_bandstat(args, dir.path());
+  ASSERT_EQ(stop_when(pid, dir.path(), {"Calculation", " 20%"}, SIGTERM), 143);
+  const std::string saved = read_file(dir.file("ex_checkpoint"));
+  const std::string input = read_file(dir.file("ex.txt"));
+  const size_t version_at = saved.find("1.");  // the program's version, after the header
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    std::string checkpoint;  // written to ex_checkpoint first (empty: as saved)
+    std::string input;       // written to ex.txt first ("-": removed)
+    const char* message;
+  };
+  std::string other_format = saved;
+  other_format[20] = 9;
+  std::string other_version = saved;
+  other_version[version_at] = '0';
+  reseal(other_version);
+  std::string edited = saved;
+  edited[saved.size() / 2] ^= 1;
+  const std::string truncated = saved.substr(0, saved.size() - 100);
+  const std::vector<std::string> resume = {"-resume", "ex_checkpoint"};
+  auto with = [&resume](std::vector<std::string> more) {
+    more.insert(more.begin(), resume.begin(), resume.end());
+    return more;
+  };
+  const Case cases[] = {
+      {"other format", resume, other_format, "", "its format version is 9"},
+      {"other version", resume, other_version, "", "it was written by bandstat 0."},
+      {"edited", resume, edited, "", "its checksum does not match"},
+      {"truncated", resume, truncated, "", "its checksum does not match"},
+      {"not a checkpoint", resume, "[loci]=3\n", "", "it is not a checkpoint of this program"},
+      {"changed input", resume, "", input + "\n", "the input file ex.txt has changed"},
+      {"missing input", resume, "", "-", "the input file ex.txt is missing"},
+      {"another option", with({"-n", "100"}), "", "", "Option -n cannot be given with -resume"},
+      {"a flag", with({"-keep"}), "", "", "Option -keep cannot be given with -resume"},
+      {"an input file", with({"ex.txt"}), "", "", "-resume takes no input file (ex.txt)"},
+      {"bad -nprocs", with({"-nprocs", "0"}), "", "", "Invalid value for -nprocs: \"0\""},
+      {"bad -checkpoint", with({"-checkpoint", "-1"}), "", "",
+       "Invalid value for -checkpoint: \"-1\""},
+      {"no checkpoint", {"-resume", "none_checkpoint"}, "", "", "cannot be opened"},
+      {"-checkpoint negative",
+       {"-checkpoint", "-5", "ex.txt"},
+       "",
+       "",
+       "Invalid value for -checkpoint: \"-5\"; give the seconds between checkpoints"},
+      {"-checkpoint not a number",
+       {"-checkpoint", "10s", "ex.txt"},
+       "",
+       "",
+       "Invalid value for -checkpoint: \"10s\"; a whole number is expected"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string checkpoint = c.checkpoint.empty() ? saved : c.checkpoint;
+    write_file(dir.file("ex_checkpoint"), checkpoint);
+    if (c.input == "-")
+      std::remove(dir.file("ex.txt").c_str());
+    else
+      write_file(dir.file("ex.txt"), c.input.empty() ? input : c.input);
+    const CommandResult r = run_bandstat(c.args, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_TRUE(read_file(dir.file("ex_checkpoint")) == checkpoint);
+  }
+  // The checkpoint, still as saved, resumes.
+  write_file(dir.file("ex_checkpoint"), saved);
+  write_file(dir.file("ex.txt"), input);
+  EXPECT_EQ(run_bandstat(resume, dir.path()).status, 0);
+}
+
+}  // namespace
+
+// A job of -method joint is not checkpointed: SIGTERM ends it as before, with its incomplete
+// files removed and no checkpoint left behind.
+TEST(JointMethod, SigtermLeavesNoCheckpoint) {
+  TempDir dir;
+  copy_example(dir, "ex.txt");
+  const pid_t pid = start_bandstat(
+      {"-method", "joint", "-sims", "200000", "-checkpoint", "1", "-seed", "3", "ex.txt"},
+      dir.path());
+  ASSERT_EQ(stop_when(pid, dir.path(), {"Simulating the reference table", " 5%"}, SIGTERM), 143);
+  EXPECT_FALSE(file_exists(dir.file("ex_checkpoint")));
+  EXPECT_FALSE(file_exists(dir.file("ex_regression.txt")));
+  EXPECT_EQ(read_file(dir.file("stderr.log")).find("checkpoint"), std::string::npos)
+      << read_file(dir.file("stderr.log"));
+}
