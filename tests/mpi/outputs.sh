@@ -37,7 +37,8 @@ for f in "$work/plain"/*; do
     # The time estimate and the job's duration are measured, not computed.
     filter='^(Calculation, it should take about|Job made in|Goodness of fit made in) '
     if ! diff <(grep -Ev "$filter" "$f") <(grep -Ev "$filter" "$work/mpi/$name") >/dev/null; then
-      echo "the console output differs beyond its times"; status=1
+      echo "the console output differs beyond its times:"; status=1
+      diff <(grep -Ev "$filter" "$f") <(grep -Ev "$filter" "$work/mpi/$name") | head -20
     fi
   elif [[ "$name" == *_run.txt ]]; then
     filter='^(command line|nprocs|start|end|wall seconds|CPU seconds|checkpoints written):'
