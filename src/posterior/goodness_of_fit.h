@@ -6,9 +6,9 @@
 // The null distribution of D comes from data sets simulated by the model itself: rows of the
 // table, each left out of it in turn and measured the same way. The p-value is the share of
 // them at least as far from the rest as the observed data, (1 + #{null D >= D}) / (N + 1)
-// (the goodness-of-fit statistic for ABC of Lemaire et al., 2016, with the observed data
-// counted as one of the N + 1). A posterior predictive check of statistics that the
-// estimation never uses comes with it.
+// (the observed data counted as one of the N + 1, so that p is never 0 and is uniform under
+// the model). A posterior predictive check of statistics that the estimation never uses
+// comes with it.
 #pragma once
 
 #include <functional>
