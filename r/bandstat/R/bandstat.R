@@ -146,7 +146,7 @@ bandstat <- function(x, pops = NULL, seed = NULL, n = 5000, ar = 0.005, nprocs =
     extra_options(list(...)),
     "-o", stem, "-od", paste0(outdir, "/"), "-s", statistics, input)
 
-  ran <- run_program(program, args)
+  ran <- run_program(program, args, outdir, stem)
   if (ran$status != 0) refusal(ran)
   notes <- ran$stderr[nzchar(trimws(ran$stderr))]
   if (length(notes) > 0) warning(paste(notes, collapse = "\n"), call. = FALSE)
@@ -213,16 +213,20 @@ extra_options <- function(extra) {
 # Runs the program to its end, showing its progress gauge when the option
 # bandstat.progress is TRUE (by default in an interactive session). On an interrupt or an
 # error in R the program gets SIGINT, as Ctrl-C in a terminal would give it, and is waited
-# for: it then removes its incomplete files itself. A program that does not stop within
+# for: it then removes its incomplete files itself, and the checkpoint that it keeps for a
+# resumed command-line run goes too (remove_checkpoint). A program that does not stop within
 # the grace time is killed.
-run_program <- function(program, args) {
+run_program <- function(program, args, outdir, stem) {
   show <- isTRUE(getOption("bandstat.progress", interactive()))
   stderr_file <- tempfile("bandstat-stderr")
   on.exit(unlink(stderr_file), add = TRUE)
   child <- processx::process$new(program, args, stdout = "|", stderr = stderr_file,
                                  cleanup = TRUE)
   ended <- FALSE
-  on.exit(if (!ended) stop_program(child), add = TRUE)
+  on.exit(if (!ended) {
+    stop_program(child)
+    remove_checkpoint(outdir, stem)
+  }, add = TRUE)
   output <- character(0)
   # poll_io() returns to R at least every half second, so that an interrupt is seen
   # promptly; the pipe is drained as it fills, so the program never waits on it.
@@ -250,6 +254,18 @@ stop_program <- function(child) {
   child$signal(tools::SIGINT)
   child$wait(stop_grace_seconds * 1000)
   if (child$is_alive()) child$kill()
+  invisible()
+}
+
+# An interrupted program keeps its checkpoint and the incomplete files the checkpoint needs,
+# so that a run from the command line can be resumed; a call from R is not resumed, so they
+# go, and no partial output stays behind.
+remove_checkpoint <- function(outdir, stem) {
+  checkpoint <- file.path(outdir, paste0(stem, "_checkpoint"))
+  if (!file.exists(checkpoint)) return(invisible())
+  files <- list.files(outdir, full.names = TRUE)
+  kept <- files[startsWith(basename(files), paste0(stem, "_")) & endsWith(files, ".part")]
+  unlink(c(checkpoint, kept))
   invisible()
 }
 
