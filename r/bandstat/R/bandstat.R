@@ -23,8 +23,9 @@
 #' condition). Warnings the program prints (estimates not to be trusted, loci that cannot
 #' be simulated) become one R warning. An interrupt (Ctrl-C or Esc) or any other error while
 #' the program runs stops the program with SIGINT and waits for it, so that it removes its
-#' incomplete files; when this call created \code{outdir}, it removes it as well, so nothing
-#' of the stopped run is left.
+#' incomplete files, and then removes the checkpoint the program keeps for a resumed run;
+#' when this call created \code{outdir}, it removes it as well, so nothing of the stopped
+#' run is left.
 #'
 #' @param x The data: the name of a file in any layout the program reads (band counts,
 #'   GenAlEx, table, DArT); a data frame with an id column, a population column and one

@@ -130,8 +130,9 @@ A run that the program refuses becomes an R error whose message is the program's
 condition). Warnings the program prints (estimates not to be trusted, loci that cannot
 be simulated) become one R warning. An interrupt (Ctrl-C or Esc) or any other error while
 the program runs stops the program with SIGINT and waits for it, so that it removes its
-incomplete files; when this call created \code{outdir}, it removes it as well, so nothing
-of the stopped run is left.
+incomplete files, and then removes the checkpoint the program keeps for a resumed run;
+when this call created \code{outdir}, it removes it as well, so nothing of the stopped
+run is left.
 }
 \examples{
 if (nzchar(bandstat_program(must_work = FALSE))) {
