@@ -437,6 +437,8 @@ std::string resume_summary() {
 }
 
 std::string checkpoint_summary() {
+  // A signal's checkpoint may be written meanwhile, on the signal thread.
+  std::lock_guard<std::mutex> hold(lock);
   if (written_count == 0) return "";
   char text[160];
   std::snprintf(text, sizeof text,
