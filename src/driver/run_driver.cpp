@@ -312,7 +312,12 @@ void run_job(int job_index, const Checkpoint* resume) {
   const std::time_t job_start = std::time(nullptr);
   if (from <= Stage::production) {
     const long long first_block = from == Stage::production ? restore_production(*resume) : 0;
-    if (from == Stage::production) enter_stage(Stage::production);
+    if (from == Stage::production) {
+      // The pilot's duration, which the estimate came from, is not known here.
+      std::printf("Calculation, resumed from the checkpoint...\n");
+      std::fflush(stdout);
+      enter_stage(Stage::production);
+    }
     run_simulation(false, counts.production_minimum, first_block);
     record.production_replicates = replicates_done;
     enter_stage(Stage::posterior, finish_production);
