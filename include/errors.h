@@ -28,3 +28,8 @@
 // Called by end_process, when set, before a process ends with a non-zero status: the MPI
 // build sets it to end every rank of the run with that status.
 extern void (*abort_other_processes)(int status);
+
+// Called by a failure, when set, before it removes the incomplete files: a job whose
+// checkpoint is on disk keeps the files the checkpoint needs, so that it can be resumed
+// once the cause is mended.
+extern void (*before_failure_cleanup)();

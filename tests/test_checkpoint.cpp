@@ -287,6 +287,11 @@ TEST(ResumeRefusals, UntrustedCheckpointsAndCommandsAreRefused) {
   const pid_t pid = start_bandstat(args, dir.path());
   ASSERT_EQ(stop_when(pid, dir.path(), {"Calculation", " 20%"}, SIGTERM), 143);
   const std::string saved = read_file(dir.file("ex_checkpoint"));
+  // The reference table of -cv and -gof, written once beside the checkpoint.
+  const std::string saved_rows = read_file(dir.file("ex_checkpoint_rows"));
+  ASSERT_GT(saved_rows.size(), 100000u);
+  std::string edited_rows = saved_rows;
+  edited_rows[saved_rows.size() / 2] ^= 1;
   const std::string input = read_file(dir.file("ex.txt"));
   const size_t version_at = saved.find("1.");  // the program's version, after the header
 
@@ -296,6 +301,7 @@ TEST(ResumeRefusals, UntrustedCheckpointsAndCommandsAreRefused) {
     std::string checkpoint;  // written to ex_checkpoint first (empty: as saved)
     std::string input;       // written to ex.txt first ("-": removed)
     const char* message;
+    std::string rows = "";  // written to ex_checkpoint_rows first (empty: as saved; "-": removed)
   };
   std::string other_format = saved;
   other_format[20] = 9;
@@ -318,6 +324,11 @@ TEST(ResumeRefusals, UntrustedCheckpointsAndCommandsAreRefused) {
       {"not a checkpoint", resume, "[loci]=3\n", "", "it is not a checkpoint of this program"},
       {"changed input", resume, "", input + "\n", "the input file ex.txt has changed"},
       {"missing input", resume, "", "-", "the input file ex.txt is missing"},
+      {"rows file missing", resume, "", "", "the file ex_checkpoint_rows it needs is missing", "-"},
+      {"rows file truncated", resume, "", "",
+       "ex_checkpoint_rows is shorter than its checkpoint says",
+       saved_rows.substr(0, saved_rows.size() / 2)},
+      {"rows file edited", resume, "", "", "ex_checkpoint_rows does not match it", edited_rows},
       {"another option", with({"-n", "100"}), "", "", "Option -n cannot be given with -resume"},
       {"a flag", with({"-keep"}), "", "", "Option -keep cannot be given with -resume"},
       {"an input file", with({"ex.txt"}), "", "", "-resume takes no input file (ex.txt)"},
@@ -344,15 +355,25 @@ TEST(ResumeRefusals, UntrustedCheckpointsAndCommandsAreRefused) {
       std::remove(dir.file("ex.txt").c_str());
     else
       write_file(dir.file("ex.txt"), c.input.empty() ? input : c.input);
+    const std::string rows = c.rows.empty() ? saved_rows : c.rows;
+    if (c.rows == "-")
+      std::remove(dir.file("ex_checkpoint_rows").c_str());
+    else
+      write_file(dir.file("ex_checkpoint_rows"), rows);
     const CommandResult r = run_bandstat(c.args, dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_TRUE(read_file(dir.file("ex_checkpoint")) == checkpoint);
+    if (c.rows != "-") {
+      EXPECT_TRUE(read_file(dir.file("ex_checkpoint_rows")) == rows);
+    }
   }
   // The checkpoint, still as saved, resumes.
+  write_file(dir.file("ex_checkpoint_rows"), saved_rows);
   write_file(dir.file("ex_checkpoint"), saved);
   write_file(dir.file("ex.txt"), input);
-  EXPECT_EQ(run_bandstat(resume, dir.path()).status, 0);
+  const CommandResult last = run_bandstat(resume, dir.path());
+  EXPECT_EQ(last.status, 0) << last.err;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ namespace {
 [[noreturn]] void end_run() {
   std::fflush(stdout);
   std::fflush(stderr);
+  if (before_failure_cleanup != nullptr) before_failure_cleanup();
   // A failed job leaves no file that looks complete.
   remove_incomplete_files_at_exit();
   end_process(1);
@@ -54,6 +55,7 @@ void fail_on_stdout(const char* format, ...) {
 }
 
 void (*abort_other_processes)(int status) = nullptr;
+void (*before_failure_cleanup)() = nullptr;
 
 void end_process(int status) {
   std::fflush(stdout);

@@ -28,7 +28,7 @@ namespace {
 // below takes a new format version.
 const char MAGIC[] = "bandstat checkpoint\n";
 constexpr size_t MAGIC_SIZE = sizeof MAGIC - 1;
-constexpr uint32_t FORMAT_VERSION = 1;
+constexpr uint32_t FORMAT_VERSION = 2;
 
 constexpr uint64_t FNV_OFFSET = 14695981039346656037ULL;
 constexpr uint64_t FNV_PRIME = 1099511628211ULL;
@@ -110,6 +110,16 @@ std::unique_ptr<std::atomic<bool>[]> pilot_done;
 long long pilot_size_of_job = 0;  // kept: the driver frees the distances before the job ends
 long long pilot_blocks_total = 0;
 long long pilot_prefix = 0;
+// The rows file (STEM_checkpoint_rows): the pilot distances and the reference table's rows,
+// each row appended once, so that a checkpoint does not write again what does not change.
+// Rows [0, rows_written) are in its first rows_length bytes, whose checksum is rows_sum; a
+// checkpoint keeps these three, and bytes beyond rows_length (a killed run's) do not count.
+long long rows_written = 0;
+uint64_t rows_length = 0;
+uint64_t rows_sum = FNV_OFFSET;
+// Whether a checkpoint of this job is on disk: one written by this process, or the one a
+// resumed job started from. Read by a failure, which may come while `lock` is held.
+std::atomic<bool> checkpoint_on_disk{false};
 // When the next periodic checkpoint is due, in steady-clock milliseconds (0: never).
 std::atomic<long long> due_ms{0};
 // The checkpoints of this job written by this process.
@@ -127,24 +137,144 @@ void schedule_next() {
   due_ms = checkpoint_seconds > 0 ? now_ms() + 1000LL * checkpoint_seconds : 0;
 }
 
-void put_rows(Writer& w, long long rows) {
-  w.put<int64_t>(rows);
-  for (int p = 0; p < J; ++p) w.put_array(v_dist_fis[p].data(), static_cast<size_t>(rows));
-  for (int p = 0; p < J; ++p) w.put_array(v_dist_fst[p].data(), static_cast<size_t>(rows));
+const char ROWS_MAGIC[] = "bandstat checkpoint rows\n";
+constexpr size_t ROWS_MAGIC_SIZE = sizeof ROWS_MAGIC - 1;
+// What a segment of the rows file holds, after its first row and its row count.
+constexpr uint8_t HOLDS_DISTANCES = 1;
+constexpr uint8_t HOLDS_TABLE = 2;
+
+std::string rows_file_name() { return checkpoint_name() + "_rows"; }
+
+// Every column of the rows [first, first + count) that a segment holds, in the file's order:
+// the distances (Fis then Fst, by population), then the table's parameters and statistics.
+// `visit(pointer, bytes)` sees each contiguous piece once.
+template <typename Visit>
+void for_each_piece(uint8_t holds, long long first, long long count, Visit visit) {
+  const size_t a = static_cast<size_t>(first), n = static_cast<size_t>(count);
+  if (holds & HOLDS_DISTANCES)
+    for (auto* v : {&v_dist_fis, &v_dist_fst})
+      for (int p = 0; p < J; ++p) visit((*v)[p].data() + a, n * sizeof(double));
+  if (holds & HOLDS_TABLE) {
+    ReferenceTable& t = reference_table;
+    const size_t size = static_cast<size_t>(t.size);
+    for (int k = 0; k < 2 * t.npop; ++k)
+      visit(t.parameters.data() + k * size + a, n * sizeof(float));
+    for (int p = 0; p < t.npop; ++p)
+      visit(t.stats_fis.data() + (p * size + a) * t.nc_fis, n * t.nc_fis * sizeof(float));
+    for (int p = 0; p < t.npop; ++p)
+      visit(t.stats_fst.data() + (p * size + a) * t.nc_fst, n * t.nc_fst * sizeof(float));
+  }
 }
 
-// The reference table's first `rows` rows, in its own layout.
-void put_table(Writer& w, long long rows) {
-  const ReferenceTable& t = reference_table;
-  w.put<uint8_t>(t.kept() ? 1 : 0);
-  if (!t.kept()) return;
-  const size_t n = static_cast<size_t>(rows);
-  for (int k = 0; k < 2 * t.npop; ++k)
-    w.put_array(t.parameters.data() + static_cast<size_t>(k) * t.size, n);
-  for (int p = 0; p < t.npop; ++p)
-    w.put_array(t.stats_fis.data() + static_cast<size_t>(p) * t.size * t.nc_fis, n * t.nc_fis);
-  for (int p = 0; p < t.npop; ++p)
-    w.put_array(t.stats_fst.data() + static_cast<size_t>(p) * t.size * t.nc_fst, n * t.nc_fst);
+// Appends the rows [rows_written, rows) to the rows file, from the arrays themselves (no
+// copy in memory), and flushes it to disk before any checkpoint points to it. The pilot run
+// appends its distances; the table's rows go whenever the job keeps a table. False when the
+// file could not be written (the checkpoints then stay as they were).
+bool append_rows(long long rows, bool distances) {
+  uint8_t holds = 0;
+  if (distances && !v_dist_fis.empty()) holds |= HOLDS_DISTANCES;
+  if (reference_table.kept()) holds |= HOLDS_TABLE;
+  if (rows <= rows_written || holds == 0) return true;
+  const std::string name = rows_file_name();
+  // After a resume the file was cut back to rows_length; writing goes on from there.
+  std::FILE* f = std::fopen(name.c_str(), rows_length == 0 ? "wb" : "r+b");
+  if (!f) return false;
+  bool ok = fseeko(f, static_cast<off_t>(rows_length), SEEK_SET) == 0;
+  uint64_t sum = rows_sum, length = rows_length;
+  auto put = [&](const void* data, size_t size) {
+    if (!ok || size == 0) return;
+    ok = std::fwrite(data, 1, size, f) == size;
+    sum = fnv1a(static_cast<const char*>(data), size, sum);
+    length += size;
+  };
+  if (length == 0) {
+    put(ROWS_MAGIC, ROWS_MAGIC_SIZE);
+    put(&FORMAT_VERSION, sizeof FORMAT_VERSION);
+  }
+  const int64_t first = rows_written, count = rows - rows_written;
+  put(&first, sizeof first);
+  put(&count, sizeof count);
+  put(&holds, sizeof holds);
+  for_each_piece(holds, first, count, put);
+  ok = std::fflush(f) == 0 && ok;
+  ok = fsync(fileno(f)) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) return false;
+  rows_written = rows;
+  rows_length = length;
+  rows_sum = sum;
+  return true;
+}
+
+// Reads back the rows file of checkpoint `c` up to the length it recorded, into the
+// distances (when `distances`) and the table, checking that it holds rows [0, rows)
+// without a gap; cuts the file back to that length, so that appending goes on there.
+void restore_rows(const Checkpoint& c, Reader& r, long long rows, bool distances) {
+  const long long written = r.get<int64_t>();
+  const uint64_t length = r.get<uint64_t>();
+  const uint64_t sum = r.get<uint64_t>();
+  if (written != rows || (length == 0) != (written == 0)) r.damaged();
+  rows_written = 0;
+  rows_length = 0;
+  rows_sum = FNV_OFFSET;
+  if (length == 0) return;
+  const std::string name = rows_file_name();
+  std::FILE* f = std::fopen(name.c_str(), "rb");
+  if (!f)
+    fail("Cannot resume from %s: the file %s it needs is missing", c.path.c_str(), name.c_str());
+  uint64_t left = length, got_sum = FNV_OFFSET;
+  auto get = [&](void* data, size_t size) {
+    if (size > left || std::fread(data, 1, size, f) != size) {
+      std::fclose(f);
+      fail("Cannot resume from %s: the file %s is shorter than its checkpoint says", c.path.c_str(),
+           name.c_str());
+    }
+    got_sum = fnv1a(static_cast<const char*>(data), size, got_sum);
+    left -= size;
+  };
+  char magic[ROWS_MAGIC_SIZE];
+  uint32_t format = 0;
+  get(magic, sizeof magic);
+  get(&format, sizeof format);
+  if (std::memcmp(magic, ROWS_MAGIC, ROWS_MAGIC_SIZE) != 0 || format != FORMAT_VERSION) r.damaged();
+  std::vector<char> skipped(1 << 20);
+  long long covered = 0;
+  while (left > 0) {
+    int64_t first = 0, count = 0;
+    uint8_t holds = 0;
+    get(&first, sizeof first);
+    get(&count, sizeof count);
+    get(&holds, sizeof holds);
+    // Every segment holds the table if the job keeps one; the pilot run's hold its distances.
+    if (first != covered || count <= 0 || first + count > written ||
+        (holds & ~(HOLDS_DISTANCES | HOLDS_TABLE)) != 0 ||
+        ((holds & HOLDS_TABLE) != 0) != reference_table.kept() ||
+        (distances && !(holds & HOLDS_DISTANCES)))
+      r.damaged();
+    if ((holds & HOLDS_DISTANCES) && !distances) {
+      // Distances that a later stage has no use for: read past them (they count in the
+      // checksum all the same).
+      for (uint64_t bytes = 2ULL * J * static_cast<uint64_t>(count) * sizeof(double); bytes > 0;) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(bytes, skipped.size()));
+        get(skipped.data(), piece);
+        bytes -= piece;
+      }
+      holds &= ~HOLDS_DISTANCES;
+    }
+    for_each_piece(holds, first, count, get);
+    covered = first + count;
+  }
+  std::fclose(f);
+  if (covered != written) r.damaged();
+  if (got_sum != sum)
+    fail("Cannot resume from %s: the file %s does not match it (it was truncated or edited)",
+         c.path.c_str(), name.c_str());
+  if (truncate(name.c_str(), static_cast<off_t>(length)) != 0)
+    fail("Cannot resume from %s: the file %s cannot be cut back to %llu bytes", c.path.c_str(),
+         name.c_str(), static_cast<unsigned long long>(length));
+  rows_written = written;
+  rows_length = length;
+  rows_sum = sum;
 }
 
 uint64_t file_size(const std::string& path) {
@@ -152,8 +282,16 @@ uint64_t file_size(const std::string& path) {
   return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
 }
 
-// The checkpoint of the job as it stands; in the production run the caller holds
-// mutex_outfile.
+// The rows a checkpoint of the job needs: those of the pilot blocks complete from block 0
+// without a gap, then every row once the pilot run is over.
+long long rows_needed() {
+  if (stage != Stage::pilot) return reference_table.kept() ? reference_table.size : 0;
+  while (pilot_prefix < pilot_blocks_total && pilot_done[pilot_prefix].load()) ++pilot_prefix;
+  return std::min(pilot_prefix * block_size, pilot_size_of_job);
+}
+
+// The checkpoint of the job as it stands, once the rows file holds the rows it needs; in
+// the production run the caller holds mutex_outfile.
 std::string serialise() {
   Writer w;
   w.bytes.append(MAGIC, MAGIC_SIZE);
@@ -171,14 +309,14 @@ std::string serialise() {
   w.put<uint32_t>(static_cast<uint32_t>(stage));
   w.put<int32_t>(block_size);
   w.put<int64_t>(pilot_size_of_job);
+  // After the pilot run a job without a table needs nothing of the rows file.
+  const bool rows_kept = stage == Stage::pilot || reference_table.kept();
+  w.put<int64_t>(rows_kept ? rows_written : 0);
+  w.put<uint64_t>(rows_kept ? rows_length : 0);
+  w.put<uint64_t>(rows_kept ? rows_sum : FNV_OFFSET);
   if (stage == Stage::pilot) {
-    while (pilot_prefix < pilot_blocks_total && pilot_done[pilot_prefix].load()) ++pilot_prefix;
     w.put<int64_t>(pilot_prefix);
-    const long long rows = std::min(pilot_prefix * block_size, pilot_size_of_job);
-    put_rows(w, rows);
-    put_table(w, rows);
   } else {
-    put_table(w, reference_table.size);
     w.put_vector(quantile_fis);
     w.put_vector(quantile_fst);
     w.put<int64_t>(committed_blocks);
@@ -214,6 +352,8 @@ std::string serialise() {
 // the file could not be written (the previous checkpoint then stays as it was).
 bool write_checkpoint() {
   const auto begin = std::chrono::steady_clock::now();
+  const uint64_t length_before = rows_length;
+  if (!append_rows(rows_needed(), stage == Stage::pilot)) return false;
   const std::string bytes = serialise();
   const std::string name = checkpoint_name();
   const std::string temp = temporary_name(name);
@@ -228,10 +368,11 @@ bool write_checkpoint() {
     std::remove(temp.c_str());
     return false;
   }
+  checkpoint_on_disk = true;
   ++written_count;
   written_seconds +=
       std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  written_bytes = bytes.size();
+  written_bytes += bytes.size() + (rows_length - length_before);
   return true;
 }
 
@@ -246,24 +387,6 @@ void periodic_checkpoint() {
   schedule_next();
 }
 
-// The first `rows` rows of the reference table, as put_table wrote them, into the table
-// the driver prepared.
-void get_table(Reader& r, long long rows) {
-  ReferenceTable& t = reference_table;
-  if ((r.get<uint8_t>() != 0) != t.kept()) r.damaged();
-  if (!t.kept()) return;
-  auto get_into = [&r](std::vector<float>& to, size_t at, size_t n) {
-    const std::vector<float> v = r.get_vector<float>();
-    if (v.size() != n || at + n > to.size()) r.damaged();
-    std::copy(v.begin(), v.end(), to.begin() + static_cast<std::ptrdiff_t>(at));
-  };
-  const size_t n = static_cast<size_t>(rows);
-  const size_t size = static_cast<size_t>(t.size);
-  for (int k = 0; k < 2 * t.npop; ++k) get_into(t.parameters, k * size, n);
-  for (int p = 0; p < t.npop; ++p) get_into(t.stats_fis, p * size * t.nc_fis, n * t.nc_fis);
-  for (int p = 0; p < t.npop; ++p) get_into(t.stats_fst, p * size * t.nc_fst, n * t.nc_fst);
-}
-
 // Pilot run: block `block` is complete (its distances stored).
 void pilot_block_done(long long block) {
   if (block >= 0 && block < pilot_blocks_total) pilot_done[block].store(true);
@@ -274,6 +397,22 @@ void pilot_block_done(long long block) {
 void production_block_committed(long long block) {
   committed_blocks = block + 1;
   if (!finished.load()) periodic_checkpoint();
+}
+
+// The accepted-draw files of the job leave the incomplete files: a checkpoint needs them.
+void keep_accepted_draw_files_for_checkpoint() {
+  for (const char* parameter : {"Fis", "Fst"})
+    for (int k = 1; k <= J; ++k) {
+      const std::string name = accepted_draw_file_name(parameter, k);
+      release_incomplete_file(name);
+      release_incomplete_file(temporary_name(name));
+    }
+}
+
+// A failure (a refused resume, a full disk) leaves the checkpoint on disk as it was, and
+// with it the files it needs.
+void keep_checkpoint_on_failure() {
+  if (checkpoint_on_disk.load()) keep_accepted_draw_files_for_checkpoint();
 }
 
 }  // namespace
@@ -364,7 +503,12 @@ void begin_checkpointed_job(int index, const Checkpoint* resumed) {
   written_bytes = 0;
   committed_blocks = 0;
   pilot_prefix = 0;
+  rows_written = 0;
+  rows_length = 0;
+  rows_sum = FNV_OFFSET;
   resuming = resumed != nullptr;
+  checkpoint_on_disk = resuming;
+  before_failure_cleanup = keep_checkpoint_on_failure;
   if (resumed) {
     resumes = resumed->resumes;
     resumes.push_back(resumed->stage);
@@ -408,6 +552,8 @@ void end_checkpointed_job() {
   stage = Stage::none;
   due_ms = 0;
   std::remove(checkpoint_name().c_str());
+  std::remove(rows_file_name().c_str());
+  checkpoint_on_disk = false;
   block_listeners = BlockListeners();
   pilot_done.reset();
 }
@@ -418,12 +564,7 @@ std::string checkpoint_on_signal() {
   // The commits stop here: the files and counts stay those of the last committed block.
   if (stage == Stage::production) mutex_outfile.lock();
   if (!resuming && !write_checkpoint()) return "";
-  for (const char* parameter : {"Fis", "Fst"})
-    for (int k = 1; k <= J; ++k) {
-      const std::string name = accepted_draw_file_name(parameter, k);
-      release_incomplete_file(name);
-      release_incomplete_file(temporary_name(name));
-    }
+  keep_accepted_draw_files_for_checkpoint();
   return checkpoint_name();
 }
 
@@ -442,25 +583,20 @@ std::string checkpoint_summary() {
   if (written_count == 0) return "";
   char text[160];
   std::snprintf(text, sizeof text,
-                "checkpoints written: %d in %.3f seconds, the last of %llu bytes", written_count,
+                "checkpoints written: %d in %.3f seconds, %llu bytes in all", written_count,
                 written_seconds, static_cast<unsigned long long>(written_bytes));
   return text;
 }
 
 long long restore_pilot(const Checkpoint& c) {
   Reader r{c.body, 0, c.path};
-  const long long blocks = r.get<int64_t>();
-  const long long rows = r.get<int64_t>();
-  const long long size = static_cast<long long>(v_dist_fis[0].size());
-  if (blocks < 0 || blocks > pilot_blocks_total || rows != std::min(blocks * block_size, size))
-    r.damaged();
-  for (int k = 0; k < 2; ++k)
-    for (int p = 0; p < J; ++p) {
-      const std::vector<double> v = r.get_vector<double>();
-      if (static_cast<long long>(v.size()) != rows) r.damaged();
-      std::copy(v.begin(), v.end(), (k ? v_dist_fst : v_dist_fis)[p].begin());
-    }
-  get_table(r, rows);
+  Reader ahead = r;
+  ahead.get<int64_t>();
+  ahead.get<uint64_t>();
+  ahead.get<uint64_t>();
+  const long long blocks = ahead.get<int64_t>();
+  if (blocks < 0 || blocks > pilot_blocks_total) r.damaged();
+  restore_rows(c, r, std::min(blocks * block_size, pilot_size_of_job), true);
   std::lock_guard<std::mutex> hold(lock);
   for (long long b = 0; b < blocks; ++b) pilot_done[b] = true;
   pilot_prefix = blocks;
@@ -469,7 +605,7 @@ long long restore_pilot(const Checkpoint& c) {
 
 long long restore_production(const Checkpoint& c) {
   Reader r{c.body, 0, c.path};
-  get_table(r, reference_table.size);
+  restore_rows(c, r, reference_table.kept() ? reference_table.size : 0, false);
   quantile_fis = r.get_vector<double>();
   quantile_fst = r.get_vector<double>();
   const long long next = r.get<int64_t>();

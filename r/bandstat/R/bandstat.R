@@ -266,7 +266,7 @@ remove_checkpoint <- function(outdir, stem) {
   if (!file.exists(checkpoint)) return(invisible())
   files <- list.files(outdir, full.names = TRUE)
   kept <- files[startsWith(basename(files), paste0(stem, "_")) & endsWith(files, ".part")]
-  unlink(c(checkpoint, kept))
+  unlink(c(checkpoint, paste0(checkpoint, "_rows"), kept))
   invisible()
 }
 
