@@ -34,3 +34,11 @@ std::string posterior_figure_file_name() { return output_name("_posterior.svg");
 std::string cv_figure_file_name() { return output_name("_cv.svg"); }
 
 std::string gof_figure_file_name() { return output_name("_gof.svg"); }
+
+std::string codominant_file_name() { return output_name("_codominant.txt"); }
+
+std::string run_record_file_name() { return output_name("_run.txt"); }
+
+std::string checkpoint_file_name() { return output_name("_checkpoint"); }
+
+std::string checkpoint_rows_file_name() { return output_name("_checkpoint_rows"); }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Names of a job's output files, built in one place from the run configuration (odir and
-// file_prefix are raw prefixes: "-od out/" gives "out/stem_...").
+// Names of every file a job writes, built here from the run configuration and nowhere else
+// (odir and file_prefix are raw prefixes: "-od out/" gives "out/stem_...").
 #pragma once
 
 #include <string>
@@ -25,6 +25,14 @@ std::string cv_summary_file_name();
 std::string gof_file_name();
 std::string gof_null_file_name();
 std::string ppc_file_name();
+
+// The codominant conversion (-convert).
+std::string codominant_file_name();
+
+// The run record, and the checkpoint of a job in progress with the rows file beside it.
+std::string run_record_file_name();
+std::string checkpoint_file_name();
+std::string checkpoint_rows_file_name();
 
 // The figures (-plot).
 std::string posterior_figure_file_name();

@@ -12,6 +12,7 @@
 
 #include "config.h"
 #include "core/output_file.h"
+#include "core/output_names.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "posterior_samples.h"
@@ -28,7 +29,7 @@ double null_allele_frequency(double P, double F) {
 }
 
 void write_codominant() {
-  const std::string name = odir + file_prefix + "_codominant.txt";
+  const std::string name = codominant_file_name();
   OutputFile file(name);
   if (!file.is_open()) fail("Cannot create codominant file %s", name.c_str());
   std::ofstream& out = file.stream();

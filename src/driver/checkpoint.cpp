@@ -143,8 +143,6 @@ constexpr size_t ROWS_MAGIC_SIZE = sizeof ROWS_MAGIC - 1;
 constexpr uint8_t HOLDS_DISTANCES = 1;
 constexpr uint8_t HOLDS_TABLE = 2;
 
-std::string rows_file_name() { return checkpoint_name() + "_rows"; }
-
 // Every column of the rows [first, first + count) that a segment holds, in the file's order:
 // the distances (Fis then Fst, by population), then the table's parameters and statistics.
 // `visit(pointer, bytes)` sees each contiguous piece once.
@@ -175,7 +173,7 @@ bool append_rows(long long rows, bool distances) {
   if (distances && !v_dist_fis.empty()) holds |= HOLDS_DISTANCES;
   if (reference_table.kept()) holds |= HOLDS_TABLE;
   if (rows <= rows_written || holds == 0) return true;
-  const std::string name = rows_file_name();
+  const std::string name = checkpoint_rows_file_name();
   // After a resume the file was cut back to rows_length; writing goes on from there.
   std::FILE* f = std::fopen(name.c_str(), rows_length == 0 ? "wb" : "r+b");
   if (!f) return false;
@@ -218,7 +216,7 @@ void restore_rows(const Checkpoint& c, Reader& r, long long rows, bool distances
   rows_length = 0;
   rows_sum = FNV_OFFSET;
   if (length == 0) return;
-  const std::string name = rows_file_name();
+  const std::string name = checkpoint_rows_file_name();
   std::FILE* f = std::fopen(name.c_str(), "rb");
   if (!f)
     fail("Cannot resume from %s: the file %s it needs is missing", c.path.c_str(), name.c_str());
@@ -355,7 +353,7 @@ bool write_checkpoint() {
   const uint64_t length_before = rows_length;
   if (!append_rows(rows_needed(), stage == Stage::pilot)) return false;
   const std::string bytes = serialise();
-  const std::string name = checkpoint_name();
+  const std::string name = checkpoint_file_name();
   const std::string temp = temporary_name(name);
   std::FILE* f = std::fopen(temp.c_str(), "wb");
   if (!f) return false;
@@ -383,7 +381,8 @@ void periodic_checkpoint() {
   std::unique_lock<std::mutex> hold(lock, std::try_to_lock);
   if (!hold.owns_lock() || stage == Stage::none) return;
   if (!write_checkpoint())
-    std::fprintf(stderr, "Warning: could not write the checkpoint %s\n", checkpoint_name().c_str());
+    std::fprintf(stderr, "Warning: could not write the checkpoint %s\n",
+                 checkpoint_file_name().c_str());
   schedule_next();
 }
 
@@ -432,8 +431,6 @@ const char* stage_name(Stage s) {
   }
   return "unknown";
 }
-
-std::string checkpoint_name() { return odir + file_prefix + "_checkpoint"; }
 
 bool file_checksum(const std::string& path, uint64_t& sum) {
   std::ifstream in(path, std::ios::binary);
@@ -542,7 +539,7 @@ void enter_stage(Stage next, void (*change)()) {
   if (next == Stage::posterior && checkpoint_seconds > 0) {
     if (!write_checkpoint())
       std::fprintf(stderr, "Warning: could not write the checkpoint %s\n",
-                   checkpoint_name().c_str());
+                   checkpoint_file_name().c_str());
     schedule_next();
   }
 }
@@ -551,8 +548,8 @@ void end_checkpointed_job() {
   std::lock_guard<std::mutex> hold(lock);
   stage = Stage::none;
   due_ms = 0;
-  std::remove(checkpoint_name().c_str());
-  std::remove(rows_file_name().c_str());
+  std::remove(checkpoint_file_name().c_str());
+  std::remove(checkpoint_rows_file_name().c_str());
   checkpoint_on_disk = false;
   block_listeners = BlockListeners();
   pilot_done.reset();
@@ -565,7 +562,7 @@ std::string checkpoint_on_signal() {
   if (stage == Stage::production) mutex_outfile.lock();
   if (!resuming && !write_checkpoint()) return "";
   keep_accepted_draw_files_for_checkpoint();
-  return checkpoint_name();
+  return checkpoint_file_name();
 }
 
 std::string resume_summary() {
@@ -582,9 +579,8 @@ std::string checkpoint_summary() {
   std::lock_guard<std::mutex> hold(lock);
   if (written_count == 0) return "";
   char text[160];
-  std::snprintf(text, sizeof text,
-                "checkpoints written: %d in %.3f seconds, %llu bytes in all", written_count,
-                written_seconds, static_cast<unsigned long long>(written_bytes));
+  std::snprintf(text, sizeof text, "checkpoints written: %d in %.3f seconds, %llu bytes in all",
+                written_count, written_seconds, static_cast<unsigned long long>(written_bytes));
   return text;
 }
 

@@ -49,9 +49,6 @@ struct Checkpoint {
   std::string body;
 };
 
-// The checkpoint file of the current job: odir + file_prefix + "_checkpoint".
-std::string checkpoint_name();
-
 // A checksum of a file's bytes (64-bit FNV-1a); false when it cannot be read.
 bool file_checksum(const std::string& path, uint64_t& sum);
 

@@ -147,7 +147,7 @@ void run_simulation(bool pilot_run, long long reps, long long first_block) {
   threads.reserve(static_cast<size_t>(std::max(nb_procs, 0)));
   for (int i = 0; i < nb_procs; ++i) {
     try {
-      threads.emplace_back(start, nullptr);
+      threads.emplace_back(run_worker);
     } catch (const std::exception&) {
       // The system refused a thread (std::system_error) or the memory for its state
       // (std::bad_alloc): either way this worker does not run.

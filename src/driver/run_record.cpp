@@ -7,6 +7,7 @@
 
 #include "config.h"
 #include "core/output_file.h"
+#include "core/output_names.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "run_state.h"
@@ -78,10 +79,8 @@ JobRecord begin_job_record() {
   return r;
 }
 
-std::string run_record_name() { return odir + file_prefix + "_run.txt"; }
-
 void write_run_record(const JobRecord& record) {
-  const std::string name = run_record_name();
+  const std::string name = run_record_file_name();
   const std::time_t end_time = std::time(nullptr);
   const double wall = steady_seconds() - record.start_wall;
   const double cpu = static_cast<double>(std::clock() - record.start_cpu) / CLOCKS_PER_SEC;

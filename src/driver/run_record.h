@@ -36,9 +36,6 @@ struct JobRecord {
 // Starts a job's record now.
 JobRecord begin_job_record();
 
-// Name of the run record of the current job: odir + file_prefix + "_run.txt".
-std::string run_record_name();
-
 // Writes the run record of the current job (under a temporary name, renamed when
 // complete); a file that cannot be written ends the run with a message naming it.
 void write_run_record(const JobRecord& record);

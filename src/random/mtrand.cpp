@@ -4,7 +4,8 @@
 // The variates draw their uniforms in a fixed order, so that one seed gives one stream of
 // results: changing the order of two draws changes every simulated data set of a run.
 //
-// Binomial: three exact methods chosen by the mean m = n p.
+// Binomial: three methods chosen by the mean m = n p; the last two are exact, the first
+// leaves out outcomes whose probability is below 1e-19.
 //   m < 1e-6   the Poisson limit truncated at 2 (P(X >= 3) is below 1e-19 there);
 //   m < 35     chop-down inversion from P(0) = (1-p)^n, cheapest while the mean is small;
 //   m >= 35    ratio-of-uniforms rejection with a table-mountain hat and squeezes
@@ -28,7 +29,8 @@
 namespace {
 
 // Counter mixed into every time-and-clock seed. Atomic so that hash() stays sound even if
-// a caller forgets to serialise seeding; the workers hold mutex_randseed anyway.
+// a caller forgets to serialise seeding; draw_job_seed, the one caller, holds
+// mutex_randseed anyway.
 std::atomic<uint32_t> differ{0};
 
 // Ratio-of-uniforms hat constants: 8/e and 3 - sqrt(12/e).

@@ -7,7 +7,8 @@
 //
 // One object per worker thread; objects are never shared. Seeding with `seed()` may fall
 // back on the time and processor clock, which uses a process-wide counter: callers that
-// seed from several threads serialise `seed()` (the workers hold mutex_randseed).
+// seed from several threads serialise `seed()`. The workers never call it (their generators
+// are seeded per block from the job's seed); draw_job_seed does, under mutex_randseed.
 #pragma once
 
 #include <cstdint>

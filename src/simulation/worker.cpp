@@ -398,7 +398,7 @@ void update_gauge(int& shown) {
   shown = last_printf;
 }
 
-void* start(void*) {
+void run_worker() {
   try {
     WorkerState w(J, I, nb_class_fis, nb_class_fst);
     const uint32_t stream = pilot ? pilot_stream : STREAM_PRODUCTION;
@@ -430,5 +430,4 @@ void* start(void*) {
   } catch (const std::bad_alloc&) {
     fail("Out of memory in a simulation worker");
   }
-  return nullptr;
 }

@@ -97,9 +97,8 @@ void begin_block_schedule(long long first_block = 0);
 
 // The thread entry: takes whole blocks of replicates, seeds the generator of each from
 // {job_seed, run, block} and simulates its replicates, until the run's end condition
-// holds. Between blocks it serves the other processes of an MPI run, if any. The argument is
-// unused; returns null.
-void* start(void* arg);
+// holds. Between blocks it serves the other processes of an MPI run, if any.
+void run_worker();
 
 // Takes the next block of the run into `block`; false when the run has none left for this
 // worker. In the production run it waits while the blocks waiting for their commit fill
