@@ -376,6 +376,43 @@ TEST(ResumeRefusals, UntrustedCheckpointsAndCommandsAreRefused) {
   EXPECT_EQ(last.status, 0) << last.err;
 }
 
+// The pops file of a DArT report is input too: a resume with it changed or missing is
+// refused, and goes on once it is back as it was.
+TEST(ResumeRefusals, ThePopsFileMustBeAsItWas) {
+  TempDir dir;
+  for (const char* name : {"dart.csv", "dart_pops.csv"})
+    write_file(dir.file(name), read_file(source_dir() + "/examples/" + name));
+  const pid_t pid =
+      start_bandstat({"-seed", "4", "-pops", "dart_pops.csv", "-o", "d", "dart.csv"}, dir.path());
+  ASSERT_EQ(stop_when(pid, dir.path(), {"Calculation", " 10%"}, SIGTERM), 143)
+      << read_file(dir.file("stderr.log"));
+  const std::string pops = read_file(dir.file("dart_pops.csv"));
+  const std::vector<std::string> resume = {"-resume", "d_checkpoint"};
+  struct Case {
+    const char* what;
+    const char* pops;  // written to dart_pops.csv first (null: removed)
+    const char* message;
+  };
+  const std::string swapped = pops + "\n";
+  const Case cases[] = {
+      {"changed", swapped.c_str(), "the pops file dart_pops.csv has changed since the checkpoint"},
+      {"missing", nullptr, "the pops file dart_pops.csv is missing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.pops)
+      write_file(dir.file("dart_pops.csv"), c.pops);
+    else
+      std::remove(dir.file("dart_pops.csv").c_str());
+    const CommandResult r = run_bandstat(resume, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  write_file(dir.file("dart_pops.csv"), pops);
+  const CommandResult r = run_bandstat(resume, dir.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
 }  // namespace
 
 // A job of -method joint is not checkpointed: SIGTERM ends it as before, with its incomplete

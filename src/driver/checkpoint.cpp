@@ -104,6 +104,8 @@ bool resuming = false;
 std::vector<std::string> command_words_of_job;
 std::string directory_of_job;
 uint64_t input_checksum = 0;
+std::string pops_of_job;  // the -pops file, whose bytes are the input too
+uint64_t pops_checksum = 0;
 long long committed_blocks = 0;  // production: the blocks committed so far
 // Pilot: which blocks are complete, and how many from block 0 without a gap.
 std::unique_ptr<std::atomic<bool>[]> pilot_done;
@@ -303,6 +305,8 @@ std::string serialise() {
   for (Stage s : resumes) w.put<uint32_t>(static_cast<uint32_t>(s));
   w.put_string(file_name);
   w.put<uint64_t>(input_checksum);
+  w.put_string(pops_of_job);
+  w.put<uint64_t>(pops_checksum);
   w.put<uint32_t>(job_seed);
   w.put<uint32_t>(static_cast<uint32_t>(stage));
   w.put<int32_t>(block_size);
@@ -480,6 +484,8 @@ Checkpoint read_checkpoint(const std::string& path) {
     c.resumes.push_back(static_cast<Stage>(r.get<uint32_t>()));
   c.input_name = r.get_string();
   c.input_checksum = r.get<uint64_t>();
+  c.pops_name = r.get_string();
+  c.pops_checksum = r.get<uint64_t>();
   c.job_seed = r.get<uint32_t>();
   c.stage = static_cast<Stage>(r.get<uint32_t>());
   if (c.stage < Stage::pilot || c.stage > Stage::cross_validation) r.damaged();
@@ -512,6 +518,8 @@ void begin_checkpointed_job(int index, const Checkpoint* resumed) {
     command_words_of_job = resumed->command_words;
     directory_of_job = resumed->directory;
     input_checksum = resumed->input_checksum;
+    pops_of_job = resumed->pops_name;
+    pops_checksum = resumed->pops_checksum;
   } else {
     resumes.clear();
     command_words_of_job = remembered_command_words();
@@ -519,6 +527,10 @@ void begin_checkpointed_job(int index, const Checkpoint* resumed) {
     directory_of_job = getcwd(here, sizeof here) ? here : ".";
     if (!file_checksum(file_name, input_checksum))
       fail("Could not read the input file %s for its checksum", file_name.c_str());
+    pops_of_job = pops_file;
+    pops_checksum = 0;
+    if (!pops_of_job.empty() && !file_checksum(pops_of_job, pops_checksum))
+      fail("Could not read the pops file %s for its checksum", pops_of_job.c_str());
   }
   pilot_size_of_job = v_dist_fis.empty() ? 0 : static_cast<long long>(v_dist_fis[0].size());
   pilot_blocks_total = block_size > 0 ? (pilot_size_of_job + block_size - 1) / block_size : 0;

@@ -45,6 +45,8 @@ struct Checkpoint {
   long long pilot_size = 0;
   std::string input_name;
   uint64_t input_checksum = 0;
+  std::string pops_name;  // the -pops file (empty: none) and the checksum of its bytes
+  uint64_t pops_checksum = 0;
   // The rest, which restore_pilot or restore_production reads once the job has its input.
   std::string body;
 };

@@ -354,6 +354,11 @@ Checkpoint prepare_resume(const std::string& path) {
   if (!file_checksum(c.input_name, sum) || sum != c.input_checksum)
     fail("Cannot resume from %s: the input file %s has changed since the checkpoint", path.c_str(),
          c.input_name.c_str());
+  if (!c.pops_name.empty() && !std::ifstream(c.pops_name).is_open())
+    fail("Cannot resume from %s: the pops file %s is missing", path.c_str(), c.pops_name.c_str());
+  if (!c.pops_name.empty() && (!file_checksum(c.pops_name, sum) || sum != c.pops_checksum))
+    fail("Cannot resume from %s: the pops file %s has changed since the checkpoint", path.c_str(),
+         c.pops_name.c_str());
 
   // The saved command line, parsed as the first run parsed it. The parser keeps pointers
   // to the words, so they live as long as the program.
