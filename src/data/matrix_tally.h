@@ -62,6 +62,7 @@ class FirstSeen {
   std::unordered_map<std::string, size_t> where_;
 };
 
+// A name as messages show it: in double quotes.
 std::string quoted(std::string_view s);
 
 // The items of a message's list, joined by ", ", and how many there are.
