@@ -17,6 +17,7 @@
 #include "core/output_file.h"
 #include "data/input_error.h"
 #include "data/matrix_input.h"
+#include "data/matrix_tally.h"
 #include "observed_data.h"
 #include "simulation/summary_stats.h"
 
@@ -61,28 +62,22 @@ struct ParseState {
   std::map<int, std::vector<std::pair<int, int>>> counts;
 };
 
-// Refuses the file. The check file is completed on the way out (read_input commits it as
-// the error leaves the reader), so what was read so far can be inspected.
-template <typename... Args>
-[[noreturn]] void refuse(std::ofstream&, const char* format, Args... args) {
-  throw_input_error(format, args...);
-}
-
 // The number on the rest of a key line ("[loci]=12"); anything after it is ignored.
-int read_key_number(std::istream& in, std::ofstream& check, ParseState& st, const char* key) {
+int read_key_number(std::istream& in, ParseState& st, const char* key) {
   std::string rest;
   std::getline(in, rest);
   const char* s = rest.c_str();
   int value = 0;
   if (!parse_int(s, value))
-    refuse(check, "Input file \"%s\", line %d: no number after \"%s=\".", st.name, st.line, key);
+    throw_input_error("Input file \"%s\", line %d: no number after \"%s=\".", st.name, st.line,
+                      key);
   ++st.line;
   return value;
 }
 
 // One [pop]= block: exactly I locus lines "locus n k", locus counting 1 .. I. The storage
 // grows with the lines actually read, never with the numbers the file announces.
-void read_block(std::istream& in, std::ofstream& check, ParseState& st, int pop) {
+void read_block(std::istream& in, ParseState& st, int pop) {
   st.block_pops.push_back(pop);
   std::vector<std::pair<int, int>>& stored = st.counts[pop];
   std::string line;
@@ -93,7 +88,7 @@ void read_block(std::istream& in, std::ofstream& check, ParseState& st, int pop)
       const char* s = line.c_str();
       ok = parse_int(s, locus) && locus == l && parse_int(s, n) && parse_int(s, k);
     }
-    if (!ok) refuse(check, "Could not find allele count for population %d at locus %d", pop, l);
+    if (!ok) throw_input_error("Could not find allele count for population %d at locus %d", pop, l);
     ++st.line;
     if (static_cast<size_t>(l) <= stored.size())
       stored[l - 1] = {n, k};
@@ -109,14 +104,14 @@ void parse(std::istream& in, std::ofstream& check, ParseState& st) {
   std::string tail;
   auto test_segment = [&]() {
     if (ends_with(tail, "[loci]", 6)) {
-      I = read_key_number(in, check, st, "[loci]");
+      I = read_key_number(in, st, "[loci]");
       check << "There are " << I << " loci.\n\n";
     } else if (ends_with(tail, "[populations]", 13)) {
-      J = read_key_number(in, check, st, "[populations]");
+      J = read_key_number(in, st, "[populations]");
       check << "There are " << J << " populations.\n\n";
     } else if (ends_with(tail, "[pop]", 5)) {
-      const int pop = read_key_number(in, check, st, "[pop]");
-      read_block(in, check, st, pop);
+      const int pop = read_key_number(in, st, "[pop]");
+      read_block(in, st, pop);
     }
     tail.clear();
   };
@@ -148,27 +143,27 @@ void check_limits(const char* name, int loci, int pops) {
 
 // Checks the blocks against "[loci]=" and "[populations]=", then moves their counts into
 // pop_target.
-void check_shape(std::ofstream& check, const ParseState& st) {
+void check_shape(const ParseState& st) {
   const char* name = st.name;
   check_limits(name, I, J);
   for (int pop : st.block_pops)
     if (pop < 1 || pop > J)
-      refuse(check,
-             "Input file \"%s\": a block for population %d, but the populations are numbered "
-             "1 to %d.",
-             name, pop, J);
+      throw_input_error(
+          "Input file \"%s\": a block for population %d, but the populations are numbered "
+          "1 to %d.",
+          name, pop, J);
   // Every population 1 .. J has a block by now, so J * I records are no more than the file
   // held.
   for (int p = 1; p <= J; ++p)
     if (st.counts.find(p) == st.counts.end())
-      refuse(check, "Input file \"%s\": population %d has no \"[pop]=\" block.", name, p);
+      throw_input_error("Input file \"%s\": population %d has no \"[pop]=\" block.", name, p);
   for (const auto& [p, stored] : st.counts) {
     const int filled = static_cast<int>(stored.size());
     if (filled < I)
-      refuse(check,
-             "Input file \"%s\": population %d, locus %d: no line for this locus (the "
-             "population's block holds %d loci, but \"[loci]=\" says %d).",
-             name, p, filled + 1, filled, I);
+      throw_input_error(
+          "Input file \"%s\": population %d, locus %d: no line for this locus (the "
+          "population's block holds %d loci, but \"[loci]=\" says %d).",
+          name, p, filled + 1, filled, I);
   }
   pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
   for (const auto& [p, stored] : st.counts)
@@ -227,21 +222,16 @@ void check_counts(const char* name, std::vector<int>& T0, std::vector<int>& T1) 
 // Observed loci that the simulation's locus filter would reject still enter the observed
 // statistics, but no simulated data set contains their like, which biases the estimates.
 void warn_filtered_loci(const char* name, const std::vector<int>& T0, const std::vector<int>& T1) {
-  std::string list;
-  int count = 0;
-  for (int l = 0; l < I; ++l) {
-    if (T1[l] < bias_hidden || T0[l] - T1[l] < bias_fixed) {
-      if (count++ > 0) list += ", ";
-      list += std::to_string(l + 1);
-    }
-  }
-  if (count == 0) return;
+  matrix::MessageList list;
+  for (int l = 0; l < I; ++l)
+    if (T1[l] < bias_hidden || T0[l] - T1[l] < bias_fixed) list.add(std::to_string(l + 1));
+  if (list.count() == 0) return;
   std::fprintf(stderr,
                "Warning: %d of the %d loci of \"%s\" fail the simulation's locus filter (fewer "
                "than %d individuals with the band (-bh) or fewer than %d without it (-bf) over "
                "all populations). Simulated data sets never contain such loci, so the estimates "
                "are biased; consider removing them. Loci: %s\n",
-               count, I, name, bias_hidden, bias_fixed, list.c_str());
+               list.count(), I, name, bias_hidden, bias_fixed, list.text().c_str());
   std::fflush(stderr);
 }
 
@@ -291,10 +281,9 @@ void write_counts_file(const MatrixCounts& m, const std::string& description) {
     os << (l > 0 ? "," : "") << ' ' << l + 1 << ": \"" << plain_text(m.locus_names[l]) << '"';
   os << '\n';
   if (!m.left_out.empty()) {
-    os << "Left out, not scored in every population:";
-    for (size_t i = 0; i < m.left_out.size(); ++i)
-      os << (i > 0 ? "," : "") << " \"" << plain_text(m.left_out[i]) << '"';
-    os << '\n';
+    matrix::MessageList left_out;
+    for (const std::string& name : m.left_out) left_out.add(matrix::quoted(plain_text(name)));
+    os << "Left out, not scored in every population: " << left_out.text() << '\n';
   }
   os << "\n[loci]=" << I << "\n\n[populations]=" << J << "\n\n";
   for (int p = 0; p < J; ++p) {
@@ -368,10 +357,9 @@ void write_population_summary(std::ofstream& check, const MatrixCounts& m) {
   }
   check << '\n';
   if (!m.left_out.empty()) {
-    check << "Loci left out, not scored in every population:";
-    for (size_t i = 0; i < m.left_out.size(); ++i)
-      check << (i > 0 ? "," : "") << " \"" << m.left_out[i] << '"';
-    check << "\n\n";
+    matrix::MessageList left_out;
+    for (const std::string& name : m.left_out) left_out.add(matrix::quoted(name));
+    check << "Loci left out, not scored in every population: " << left_out.text() << "\n\n";
   }
 }
 
@@ -380,6 +368,52 @@ void write_population_summary(std::ofstream& check, const MatrixCounts& m) {
 std::string counts_file_name() { return odir + file_prefix + "_counts.txt"; }
 
 namespace {
+
+// The head of the check file: the settings the input is read under.
+void write_check_header(std::ofstream& check) {
+  check << "File to check that the input file is read correctly.\n\n";
+  check << "There are " << nb_class_fis
+        << " quantiles for each population used as summary statistics for Fis.\n";
+  check << "There are " << nb_class_fst
+        << " quantiles for each population used as summary statistics for each Fst.\n";
+  check << "There are " << nb_final << " outputs.\n";
+  check << "Acceptance ration is " << ratio << "\n\n";
+  check << "Output file names prefix is \"" << file_prefix << "\"\n";
+  check << "Output file directory is \"" << odir << "\"\n";
+  // stats_wanted, not stats_prefix: "-s" given with an empty value still counts.
+  if (stats_wanted)
+    check << "Output file names prefix for appending statistics is \"" << stats_prefix << "\"\n\n";
+  check << "Input file is \"" << file_name << "\"\n";
+}
+
+// A band-count file, into I, J and pop_target, echoed in the check file.
+void read_counts_input(std::string_view text, std::ofstream& check) {
+  check << '\n';
+  if (!pops_file.empty())
+    throw_input_error(
+        "Input file \"%s\" is in the band-count format; -pops applies to DArT "
+        "reports only.",
+        file_name.c_str());
+  std::istringstream stream{std::string(text)};
+  ParseState st;
+  st.name = file_name.c_str();
+  parse(stream, check, st);
+  check_shape(st);
+  write_allele_counts(check);
+}
+
+// The observed statistics of pop_target, over every locus in file order, unfiltered.
+void compute_observed_statistics(std::vector<int>& T0, std::vector<int>& T1) {
+  std::vector<int> loci(I);
+  for (int l = 0; l < I; ++l) loci[l] = l;
+  std::vector<double> scratch(I);
+  target_fis.assign(static_cast<size_t>(J) * nb_class_fis, 0.0);
+  target_fst.assign(static_cast<size_t>(J) * nb_class_fst, 0.0);
+  compute_fis_statistics(pop_target.data(), J, loci.data(), I, nb_class_fis, target_fis.data(),
+                         scratch.data());
+  compute_fst_statistics(pop_target.data(), J, loci.data(), I, T0.data(), T1.data(), nb_class_fst,
+                         target_fst.data(), scratch.data());
+}
 
 // The reader proper. The bytes come from `in` (read whole, then closed) or, without a
 // stream, from `given`: a fuzzer or a test drives the reader on a buffer that way, with every
@@ -398,19 +432,7 @@ void read_input_from(std::ifstream* in, std::string_view given) {
     OutputFile& file;
     ~CompleteOnRefusal() { file.commit(); }
   } complete_on_refusal{check_file};
-  check << "File to check that the input file is read correctly.\n\n";
-  check << "There are " << nb_class_fis
-        << " quantiles for each population used as summary statistics for Fis.\n";
-  check << "There are " << nb_class_fst
-        << " quantiles for each population used as summary statistics for each Fst.\n";
-  check << "There are " << nb_final << " outputs.\n";
-  check << "Acceptance ration is " << ratio << "\n\n";
-  check << "Output file names prefix is \"" << file_prefix << "\"\n";
-  check << "Output file directory is \"" << odir << "\"\n";
-  // stats_wanted, not stats_prefix: "-s" given with an empty value still counts.
-  if (stats_wanted)
-    check << "Output file names prefix for appending statistics is \"" << stats_prefix << "\"\n\n";
-  check << "Input file is \"" << file_name << "\"\n";
+  write_check_header(check);
 
   std::string bytes;
   if (in != nullptr) {
@@ -425,18 +447,7 @@ void read_input_from(std::ifstream* in, std::string_view given) {
   MatrixCounts matrix;
   std::string description;
   if (format == InputFormat::counts) {
-    check << '\n';
-    if (!pops_file.empty())
-      throw_input_error(
-          "Input file \"%s\" is in the band-count format; -pops applies to DArT "
-          "reports only.",
-          file_name.c_str());
-    std::istringstream stream{std::string(text)};
-    ParseState st;
-    st.name = file_name.c_str();
-    parse(stream, check, st);
-    check_shape(check, st);
-    write_allele_counts(check);
+    read_counts_input(text, check);
   } else {
     description = describe_format(format, detect_separator(text));
     check << "Input format is " << description << "\n\n";
@@ -447,20 +458,11 @@ void read_input_from(std::ifstream* in, std::string_view given) {
   if (!check_file.commit())
     throw_input_error("Could not write the check file \"%s\".", check_name.c_str());
 
-  std::vector<int> T0(I), T1(I), loci(I);
+  std::vector<int> T0(I), T1(I);
   check_counts(file_name.c_str(), T0, T1);
   warn_filtered_loci(file_name.c_str(), T0, T1);
   if (format != InputFormat::counts) write_counts_file(matrix, description);
-
-  // The observed side uses every locus, in file order, unfiltered.
-  for (int l = 0; l < I; ++l) loci[l] = l;
-  std::vector<double> scratch(I);
-  target_fis.assign(static_cast<size_t>(J) * nb_class_fis, 0.0);
-  target_fst.assign(static_cast<size_t>(J) * nb_class_fst, 0.0);
-  compute_fis_statistics(pop_target.data(), J, loci.data(), I, nb_class_fis, target_fis.data(),
-                         scratch.data());
-  compute_fst_statistics(pop_target.data(), J, loci.data(), I, T0.data(), T1.data(), nb_class_fst,
-                         target_fst.data(), scratch.data());
+  compute_observed_statistics(T0, T1);
 }
 
 }  // namespace
