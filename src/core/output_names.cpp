@@ -35,6 +35,10 @@ std::string cv_figure_file_name() { return output_name("_cv.svg"); }
 
 std::string gof_figure_file_name() { return output_name("_gof.svg"); }
 
+std::string check_input_file_name() { return output_name("_check-input.txt"); }
+
+std::string counts_file_name() { return output_name("_counts.txt"); }
+
 std::string codominant_file_name() { return output_name("_codominant.txt"); }
 
 std::string run_record_file_name() { return output_name("_run.txt"); }

@@ -26,7 +26,10 @@ std::string gof_file_name();
 std::string gof_null_file_name();
 std::string ppc_file_name();
 
-// The codominant conversion (-convert).
+// The input as the reader understood it, the counts derived from a band matrix, and the
+// codominant conversion (-convert).
+std::string check_input_file_name();
+std::string counts_file_name();
 std::string codominant_file_name();
 
 // The run record, and the checkpoint of a job in progress with the rows file beside it.

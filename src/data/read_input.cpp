@@ -15,6 +15,7 @@
 
 #include "config.h"
 #include "core/output_file.h"
+#include "core/output_names.h"
 #include "data/input_error.h"
 #include "data/matrix_input.h"
 #include "data/matrix_tally.h"
@@ -365,8 +366,6 @@ void write_population_summary(std::ofstream& check, const MatrixCounts& m) {
 
 }  // namespace
 
-std::string counts_file_name() { return odir + file_prefix + "_counts.txt"; }
-
 namespace {
 
 // The head of the check file: the settings the input is read under.
@@ -419,7 +418,7 @@ void compute_observed_statistics(std::vector<int>& T0, std::vector<int>& T1) {
 // stream, from `given`: a fuzzer or a test drives the reader on a buffer that way, with every
 // output file still going to odir.
 void read_input_from(std::ifstream* in, std::string_view given) {
-  const std::string check_name = odir + file_prefix + "_check-input.txt";
+  const std::string check_name = check_input_file_name();
   OutputFile check_file(check_name);
   if (!check_file.is_open()) {
     if (in != nullptr) in->close();

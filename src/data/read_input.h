@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The input reader: fills I, J, pop_target, target_fis and target_fst from one input file
 // (band counts, or a band matrix tallied into counts) and writes the check file
-// odir + file_prefix + "_check-input.txt"; for a matrix also the derived counts,
-// counts_file_name().
+// check_input_file_name(); for a matrix also the derived counts, counts_file_name() (both
+// in core/output_names.h).
 #pragma once
 
 #include <fstream>
@@ -18,5 +18,3 @@ void read_input(std::ifstream& in);
 // (the name is used in messages only). A -pops file is still read from its path.
 void read_input_bytes(std::string_view bytes);
 
-// odir + file_prefix + "_counts.txt": the counts derived from a matrix input.
-std::string counts_file_name();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "config.h"
+#include "core/output_names.h"
 #include "data/input_error.h"
 #include "data/matrix_input.h"
 #include "data/read_input.h"
