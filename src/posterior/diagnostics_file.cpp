@@ -11,17 +11,10 @@
 #include "errors.h"
 #include "observed_data.h"
 #include "posterior/diagnostics.h"
+#include "posterior/written_values.h"
 #include "posterior_samples.h"
 
 namespace {
-
-// NaN written as NA, which R's read.table and pandas both read as missing.
-std::string number(double v) {
-  if (std::isnan(v)) return "NA";
-  std::ostringstream s;
-  s << v;
-  return s.str();
-}
 
 void write_rows(const std::string& name, const std::vector<DiagnosticsRow>& rows) {
   OutputFile file(name);
@@ -30,10 +23,10 @@ void write_rows(const std::string& name, const std::vector<DiagnosticsRow>& rows
   out << "parameter mean_adjusted mean_unadjusted sd_adjusted mc_error_adjusted "
          "mc_error_unadjusted ess extrapolated share_at_bounds trusted\n";
   for (const DiagnosticsRow& r : rows)
-    out << r.label << " " << number(r.mean_adjusted) << " " << number(r.mean_unadjusted) << " "
-        << number(r.sd_adjusted) << " " << number(r.mc_error_adjusted) << " "
-        << number(r.mc_error_unadjusted) << " " << number(r.ess) << " " << r.extrapolated << " "
-        << number(r.share_at_bounds) << " " << (row_trusted(r) ? "TRUE" : "FALSE") << "\n";
+    out << r.label << " " << written(r.mean_adjusted) << " " << written(r.mean_unadjusted) << " "
+        << written(r.sd_adjusted) << " " << written(r.mc_error_adjusted) << " "
+        << written(r.mc_error_unadjusted) << " " << written(r.ess) << " " << r.extrapolated << " "
+        << written(r.share_at_bounds) << " " << (row_trusted(r) ? "TRUE" : "FALSE") << "\n";
   if (!file.commit()) fail("Cannot write diagnostics file %s", name.c_str());
 }
 
