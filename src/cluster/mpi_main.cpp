@@ -96,6 +96,65 @@ struct Buffer {
   }
 };
 
+// The two directions of run_state_fields: rank 0 puts the fields into a message, the other
+// ranks take them out, in the same order since it is the same list.
+struct Sending {
+  Buffer& b;
+  template <class T>
+  void operator()(T& v) {
+    b.put(v);
+  }
+  template <class T>
+  void array(std::vector<T>& v) {
+    b.put_array(v);
+  }
+};
+struct Receiving {
+  Buffer& b;
+  template <class T>
+  void operator()(T& v) {
+    v = b.get<T>();
+  }
+  template <class T>
+  void array(std::vector<T>& v) {
+    b.get_array(v);
+  }
+};
+
+// The version of the run-state message; a new field takes a new version.
+constexpr uint32_t RUN_STATE_VERSION = 1;
+
+// Everything the other ranks need of a run to simulate its blocks exactly as rank 0 would,
+// listed once for both directions: a field added here is sent and received alike.
+template <class Io>
+void run_state_fields(Io& io) {
+  uint32_t version = RUN_STATE_VERSION;
+  io(version);
+  if (version != RUN_STATE_VERSION)
+    fail("The MPI ranks run different versions of bandstat (run-state message %u, expected %u)",
+         version, RUN_STATE_VERSION);
+  io(I);
+  io(J);
+  io(nb_class_fis);
+  io(nb_class_fst);
+  io(bias_hidden);
+  io(bias_fixed);
+  io(job_seed);
+  io(block_size);
+  io(pilot);
+  io(pilot_stream);
+  io(nbreps);
+  io(nb_procs);
+  // With -gof the other ranks send the parameter vectors of their Fis acceptances too.
+  io(predictive_draws.wanted);
+  io(predictive_draws.width);
+  io.array(pop_target);
+  io.array(target_fis);
+  io.array(target_fst);
+  io.array(quantile_fis);
+  io.array(quantile_fst);
+}
+
 // The byte count of a message, which MPI takes as an int.
 int message_size(const Buffer& b) {
   if (b.bytes.size() > static_cast<size_t>(INT32_MAX))
@@ -131,25 +190,8 @@ void report_to_rank_0(int status) {
 
 void send_run_state(int to) {
   Buffer b;
-  b.put(I);
-  b.put(J);
-  b.put(nb_class_fis);
-  b.put(nb_class_fst);
-  b.put(bias_hidden);
-  b.put(bias_fixed);
-  b.put(job_seed);
-  b.put(block_size);
-  b.put(pilot);
-  b.put(nbreps);
-  b.put(nb_procs);
-  // With -gof the other ranks send the parameter vectors of their Fis acceptances too.
-  b.put(predictive_draws.wanted);
-  b.put(predictive_draws.width);
-  b.put_array(pop_target);
-  b.put_array(target_fis);
-  b.put_array(target_fst);
-  b.put_array(quantile_fis);
-  b.put_array(quantile_fst);
+  Sending io{b};
+  run_state_fields(io);
   send(b, to, TAG_RUN);
 }
 
@@ -279,24 +321,8 @@ void finish_service() {
 // ---- other ranks --------------------------------------------------------------------
 
 void read_run_state(Buffer& b) {
-  I = b.get<int>();
-  J = b.get<int>();
-  nb_class_fis = b.get<int>();
-  nb_class_fst = b.get<int>();
-  bias_hidden = b.get<int>();
-  bias_fixed = b.get<int>();
-  job_seed = b.get<uint32_t>();
-  block_size = b.get<int>();
-  pilot = b.get<bool>();
-  nbreps = b.get<int>();
-  nb_procs = b.get<int>();
-  predictive_draws.wanted = b.get<int>();
-  predictive_draws.width = b.get<int>();
-  b.get_array(pop_target);
-  b.get_array(target_fis);
-  b.get_array(target_fst);
-  b.get_array(quantile_fis);
-  b.get_array(quantile_fst);
+  Receiving io{b};
+  run_state_fields(io);
 }
 
 // One worker thread of a rank other than 0. It talks to rank 0 itself: no thread of the rank
