@@ -334,7 +334,6 @@ void read_run_state(Buffer& b) {
 // own until the send is complete, one per request open.
 void simulate_blocks() {
   WorkerState w(J, I, nb_class_fis, nb_class_fst);
-  const uint32_t stream = pilot ? pilot_stream : STREAM_PRODUCTION;
   std::vector<Buffer> outgoing(REQUESTS_PER_WORKER);
   std::vector<MPI_Request> sending(REQUESTS_PER_WORKER, MPI_REQUEST_NULL);
   size_t turn = 0;
@@ -350,28 +349,19 @@ void simulate_blocks() {
       fail("Bug detected: unexpected message %d from rank 0 during a run", status.MPI_TAG);
     Buffer& out = outgoing[turn];
     MPI_Wait(&sending[turn], MPI_STATUS_IGNORE);
-    const long long first = block * block_size;
-    const long long end =
-        pilot ? std::min<long long>(first + block_size, nbreps) : first + block_size;
-    seed_block_generator(w.mt, job_seed, stream, static_cast<uint32_t>(block));
     out.bytes.clear();
     out.at = 0;
     out.put(block);
-    if (pilot) {
-      out.put(end - first);
-      for (long long r = first; r < end; ++r) {
-        simulate_replicate(w);
-        for (int p = 0; p < J; ++p) {
-          out.put(w.dist_fis[p]);
-          out.put(w.dist_fst[p]);
-        }
-      }
-    } else {
-      w.block.clear(block);
-      for (long long r = first; r < end; ++r) {
-        simulate_replicate(w);
-        collect_acceptances(w, static_cast<int>(r - first));
-      }
+    if (pilot) out.put(std::min<long long>(block_size, nbreps - block * block_size));
+    simulate_block(
+        w, block, [](long long) {},
+        [&](long long) {
+          for (int p = 0; p < J; ++p) {
+            out.put(w.dist_fis[p]);
+            out.put(w.dist_fst[p]);
+          }
+        });
+    if (!pilot) {
       out.put_array(w.block.lines);
       out.put_array(std::vector<char>(w.block.text.begin(), w.block.text.end()));
       out.put_array(w.block.vectors);

@@ -24,6 +24,7 @@
 #include "errors.h"
 #include "observed_data.h"
 #include "options/anyoption.h"
+#include "posterior/regression.h"
 
 namespace {
 
@@ -415,6 +416,7 @@ std::string output_stem(const std::string& input_name) {
 int run_program(int argc, char** argv) {
   // First, before any thread starts: every thread inherits the blocked signals.
   install_interrupt_handling();
+  return_gsl_errors_as_statuses();
   remember_command_line(argc, argv);
   register_options(*opt);
   opt->processCommandArgs(argc, argv);

@@ -14,6 +14,7 @@
 
 #include "errors.h"
 #include "posterior/diagnostics.h"
+#include "posterior/regression.h"
 
 namespace {
 
@@ -87,7 +88,6 @@ void scale_to_unit_diagonal(NormalEquations& ne, gsl_matrix* a, gsl_vector* b) {
 // definite or too ill-conditioned for this route.
 bool solve_by_cholesky(NormalEquations& ne, gsl_matrix* a, gsl_vector* b) {
   const int q = static_cast<int>(ne.kept.size());
-  gsl_error_handler_t* previous = gsl_set_error_handler_off();
   int status = gsl_linalg_cholesky_decomp1(a);
   double rcond = 0;
   gsl_vector_view work = gsl_vector_subvector(ne.work.get(), 0, 3 * q);
@@ -99,16 +99,29 @@ bool solve_by_cholesky(NormalEquations& ne, gsl_matrix* a, gsl_vector* b) {
     status = gsl_linalg_cholesky_svx(a, b);
   else
     status = GSL_ESING;
-  gsl_set_error_handler(previous);
   return status == GSL_SUCCESS;
 }
 
 }  // namespace
 
+namespace {
+
+// Allocated with GSL's handler off, so that a refused allocation comes back as null.
+gsl_matrix* new_matrix(int n) {
+  return_gsl_errors_as_statuses();
+  return gsl_matrix_alloc(n, n);
+}
+gsl_vector* new_vector(int n) {
+  return_gsl_errors_as_statuses();
+  return gsl_vector_alloc(n);
+}
+
+}  // namespace
+
 NormalEquations::NormalEquations(int p)
-    : a(gsl_matrix_alloc(p > 0 ? p : 1, p > 0 ? p : 1), gsl_matrix_free),
-      b(gsl_vector_alloc(p > 0 ? p : 1), gsl_vector_free),
-      work(gsl_vector_alloc(3 * (p > 0 ? p : 1)), gsl_vector_free),
+    : a(new_matrix(p > 0 ? p : 1), gsl_matrix_free),
+      b(new_vector(p > 0 ? p : 1), gsl_vector_free),
+      work(new_vector(3 * (p > 0 ? p : 1)), gsl_vector_free),
       mean(p),
       scale(p),
       lo(p),

@@ -9,6 +9,7 @@
 #include <gsl/gsl_errno.h>
 
 #include <cmath>
+#include <mutex>
 
 #include "errors.h"
 
@@ -21,6 +22,11 @@ constexpr double THETA_ZERO = 1e-8;
 
 }  // namespace
 
+void return_gsl_errors_as_statuses() {
+  static std::once_flag once;
+  std::call_once(once, [] { gsl_set_error_handler_off(); });
+}
+
 FitWorkspace::FitWorkspace(int n, int p)
     : n_max(n),
       p_max(p),
@@ -30,15 +36,14 @@ FitWorkspace::FitWorkspace(int n, int p)
       c(nullptr, gsl_vector_free),
       cov(nullptr, gsl_matrix_free),
       work(nullptr, gsl_multifit_linear_free) {
-  // GSL's default handler would abort on a refused allocation; report it here instead.
-  gsl_error_handler_t* previous = gsl_set_error_handler_off();
+  // A refused allocation is reported here, with the sizes, rather than by GSL.
+  return_gsl_errors_as_statuses();
   x.reset(gsl_matrix_alloc(n, p + 1));
   y.reset(gsl_vector_alloc(n));
   w.reset(gsl_vector_alloc(n));
   c.reset(gsl_vector_alloc(p + 1));
   cov.reset(gsl_matrix_alloc(p + 1, p + 1));
   work.reset(gsl_multifit_linear_alloc(n, p + 1));
-  gsl_set_error_handler(previous);
   if (!x || !y || !w || !c || !cov || !work)
     fail("Out of memory for a regression of %d draws and %d statistics", n, p);
 }
@@ -129,12 +134,9 @@ int fit_slopes(const RegressionDesign& design, const int* rows, FitWorkspace& ws
     gsl_vector_set(&w.vector, i, design.w[r]);
   }
 
-  // GSL's default handler aborts the process; report through the status instead.
-  gsl_error_handler_t* previous = gsl_set_error_handler_off();
   double chisq = 0.0;
   int status = gsl_multifit_wlinear(&x.matrix, &w.vector, &y.vector, &c.vector, &cov.matrix, &chisq,
                                     ws.work.get());
-  gsl_set_error_handler(previous);
 
   slopes.assign(p, 0.0);
   for (int j = 0; j < q; ++j) {

@@ -17,6 +17,14 @@
 #include <string>
 #include <vector>
 
+// GSL's default error handler aborts the process. Every GSL call of the program checks the
+// status it returns instead, so the handler is switched off, once for the whole process: it
+// is a process-wide setting, and switching it off and back around each fit would race
+// between the threads that fit at once (the cross-validation's). Called at start-up and by
+// every workspace's constructor, so that a caller of the library gets it too; only the first
+// call acts.
+void return_gsl_errors_as_statuses();
+
 // Opens the two output files, reads back every accepted-draw file, fits one weighted
 // regression per population and parameter and fills reg_* and noreg_*.
 void perform_regression();

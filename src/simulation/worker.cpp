@@ -401,28 +401,18 @@ void update_gauge(int& shown) {
 void run_worker() {
   try {
     WorkerState w(J, I, nb_class_fis, nb_class_fst);
-    const uint32_t stream = pilot ? pilot_stream : STREAM_PRODUCTION;
     int shown = 0;  // the last pilot percentage this worker saw printed
     long long block;
     while (take_block(block)) {
-      const long long first = block * block_size;
-      const long long end =
-          pilot ? std::min<long long>(first + block_size, nbreps) : first + block_size;
-      seed_block_generator(w.mt, job_seed, stream, static_cast<uint32_t>(block));
+      simulate_block(
+          w, block, [](long long) { rep.fetch_add(1, std::memory_order_relaxed); },
+          [&](long long r) {
+            record_pilot_replicate(w, r);
+            update_gauge(shown);
+          });
       if (pilot) {
-        for (long long r = first; r < end; ++r) {
-          rep.fetch_add(1, std::memory_order_relaxed);
-          simulate_replicate(w);
-          record_pilot_replicate(w, r);
-          update_gauge(shown);
-        }
         if (block_listeners.pilot_block_done) block_listeners.pilot_block_done(block);
       } else {
-        w.block.clear(block);
-        for (long long r = first; r < end && !finished.load(std::memory_order_relaxed); ++r) {
-          simulate_replicate(w);
-          collect_acceptances(w, static_cast<int>(r - first));
-        }
         commit_block(w.block);
       }
       if (remote_workers > 0) remote_service.poll();

@@ -14,11 +14,14 @@
 // hold loci that passed the same filter.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "observed_data.h"
+#include "random/block_seed.h"
 #include "random/mtrand.h"
+#include "run_state.h"
 
 // One accepted line of a block, in the block's text.
 struct AcceptedLine {
@@ -136,6 +139,33 @@ void simulate_loci(WorkerState& w);
 // at `offset` in its block. Nothing is counted yet: acceptances count when the block is
 // committed.
 void collect_acceptances(WorkerState& w, int offset);
+
+// Simulates block `block` of the run in `w`, as every worker does, local or on another MPI
+// rank: seeds the generator from the job's seed, the run's stream and the block's number,
+// then simulates the block's replicates in order. Pilot run: `before(r)` and `after(r)` come
+// around each replicate r (its distances are in `w` for `after`). Production run: the
+// acceptances are collected into w.block, replicate by replicate until the run is finished.
+template <typename Before, typename After>
+void simulate_block(WorkerState& w, long long block, Before before, After after) {
+  const long long first = block * block_size;
+  const long long end =
+      pilot ? std::min<long long>(first + block_size, nbreps) : first + block_size;
+  seed_block_generator(w.mt, job_seed, pilot ? pilot_stream : STREAM_PRODUCTION,
+                       static_cast<uint32_t>(block));
+  if (pilot) {
+    for (long long r = first; r < end; ++r) {
+      before(r);
+      simulate_replicate(w);
+      after(r);
+    }
+  } else {
+    w.block.clear(block);
+    for (long long r = first; r < end && !finished.load(std::memory_order_relaxed); ++r) {
+      simulate_replicate(w);
+      collect_acceptances(w, static_cast<int>(r - first));
+    }
+  }
+}
 
 // Pilot run: prints the next percentage of the progress gauge, if any. `shown` is the
 // calling worker's memory of the last percentage printed.
