@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Run state of the two simulation runs of a job. The driver writes it only while no worker
-// runs; during a run the workers share it under the four mutexes below and never hold two
-// of them at once. rep, finished and the acceptance counters are also read outside the
-// locks, hence atomic. Work is handed out in blocks of replicates; in the production run
-// the blocks are committed in index order (counting, writing, the stop test) under
-// mutex_outfile.
+// runs; during a run the workers share it under the three mutexes below and never hold two
+// of them at once (the gauge's own lock is taken last, inside any of them). rep, finished and the
+// acceptance counters are also read outside the locks, hence atomic. Work is handed out in blocks
+// of replicates; in the production run the blocks are committed in index order (counting, writing,
+// the stop test) under mutex_outfile.
 #pragma once
 
 #include <atomic>
@@ -14,6 +14,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/progress_gauge.h"
 extern bool pilot;  // true in the pilot run, false in the production run
 // The random stream of the pilot run's blocks (seed_block_generator): STREAM_PILOT, or
 // STREAM_JOINT_TABLE when the run simulates the reference table of -method joint, so that
@@ -21,9 +22,9 @@ extern bool pilot;  // true in the pilot run, false in the production run
 extern uint32_t pilot_stream;
 extern int nbreps;            // pilot: simulations; production: least simulations
 extern std::atomic<int> rep;  // replicates handed out so far (stops at INT_MAX)
-// Last gauge percentage printed: under mutex_gauge in the pilot run; in the production run
-// the gauge moves only with the commits, under mutex_outfile.
-extern int last_printf;
+// The run's gauge: in the pilot run the replicates begun, in the production run the
+// slowest population's accepted draws (it moves with the commits).
+extern PercentGauge run_gauge;
 // Production: every counter has reached nb_final after at least nbreps replicates.
 extern std::atomic<bool> finished;
 
@@ -51,7 +52,6 @@ extern std::vector<std::ofstream> outfile_fst;
 
 extern std::mutex mutex_counter;   // handing out blocks, rep
 extern std::mutex mutex_outfile;   // production commits: nb_fis, nb_fst, finished, the files
-extern std::mutex mutex_gauge;     // last_printf and the gauge printing
 extern std::mutex mutex_randseed;  // drawing a job seed from the seeding sources
 
 // Other processes that simulate blocks for this one, with nb_procs threads each (the MPI

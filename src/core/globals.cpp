@@ -71,7 +71,7 @@ std::vector<double> target_fst;
 bool pilot = true;
 int nbreps = 0;
 std::atomic<int> rep{0};
-int last_printf = 0;
+PercentGauge run_gauge;
 std::atomic<bool> finished{false};
 uint32_t job_seed = 0;
 int block_size = 1;
@@ -91,7 +91,6 @@ std::vector<std::ofstream> outfile_fst;
 
 std::mutex mutex_counter;
 std::mutex mutex_outfile;
-std::mutex mutex_gauge;
 std::mutex mutex_randseed;
 
 std::vector<std::vector<float>> reg_fis;

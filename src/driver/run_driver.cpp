@@ -127,7 +127,7 @@ void run_simulation(bool pilot_run, long long reps, long long first_block) {
   pilot = pilot_run;
   nbreps = static_cast<int>(reps);
   rep = 0;
-  last_printf = 0;
+  run_gauge.restart();
   finished = false;
   begin_block_schedule(first_block);
   if (first_block > 0) {
@@ -136,7 +136,7 @@ void run_simulation(bool pilot_run, long long reps, long long first_block) {
     int least = nb_final;
     for (int p = 0; p < J && !pilot; ++p)
       least = std::min({least, nb_fis[p].load(), nb_fst[p].load()});
-    if (!pilot) last_printf = static_cast<int>(static_cast<long long>(least) * 100 / nb_final);
+    if (!pilot) run_gauge.restart(static_cast<int>(static_cast<long long>(least) * 100 / nb_final));
     // Stopped after the block that ended the run, before the run was over: nothing is left.
     if (!pilot && least >= nb_final && replicates_done >= nbreps) finished = true;
   }

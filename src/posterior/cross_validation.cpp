@@ -29,6 +29,7 @@
 #include "core/output_file.h"
 #include "core/output_names.h"
 #include "core/parallel.h"
+#include "core/progress_gauge.h"
 #include "errors.h"
 #include "observed_data.h"
 #include "posterior/figures.h"
@@ -110,18 +111,15 @@ class CvGauge {
  public:
   explicit CvGauge(int total) : total_(total) {}
   void one_done() {
+    // The count and the printing under one lock, so that no tenth is skipped.
     std::lock_guard<std::mutex> lock(mutex_);
-    const int v = ++done_ * 10 / total_ * 10;
-    if (v > printed_) {
-      printed_ = v;
-      std::printf(" %d%%", v);
-      std::fflush(stdout);
-    }
+    gauge_.show(++done_ * 10 / total_ * 10);
   }
 
  private:
   std::mutex mutex_;
-  int total_, done_ = 0, printed_ = 0;
+  PercentGauge gauge_;
+  int total_, done_ = 0;
 };
 
 // One estimate against its truth, with the interval that should hold it.

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SVG figures. Every panel has the parameter's full range [0, 1] on its x axis, so that
 // panels compare at a glance; the posterior densities are Gaussian kernel estimates with the
-// bandwidth of the statistics file's mode, on a grid of 101 points (a step of 0.01, finer
-// than a pixel column of a panel's 200-pixel plot area needs).
+// bandwidth of the statistics file's mode, on a grid of 101 points: a step of 0.01, about two
+// pixel columns of a panel's 202-pixel plot area, drawn as a polyline whose joints do not show
+// on a curve as smooth as a kernel estimate.
 #include "posterior/figures.h"
 
 #include <algorithm>

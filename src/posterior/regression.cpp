@@ -57,8 +57,8 @@ double kernel_weight(double distance, double threshold) {
     // they all match the observed statistics exactly, and 1 - 0/0 would poison the fit.
     w = 1.0;
   }
-  // The distance is written with 6 digits, so a draw at the threshold can come out a hair
-  // beyond it; such a draw carries no weight (the fit would ignore it anyway).
+  // The distance is written with 5 significant digits, so a draw at the threshold can come
+  // out a hair beyond it; such a draw carries no weight (the fit would ignore it anyway).
   return w > 0 ? w : 0.0;
 }
 

@@ -66,19 +66,14 @@ void format_line(std::string& out, double dist, double param, const double* stat
 }
 
 // Production gauge after a committed replicate: the slowest population and parameter.
-// Called by the committer only, so mutex_outfile guards last_printf here.
+// Called by the committer only, under mutex_outfile.
 void production_gauge() {
   int least = nb_final;
   for (int p = 0; p < J; ++p) {
     least = std::min(least, nb_fis[p].load(std::memory_order_relaxed));
     least = std::min(least, nb_fst[p].load(std::memory_order_relaxed));
   }
-  const long long v = static_cast<long long>(least) * 100 / nb_final;
-  if (v > last_printf) {
-    last_printf = static_cast<int>(v);
-    std::printf(" %d%%", last_printf);
-    std::fflush(stdout);
-  }
+  run_gauge.show(static_cast<int>(static_cast<long long>(least) * 100 / nb_final));
 }
 
 // With -gof: keeps the parameter vector of a Fis acceptance of population p whose rank is
@@ -389,13 +384,7 @@ void update_gauge(int& shown) {
   long long v = static_cast<long long>(rep.load(std::memory_order_relaxed)) * 100 / nbreps;
   if (v > 100) v = 100;
   if (v <= shown) return;
-  std::lock_guard<std::mutex> lock(mutex_gauge);
-  if (v > last_printf) {
-    last_printf = static_cast<int>(v);
-    std::printf(" %d%%", last_printf);
-    std::fflush(stdout);
-  }
-  shown = last_printf;
+  shown = run_gauge.show(static_cast<int>(v));
 }
 
 void run_worker() {
