@@ -28,35 +28,54 @@ mkdir "$work/plain" "$work/mpi"
   "${mpirun_cmd[@]}" "$mpi" "${options[@]}" -nprocs "$threads" "${inputs[@]}" >console.txt 2>errors.txt) ||
   { echo "bandstat-mpi failed"; cat "$work/mpi/errors.txt"; exit 1; }
 
-# The files of both jobs, the console included (the gauge is part of it).
+# The files of two runs of the same jobs, bandstat's in $1 and bandstat-mpi's in $2, the
+# console included (the gauge is part of it).
+compare_runs() {
+  local plain_dir=$1 mpi_dir=$2 f name filter
+  for f in "$plain_dir"/*; do
+    name=$(basename "$f")
+    [ "$name" = errors.txt ] && continue
+    if [ "$name" = console.txt ]; then
+      # The time estimate and the durations are measured, not computed.
+      filter='^(Calculation, it should take about|Job made in|Cross-validation made in|Goodness of fit made in) '
+      if ! diff <(grep -Ev "$filter" "$f") <(grep -Ev "$filter" "$mpi_dir/$name") >/dev/null; then
+        echo "the console output differs beyond its times:"; status=1
+        diff <(grep -Ev "$filter" "$f") <(grep -Ev "$filter" "$mpi_dir/$name") | head -20
+      fi
+    elif [[ "$name" == *_run.txt ]]; then
+      filter='^(command line|nprocs|start|end|wall seconds|CPU seconds|checkpoints written):'
+      if ! diff <(grep -Ev "$filter" "$f") <(grep -Ev "$filter" "$mpi_dir/$name") >/dev/null; then
+        echo "run record $name differs beyond its command line and times"; status=1
+      fi
+    elif ! cmp -s "$f" "$mpi_dir/$name"; then
+      echo "$name differs between bandstat and bandstat-mpi -np $ranks -nprocs $threads"; status=1
+    fi
+    count=$((count + 1))
+  done
+  local extra
+  extra=$(comm -13 <(ls "$plain_dir") <(ls "$mpi_dir"))
+  [ -z "$extra" ] || { echo "bandstat-mpi wrote files bandstat does not: $extra"; status=1; }
+}
 count=0
-for f in "$work/plain"/*; do
-  name=$(basename "$f")
-  [ "$name" = errors.txt ] && continue
-  if [ "$name" = console.txt ]; then
-    # The time estimate and the job's duration are measured, not computed.
-    filter='^(Calculation, it should take about|Job made in|Goodness of fit made in) '
-    if ! diff <(grep -Ev "$filter" "$f") <(grep -Ev "$filter" "$work/mpi/$name") >/dev/null; then
-      echo "the console output differs beyond its times:"; status=1
-      diff <(grep -Ev "$filter" "$f") <(grep -Ev "$filter" "$work/mpi/$name") | head -20
-    fi
-  elif [[ "$name" == *_run.txt ]]; then
-    filter='^(command line|nprocs|start|end|wall seconds|CPU seconds|checkpoints written):'
-    if ! diff <(grep -Ev "$filter" "$f") <(grep -Ev "$filter" "$work/mpi/$name") >/dev/null; then
-      echo "run record $name differs beyond its command line and times"; status=1
-    fi
-  elif ! cmp -s "$f" "$work/mpi/$name"; then
-    echo "$name differs between bandstat and bandstat-mpi -np $ranks -nprocs $threads"; status=1
-  fi
-  count=$((count + 1))
-done
-extra=$(comm -13 <(ls "$work/plain") <(ls "$work/mpi"))
-[ -z "$extra" ] || { echo "bandstat-mpi wrote files bandstat does not: $extra"; status=1; }
+compare_runs "$work/plain" "$work/mpi"
 # Accepted draws (-keep), statistics, conversion: a run that wrote none proves nothing.
 for f in rootrot_2pops_Fis1.txt rootrot_18pops_Fst18.txt stats rootrot_18pops_codominant.txt \
   rootrot_18pops_ppc.txt; do
   ls "$work/plain"/$f* >/dev/null 2>&1 || { echo "expected output $f missing"; status=1; }
 done
+
+# -method joint: its reference table is simulated on rank 0 alone, and its estimates,
+# cross-validation and goodness of fit are the same as bandstat's.
+mkdir "$work/joint_plain" "$work/joint_mpi"
+joint=(-method joint -sims 20000 -seed 5 -keep -s stats -cv 20 -gof 20 "${inputs[1]}")
+(cd "$work/joint_plain" && "$plain" "${joint[@]}" >console.txt 2>errors.txt) ||
+  { echo "bandstat -method joint failed"; cat "$work/joint_plain/errors.txt"; status=1; }
+(cd "$work/joint_mpi" &&
+  "${mpirun_cmd[@]}" "$mpi" -nprocs "$threads" "${joint[@]}" >console.txt 2>errors.txt) ||
+  { echo "bandstat-mpi -method joint failed"; cat "$work/joint_mpi/errors.txt"; status=1; }
+compare_runs "$work/joint_plain" "$work/joint_mpi"
+ls "$work/joint_plain"/rootrot_18pops_cv.txt >/dev/null 2>&1 ||
+  { echo "expected output rootrot_18pops_cv.txt of -method joint missing"; status=1; }
 
 # An error on the last rank: status 1, and rank 0 removed the job's incomplete files.
 mkdir "$work/fail"
