@@ -158,3 +158,65 @@ TEST(LeastSquares, WeightsActAsMultiplicities) {
   for (int j = 0; j < 3; ++j) largest = std::max(largest, std::fabs(unweighted[j] - by_repeat[j]));
   EXPECT_GT(largest, 1e-3);
 }
+
+// Four draws on one statistic, x = -1, 0, 0, 1 with weights 1, 2, 2, 1 and logits 1, 1, -1,
+// 0: weighted means 0 and 1/6, slope -1/2, intercept 1/6, residuals 1/3, 5/6, -7/6, 1/3 and
+// leverages w_i (1/6 + x_i^2 / 2) = 2/3, 1/3, 1/3, 2/3. Corrected, each draw is the
+// intercept plus its residual over 1 - h_ii; uncorrected, the intercept plus its residual.
+TEST(LeverageCorrection, HandComputedFit) {
+  RegressionDesign d;
+  d.n = 4;
+  d.p = 1;
+  d.x = {-1, 0, 0, 1};
+  d.w = {1, 2, 2, 1};
+  d.y = {1, 1, -1, 0};
+  const double intercept = 1.0 / 6, residual[4] = {1.0 / 3, 5.0 / 6, -7.0 / 6, 1.0 / 3};
+  const double leverage[4] = {2.0 / 3, 1.0 / 3, 1.0 / 3, 2.0 / 3};
+  FitWorkspace ws(4, 1);
+  std::vector<double> slopes;
+  std::vector<float> plain, corrected;
+  ASSERT_EQ(fit_and_adjust_rows(d, ws, slopes, plain), 0);
+  EXPECT_NEAR(slopes[0], -0.5, 1e-12);
+  d.leave_one_out_residuals = true;
+  ASSERT_EQ(fit_and_adjust_rows(d, ws, slopes, corrected), 0);
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(plain[i], adjusted_value(d, i, slopes));
+    EXPECT_NEAR(plain[i], inverse_logit(intercept + residual[i]), 1e-7);
+    EXPECT_NEAR(corrected[i], inverse_logit(intercept + residual[i] / (1 - leverage[i])), 1e-7);
+  }
+}
+
+// r_i / (1 - h_ii) is the residual of draw i under the fit on the other draws: each
+// corrected draw is the full fit's intercept plus that leave-one-out residual.
+TEST(LeverageCorrection, DrawsMoveByTheirLeaveOneOutResiduals) {
+  RegressionDesign d = small_design(7, 14);
+  for (int i = 0; i < d.n; ++i) d.w[i] = 0.2 + 0.1 * (i % 5);
+  FitWorkspace ws(d.n, d.p);
+  std::vector<double> slopes;
+  std::vector<float> corrected;
+  d.leave_one_out_residuals = true;
+  ASSERT_EQ(fit_and_adjust_rows(d, ws, slopes, corrected), 0);
+  // The intercept: the weighted mean of the logits less the slopes times the mean statistics.
+  auto intercept_of = [](const RegressionDesign& r, const std::vector<double>& b) {
+    double sw = 0, c = 0;
+    for (int i = 0; i < r.n; ++i) {
+      double fit = r.y[i];
+      for (int j = 0; j < r.p; ++j) fit -= b[j] * r.x[static_cast<size_t>(i) * r.p + j];
+      sw += r.w[i];
+      c += r.w[i] * fit;
+    }
+    return c / sw;
+  };
+  const double intercept = intercept_of(d, slopes);
+  for (int i = 0; i < d.n; ++i) {
+    SCOPED_TRACE(i);
+    RegressionDesign others = d;
+    others.w[i] = 0;
+    std::vector<double> b;
+    ASSERT_EQ(fit_slopes(others, nullptr, ws, b), 0);
+    double predicted = intercept_of(others, b);
+    for (int j = 0; j < d.p; ++j) predicted += b[j] * d.x[static_cast<size_t>(i) * d.p + j];
+    EXPECT_NEAR(corrected[i], inverse_logit(intercept + d.y[i] - predicted), 1e-6);
+  }
+}

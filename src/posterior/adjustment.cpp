@@ -133,11 +133,9 @@ void fit_and_adjust(const char* parameter, int k, const RegressionDesign& design
         parameter, k + 1, n, p + 1, p + 1);
   FitWorkspace ws(n, p);
   std::vector<double> slopes;
-  int status = fit_slopes(design, nullptr, ws, slopes);
+  int status = fit_and_adjust_rows(design, ws, slopes, reg);
   if (status != GSL_SUCCESS)
     fail("Regression failed for %s of population %d: %s", parameter, k + 1, gsl_strerror(status));
-  reg.assign(n, 0.0f);
-  for (int i = 0; i < n; ++i) reg[i] = adjusted_value(design, i, slopes);
 }
 
 void open_regression_outputs() {

@@ -53,6 +53,9 @@ BootstrapErrors bootstrap_mc_errors(const RegressionDesign& design, const std::v
       // A resample can fail to fit (every drawn weight 0); it then adds no adjusted mean.
       if (fit_slopes(design, rows.data(), *ws, slopes) != GSL_SUCCESS) continue;
     }
+    // The draws move by their in-sample residuals, also for a design of -method joint,
+    // whose sample carries leave-one-out residuals: the spread of the resampled means is
+    // what is measured here, and the refits by the normal equations have no leverages.
     for (int i = 0; i < n; ++i) adjusted[i] = counts[i] > 0 ? adjusted_value(design, i, slopes) : 0;
     means.push_back(sample_moments(adjusted.data(), counts.data(), n).mean);
   }

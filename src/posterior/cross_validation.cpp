@@ -229,9 +229,7 @@ void score_estimate(double truth, const RegressionDesign& d, std::vector<float>&
   // pseudo-observed set out of many should not.
   if (d.n < d.p + 1) return;
   FitWorkspace fit(d.n, d.p);
-  if (fit_slopes(d, nullptr, fit, scratch.slopes) != 0) return;
-  scratch.adjusted.resize(d.n);
-  for (int i = 0; i < d.n; ++i) scratch.adjusted[i] = adjusted_value(d, i, scratch.slopes);
+  if (fit_and_adjust_rows(d, fit, scratch.slopes, scratch.adjusted) != 0) return;
   mean_and_hpdi(scratch.adjusted, coverage, &mean, &low, &high);
   e.mean_adjusted = as_written(mean);
   e.hpdi_low = as_written(low);

@@ -166,6 +166,7 @@ void accept_nearest_rows(const ReferenceTable& t, const JointFeatures& f, int p,
     RegressionDesign& d = s.design[parameter];
     d.n = n;
     d.p = q;
+    d.leave_one_out_residuals = true;
     d.x.resize(static_cast<size_t>(n) * q);
     d.y.resize(n);
     d.w.resize(n);

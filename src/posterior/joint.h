@@ -17,7 +17,10 @@
 //   data set of J equal populations gives J rows);
 // - the nearest `ar` fraction of the training rows by Euclidean distance on the scaled
 //   features, weighted by the program's kernel with the next row's distance as threshold,
-//   and adjusted by the weighted local-linear logit regression on the scaled features.
+//   and adjusted by the weighted local-linear logit regression on the scaled features, each
+//   draw carrying its leave-one-out residual (RegressionDesign::leave_one_out_residuals):
+//   a fit of up to 81 coefficients on a thousand draws leaves in-sample residuals too
+//   small for the intervals to hold the truth as often as they claim.
 #pragma once
 
 #include <string>

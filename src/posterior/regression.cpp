@@ -8,6 +8,7 @@
 
 #include <gsl/gsl_errno.h>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -104,6 +105,27 @@ void varying_statistics(const std::vector<float>& lo, const std::vector<float>& 
     if (lo[j] != hi[j]) kept.push_back(static_cast<int>(j));
 }
 
+namespace {
+
+// The leverages h_ii of the fit that fit_slopes just made in `ws` on n rows: gsl_multifit_wlinear
+// leaves in the workspace the singular value decomposition of the weighted design sqrt(W) U (its
+// columns balanced), A holding the left singular vectors, so h_ii is the squared norm of
+// row i of A over the directions the fit keeps. Orthonormal columns keep every h_ii in
+// [0, 1] even where U'WU is nearly singular and its inverse useless.
+void leverages(const FitWorkspace& ws, int n, std::vector<double>& h) {
+  const gsl_multifit_linear_workspace* work = ws.work.get();
+  const size_t rank = gsl_multifit_linear_rank(GSL_DBL_EPSILON, work);
+  h.assign(n, 0.0);
+  for (int i = 0; i < n; ++i) {
+    const double* u = gsl_matrix_const_ptr(work->A, i, 0);
+    double sum = 0.0;
+    for (size_t j = 0; j < rank; ++j) sum += u[j] * u[j];
+    h[i] = sum;
+  }
+}
+
+}  // namespace
+
 int fit_slopes(const RegressionDesign& design, const int* rows, FitWorkspace& ws,
                std::vector<double>& slopes) {
   const int n = design.n;
@@ -142,6 +164,31 @@ int fit_slopes(const RegressionDesign& design, const int* rows, FitWorkspace& ws
   for (int j = 0; j < q; ++j) {
     slopes[kept[j]] = gsl_vector_get(&c.vector, j + 1);
     if (status == GSL_SUCCESS && !std::isfinite(slopes[kept[j]])) status = GSL_ESING;
+  }
+  return status;
+}
+
+int fit_and_adjust_rows(const RegressionDesign& design, FitWorkspace& ws,
+                        std::vector<double>& slopes, std::vector<float>& adjusted) {
+  const int n = design.n;
+  adjusted.resize(n);
+  const int status = fit_slopes(design, nullptr, ws, slopes);
+  if (status != GSL_SUCCESS) return status;
+  if (!design.leave_one_out_residuals) {
+    for (int i = 0; i < n; ++i) adjusted[i] = adjusted_value(design, i, slopes);
+    return status;
+  }
+  // fit_slopes leaves its coefficients (the intercept first) and decomposition in `ws`.
+  const double intercept = gsl_vector_get(ws.c.get(), 0);
+  std::vector<double> h;
+  leverages(ws, n, h);
+  for (int i = 0; i < n; ++i) {
+    const float* row = &design.x[static_cast<size_t>(i) * design.p];
+    double z = design.y[i];
+    for (int j = 0; j < design.p; ++j) z -= row[j] * slopes[j];
+    const double residual = z - intercept;
+    const double loo = residual / (1 - std::min(h[i], MAX_LEVERAGE));
+    adjusted[i] = static_cast<float>(inverse_logit(intercept + loo));
   }
   return status;
 }

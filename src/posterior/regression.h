@@ -45,6 +45,9 @@ struct RegressionDesign {
   std::vector<float> x;   // statistic differences, row-major n by p, as read
   std::vector<double> y;  // logit of the parameter (after the 0/1 replacement)
   std::vector<double> w;  // kernel weights, negative ones already set to 0
+  // The adjusted draws carry their in-sample residuals (the default method), or their
+  // leave-one-out residuals r_i / (1 - h_ii) (-method joint); see fit_and_adjust_rows.
+  bool leave_one_out_residuals = false;
 };
 
 // Filled by perform_regression (or the joint estimation); index population - 1. Live until
@@ -99,6 +102,25 @@ void varying_statistics(const std::vector<float>& lo, const std::vector<float>& 
 // status; on failure `slopes` is unspecified.
 int fit_slopes(const RegressionDesign& design, const int* rows, FitWorkspace& ws,
                std::vector<double>& slopes);
+
+// Fits `design` on all its rows and writes every row's adjusted value to `adjusted` (the
+// slopes to `slopes`). By default, adjusted_value of each row: the fitted value at the
+// observed statistics (the intercept) plus the row's in-sample residual r_i. With
+// design.leave_one_out_residuals, the intercept plus r_i / (1 - h_ii), where
+// h_ii = w_i u_i' (U'WU)^-1 u_i is the row's leverage (u_i = (1, x_i) over the fitted
+// statistics): the residual of row i under the same fit on the other rows. A fit of many
+// coefficients on few draws follows each draw's own error, so the in-sample residuals are
+// too small and the adjusted sample too narrow for its intervals to hold the truth as
+// often as they claim; the leave-one-out residual is a prediction error, as the truth's
+// distance from the fitted value is. Returns the GSL status; on failure `adjusted` is
+// unspecified.
+int fit_and_adjust_rows(const RegressionDesign& design, FitWorkspace& ws,
+                        std::vector<double>& slopes, std::vector<float>& adjusted);
+
+// The cap on h_ii in the leave-one-out residuals: a draw that alone fixes a direction of
+// the fit (a statistic that no other draw varies, h_ii = 1) has a residual of rounding
+// noise and no leave-one-out residual at all; it is moved by at most 10 times its residual.
+constexpr double MAX_LEVERAGE = 0.9;
 
 // The adjusted value of row i: invlogit(y_i - x_i . slopes), rounded to single precision.
 float adjusted_value(const RegressionDesign& design, int i, const std::vector<double>& slopes);
