@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "posterior/adjustment.h"
 #include "posterior/diagnostics.h"
 #include "posterior/regression.h"
 

@@ -8,7 +8,11 @@
 
 #include "config.h"
 #include "observed_data.h"
+#include "posterior/adjustment.h"
 #include "posterior/diagnostics.h"
+#include "posterior/diagnostics_file.h"
+#include "posterior/diagnostics_warning.h"
+#include "posterior/normal_equations.h"
 #include "posterior/regression.h"
 #include "posterior_samples.h"
 #include "run_state.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "posterior/diagnostics.h"
+#include "posterior/normal_equations.h"
 #include "posterior/regression.h"
 #include "support.h"
 

@@ -10,6 +10,8 @@
 
 #include "config.h"
 #include "observed_data.h"
+#include "posterior/adjustment.h"
+#include "posterior/normal_equations.h"
 #include "posterior/posterior_stats.h"
 #include "posterior/regression.h"
 #include "posterior_samples.h"

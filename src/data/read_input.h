@@ -17,4 +17,3 @@ void read_input(std::ifstream& in);
 // The same reader on bytes already in memory, as if they were the content of file_name
 // (the name is used in messages only). A -pops file is still read from its path.
 void read_input_bytes(std::string_view bytes);
-

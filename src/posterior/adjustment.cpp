@@ -2,6 +2,8 @@
 // The regression adjustment of a job: reads back the accepted-draw files into one design per
 // population and parameter, fits it (regression.cpp) and keeps the adjusted and unadjusted
 // samples; then writes the two posterior sample files.
+#include "posterior/adjustment.h"
+
 #include <gsl/gsl_errno.h>
 
 #include <cmath>

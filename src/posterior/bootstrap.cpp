@@ -3,13 +3,15 @@
 // Tibshirani, An Introduction to the Bootstrap, 1993, ch. 6): the accepted draws are
 // resampled with replacement, the weighted regression is refitted on each resample, and the
 // standard deviation of the resampled means is the spread a rerun would show.
+#include "posterior/bootstrap.h"
+
 #include <gsl/gsl_errno.h>
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 
-#include "posterior/diagnostics.h"
+#include "posterior/normal_equations.h"
 #include "posterior/posterior_stats.h"
 #include "random/mtrand.h"
 

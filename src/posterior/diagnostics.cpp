@@ -14,6 +14,7 @@
 
 #include <cmath>
 
+#include "posterior/bootstrap.h"
 #include "posterior/posterior_stats.h"
 
 namespace {

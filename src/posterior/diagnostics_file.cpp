@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The diagnostics file of a job and the warnings on standard error.
+#include "posterior/diagnostics_file.h"
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -10,7 +12,9 @@
 #include "core/output_names.h"
 #include "errors.h"
 #include "observed_data.h"
+#include "posterior/adjustment.h"
 #include "posterior/diagnostics.h"
+#include "posterior/diagnostics_warning.h"
 #include "posterior/written_values.h"
 #include "posterior_samples.h"
 

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The verdict on one row of the diagnostics, and the warning that explains it to the user.
+#include "posterior/diagnostics_warning.h"
+
 #include <cmath>
 #include <sstream>
 

@@ -17,6 +17,7 @@
 #include "core/output_names.h"
 #include "errors.h"
 #include "observed_data.h"
+#include "posterior/adjustment.h"
 #include "posterior/cross_validation.h"
 #include "posterior/regression.h"
 #include "posterior_samples.h"

@@ -6,6 +6,8 @@
 //   A = sum_i c_i w_i (x_i - xbar)(x_i - xbar)',  r = sum_i c_i w_i (x_i - xbar)(y_i - ybar);
 // the intercept drops out with the centring. A is scaled to a unit diagonal and solved by
 // Cholesky (Golub and Van Loan, Matrix Computations, 4th ed., 2013, sec. 4.2 and 6.1).
+#include "posterior/normal_equations.h"
+
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_linalg.h>
 
@@ -13,7 +15,6 @@
 #include <cmath>
 
 #include "errors.h"
-#include "posterior/diagnostics.h"
 #include "posterior/regression.h"
 
 namespace {

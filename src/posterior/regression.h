@@ -25,18 +25,6 @@
 // call acts.
 void return_gsl_errors_as_statuses();
 
-// Opens the two output files, reads back every accepted-draw file, fits one weighted
-// regression per population and parameter and fills reg_* and noreg_*.
-void perform_regression();
-
-// Opens "_regression.txt" and "_no_regression.txt" under their temporary names
-// (perform_regression does it first; the joint estimation, which reads no files, too).
-void open_regression_outputs();
-
-// Writes "_regression.txt" and "_no_regression.txt" (after the accepted-draw files are
-// deleted) and closes them.
-void write_regression_outputs();
-
 // The data of one regression (one population, one parameter), kept after the fit so that
 // the diagnostics can refit resamples once the accepted-draw files are gone.
 struct RegressionDesign {
@@ -49,16 +37,6 @@ struct RegressionDesign {
   // leave-one-out residuals r_i / (1 - h_ii) (-method joint); see fit_and_adjust_rows.
   bool leave_one_out_residuals = false;
 };
-
-// Filled by perform_regression (or the joint estimation); index population - 1. Live until
-// the next job.
-extern std::vector<RegressionDesign> design_fis;
-extern std::vector<RegressionDesign> design_fst;
-
-// Fits `design` and writes every draw's adjusted value to `reg`; a fit that fails (or has
-// fewer draws than coefficients) ends the run naming the parameter and population k + 1.
-void fit_and_adjust(const char* parameter, int k, const RegressionDesign& design,
-                    std::vector<float>& reg);
 
 // GSL objects of a weighted fit with at most n rows and p + 1 coefficients, owned by guards
 // and reused from fit to fit (the diagnostics refit a hundred resamples per population).
