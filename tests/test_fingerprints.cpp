@@ -2,9 +2,10 @@
 // Fingerprints of a table of seeded jobs: a checksum of every output file and of the
 // console, held here, so that a change of structure that should change no output is seen
 // to change none, byte for byte, whatever the number of workers. The jobs cover every input
-// layout (counts, GenAlEx, DArT with a pops file) and every output (-keep -s -convert -cv
-// -gof -plot). A change that is meant to change an output updates its line here, and says
-// why in its commit; BANDSTAT_PRINT_FINGERPRINTS=1 prints the table as the code now gives it.
+// layout (counts, GenAlEx, DArT with a pops file), both estimation methods and every output
+// (-keep -s -convert -cv -gof -plot). A change that is meant to change an output updates its line
+// here, and says why in its commit; BANDSTAT_PRINT_FINGERPRINTS=1 prints the table as the code now
+// gives it.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -193,6 +194,33 @@ std::vector<Job> jobs() {
            {"dart_ppc.txt", "9efd5a960c31efc1"},
            {"dart_regression.txt", "8f694643a6b22e8b"},
            {"st.txt", "b2e7970b8536a83b"},
+       }},
+      {"counts, 4 populations, -method joint",
+       {examples + "example.txt"},
+       {"-method", "joint", "-sims", "20000"},
+       {
+           {"console", "15535c97c11519e6"},
+           {"example_Fis1.txt", "44e1f368885b194a"},
+           {"example_Fis2.txt", "69f8e3e390ec0930"},
+           {"example_Fis3.txt", "1d2f226a29c6830a"},
+           {"example_Fis4.txt", "93f94236ba06b4f3"},
+           {"example_Fst1.txt", "78908e1592759b0f"},
+           {"example_Fst2.txt", "c99e8fa461202be5"},
+           {"example_Fst3.txt", "91843da8c7c2b486"},
+           {"example_Fst4.txt", "5bd310d32a54b04f"},
+           {"example_check-input.txt", "5c7e354dbd10d6a3"},
+           {"example_codominant.txt", "7b8fa982572062c5"},
+           {"example_cv.svg", "d0429188465d3a2d"},
+           {"example_cv.txt", "d555aa0076491399"},
+           {"example_cv_summary.txt", "35f8810bfd823879"},
+           {"example_diagnostics.txt", "358b7ccd62bf290c"},
+           {"example_gof.svg", "d861854f274d9352"},
+           {"example_gof.txt", "ec9ea07fb8a06ca5"},
+           {"example_gof_null.txt", "15862310f837e7f5"},
+           {"example_no_regression.txt", "5f9a9c9e56cdb4a9"},
+           {"example_posterior.svg", "c26dc35f9d940f76"},
+           {"example_regression.txt", "fcaed6971554e53b"},
+           {"st.txt", "38d23b34ff070cf2"},
        }},
       {"counts, 2 populations",
        {data + "rootrot_2pops.txt"},
