@@ -207,17 +207,19 @@ bool append_rows(long long rows, bool distances) {
 }
 
 // Reads back the rows file of checkpoint `c` up to the length it recorded, into the
-// distances (when `distances`) and the table, checking that it holds rows [0, rows)
+// distances (when `distances`) and the table, checking that it holds its rows from row 0
 // without a gap; cuts the file back to that length, so that appending goes on there.
-void restore_rows(const Checkpoint& c, Reader& r, long long rows, bool distances) {
+// Returns the number of rows, for the caller to check against its stage.
+long long restore_rows(const Checkpoint& c, Reader& r, bool distances) {
   const long long written = r.get<int64_t>();
   const uint64_t length = r.get<uint64_t>();
   const uint64_t sum = r.get<uint64_t>();
-  if (written != rows || (length == 0) != (written == 0)) r.damaged();
+  // Never more rows than the arrays the segments are read into.
+  if (written < 0 || written > pilot_size_of_job || (length == 0) != (written == 0)) r.damaged();
   rows_written = 0;
   rows_length = 0;
   rows_sum = FNV_OFFSET;
-  if (length == 0) return;
+  if (length == 0) return 0;
   const std::string name = checkpoint_rows_file_name();
   std::FILE* f = std::fopen(name.c_str(), "rb");
   if (!f)
@@ -275,6 +277,7 @@ void restore_rows(const Checkpoint& c, Reader& r, long long rows, bool distances
   rows_written = written;
   rows_length = length;
   rows_sum = sum;
+  return written;
 }
 
 uint64_t file_size(const std::string& path) {
@@ -598,13 +601,11 @@ std::string checkpoint_summary() {
 
 long long restore_pilot(const Checkpoint& c) {
   Reader r{c.body, 0, c.path};
-  Reader ahead = r;
-  ahead.get<int64_t>();
-  ahead.get<uint64_t>();
-  ahead.get<uint64_t>();
-  const long long blocks = ahead.get<int64_t>();
-  if (blocks < 0 || blocks > pilot_blocks_total) r.damaged();
-  restore_rows(c, r, std::min(blocks * block_size, pilot_size_of_job), true);
+  const long long rows = restore_rows(c, r, true);
+  const long long blocks = r.get<int64_t>();
+  if (blocks < 0 || blocks > pilot_blocks_total ||
+      rows != std::min(blocks * block_size, pilot_size_of_job))
+    r.damaged();
   std::lock_guard<std::mutex> hold(lock);
   for (long long b = 0; b < blocks; ++b) pilot_done[b] = true;
   pilot_prefix = blocks;
@@ -613,7 +614,7 @@ long long restore_pilot(const Checkpoint& c) {
 
 long long restore_production(const Checkpoint& c) {
   Reader r{c.body, 0, c.path};
-  restore_rows(c, r, reference_table.kept() ? reference_table.size : 0, false);
+  if (restore_rows(c, r, false) != (reference_table.kept() ? reference_table.size : 0)) r.damaged();
   quantile_fis = r.get_vector<double>();
   quantile_fst = r.get_vector<double>();
   const long long next = r.get<int64_t>();

@@ -140,6 +140,14 @@ double tail_share(long long at_least_as_extreme, long long m) {
 
 }  // namespace
 
+GofSet gof_set_of(int parameter, int p) {
+  GofSet s;
+  s.label = (parameter == 0 ? "Fis" : "Fst") + std::to_string(p + 1);
+  s.population = p;
+  s.fst = parameter == 1;
+  return s;
+}
+
 std::vector<GofSet> rejection_gof_sets(const ReferenceTable& table,
                                        const std::vector<double>& observed_fis,
                                        const std::vector<double>& observed_fst) {
@@ -148,10 +156,7 @@ std::vector<GofSet> rejection_gof_sets(const ReferenceTable& table,
     const std::vector<double>& observed = parameter == 0 ? observed_fis : observed_fst;
     const int nc = table.classes(parameter);
     for (int p = 0; p < table.npop; ++p) {
-      GofSet s;
-      s.label = (parameter == 0 ? "Fis" : "Fst") + std::to_string(p + 1);
-      s.population = p;
-      s.fst = parameter == 1;
+      GofSet s = gof_set_of(parameter, p);
       s.rows = table.size;
       s.features = nc;
       s.reference = table.stats(parameter, p, 0);

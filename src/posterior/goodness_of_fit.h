@@ -41,6 +41,10 @@ struct GofSet {
   const float* row(long long r) const { return reference + static_cast<size_t>(r) * features; }
 };
 
+// The set of parameter 0 (Fis) or 1 (Fst) of population p (from 0), named as its row of
+// STEM_gof.txt ("Fis1", ...), the rest to be filled by the method.
+GofSet gof_set_of(int parameter, int p);
+
 // The sets of the rejection method: the Fis statistics of every population, then the Fst
 // statistics, from the pilot run's table and the observed statistics.
 std::vector<GofSet> rejection_gof_sets(const ReferenceTable& table,

@@ -354,10 +354,7 @@ std::vector<GofSet> joint_gof_sets(const JointFeatures& f) {
       }
       const long long member =
           std::find(pool.populations.begin(), pool.populations.end(), p) - pool.populations.begin();
-      GofSet s;
-      s.label = (parameter == 0 ? "Fis" : "Fst") + std::to_string(p + 1);
-      s.population = p;
-      s.fst = parameter == 1;
+      GofSet s = gof_set_of(parameter, p);
       s.rows = pool.count;
       s.features = width;
       s.reference = pool.rows.data();
