@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
   run_simulation(true, sims);
   const double table_seconds = seconds_since(t0);
   t0 = std::chrono::steady_clock::now();
-  prepare_joint_features(reference_table);
+  const JointFeatures features = prepare_joint_features(reference_table);
   const double feature_seconds = seconds_since(t0);
   std::fprintf(stderr, "%s: table of %lld simulations in %.0f s, features in %.1f s\n",
                design.c_str(), sims, table_seconds, feature_seconds);
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
   report(design.c_str(), "regression", regression, nb_pods, J, seconds_since(t0));
   t0 = std::chrono::steady_clock::now();
   const std::vector<CvEstimate> joint = joint_cross_validate(
-      reference_table, pods, joint_sample_size(joint_features, ratio), hpdi_pc, nb_procs);
+      reference_table, features, pods, joint_sample_size(features, ratio), hpdi_pc, nb_procs);
   report(design.c_str(), "joint", joint, nb_pods, J, seconds_since(t0));
   return 0;
 }

@@ -7,7 +7,6 @@
 #include "config.h"
 #include "data/codominant.h"
 #include "observed_data.h"
-#include "posterior_samples.h"
 #include "support.h"
 
 namespace {
@@ -25,8 +24,7 @@ void set_counts(const std::vector<std::vector<std::pair<int, int>>>& pops) {
 std::string convert(TempDir& dir, const std::vector<double>& fis) {
   odir = dir.path() + "/";
   file_prefix = "alleles";
-  fis_estimate = fis;
-  write_codominant();
+  write_codominant(fis);
   return read_file(dir.file("alleles_codominant.txt"));
 }
 
@@ -110,7 +108,6 @@ TEST(Codominant, UncreatableFileIsAnError) {
   set_counts({{{20, 5}}});
   odir = dir.path() + "/missing-folder/";
   file_prefix = "alleles";
-  fis_estimate = {0.1};
-  EXPECT_EXIT(write_codominant(), testing::ExitedWithCode(1),
+  EXPECT_EXIT(write_codominant({0.1}), testing::ExitedWithCode(1),
               "Cannot create codominant file .*missing-folder/alleles_codominant.txt");
 }

@@ -39,21 +39,21 @@ std::string draws_text(uint64_t seed, int n, double offset, double slope) {
 
 // Two populations, each parameter with two statistics; population 2's Fst lies outside
 // its cloud when `outside` is set.
-void run_job(const TempDir& dir, int n, bool outside) {
+PosteriorSamples run_job(const TempDir& dir, int n, bool outside) {
   J = 2;
   nb_final = n;
   nb_class_fis = 2;
   nb_class_fst = 2;
-  quantile_fis.assign(J, 1.0);
-  quantile_fst.assign(J, 1.0);
   odir = dir.path() + "/";
   file_prefix = "job";
   write_file(dir.file("job_Fis1.txt"), draws_text(1, n, 0, 1));
   write_file(dir.file("job_Fis2.txt"), draws_text(2, n, 0, 1));
   write_file(dir.file("job_Fst1.txt"), draws_text(3, n, 0, 1));
   write_file(dir.file("job_Fst2.txt"), draws_text(4, n, outside ? 1.0 : 0.0, outside ? 6 : 1));
-  perform_regression();
-  write_regression_outputs();
+  const std::vector<double> thresholds(J, 1.0);
+  PosteriorSamples posterior = perform_regression(thresholds, thresholds);
+  write_regression_outputs(posterior);
+  return posterior;
 }
 
 std::vector<std::vector<std::string>> table_of(const std::string& text) {
@@ -71,9 +71,9 @@ std::vector<std::vector<std::string>> table_of(const std::string& text) {
 
 TEST(Diagnostics, InsideTheCloudNoWarning) {
   TempDir dir;
-  run_job(dir, 500, false);
+  const PosteriorSamples posterior = run_job(dir, 500, false);
   testing::internal::CaptureStderr();
-  write_diagnostics();
+  write_diagnostics(posterior);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err, "");
   auto table = table_of(read_file(dir.file("job_diagnostics.txt")));
@@ -97,9 +97,9 @@ TEST(Diagnostics, InsideTheCloudNoWarning) {
 
 TEST(Diagnostics, OutsideTheCloudWarnsForThatRowOnly) {
   TempDir dir;
-  run_job(dir, 500, true);
+  const PosteriorSamples posterior = run_job(dir, 500, true);
   testing::internal::CaptureStderr();
-  write_diagnostics();
+  write_diagnostics(posterior);
   std::string err = testing::internal::GetCapturedStderr();
   // One warning line, for Fst of population 2, giving the reason and the fallback file; a
   // line end first closes the regression's console line.
@@ -201,9 +201,9 @@ TEST(Diagnostics, ShareAtBoundsCountsExactZerosAndOnes) {
 TEST(DiagnosticsDeathTest, UncreatableFileIsAnError) {
   testing::FLAGS_gtest_death_test_style = "threadsafe";
   TempDir dir;
-  run_job(dir, 50, false);
+  const PosteriorSamples posterior = run_job(dir, 50, false);
   odir = dir.path() + "/no-such-folder/";
-  EXPECT_EXIT(write_diagnostics(), testing::ExitedWithCode(1),
+  EXPECT_EXIT(write_diagnostics(posterior), testing::ExitedWithCode(1),
               "Cannot create diagnostics file .*no-such-folder/job_diagnostics.txt");
 }
 

@@ -40,10 +40,7 @@ void set_observed(const std::vector<std::vector<int>>& sizes) {
 
 class JointFeaturesTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    restore_default_configuration();
-    joint_features = JointFeatures();
-  }
+  void TearDown() override { restore_default_configuration(); }
 };
 
 }  // namespace
@@ -61,8 +58,7 @@ TEST_F(JointFeaturesTest, PoolsScalesAndTheOthersMean) {
   }
   // The Fst statistic is 0 everywhere: own and others' mean are constant, hence dropped.
   target_fis = {1.0, 4.0, 3.0};
-  prepare_joint_features(t);
-  const JointFeatures& f = joint_features;
+  const JointFeatures f = prepare_joint_features(t);
 
   ASSERT_EQ(f.nfeatures, 4);
   EXPECT_EQ(f.names, (std::vector<std::string>{"fis1", "fst1", "others_fis1", "others_fst1"}));
@@ -111,9 +107,9 @@ TEST_F(JointFeaturesTest, OnePopulationHasNoOthersMean) {
   FixtureUniform u{7};
   for (float& v : t.stats_fis) v = static_cast<float>(u());
   for (float& v : t.stats_fst) v = static_cast<float>(u());
-  prepare_joint_features(t);
-  EXPECT_EQ(joint_features.nfeatures, 3);
-  EXPECT_EQ(joint_features.pools[0].kept, (std::vector<int>{0, 1, 2}));
+  const JointFeatures f = prepare_joint_features(t);
+  EXPECT_EQ(f.nfeatures, 3);
+  EXPECT_EQ(f.pools[0].kept, (std::vector<int>{0, 1, 2}));
 }
 
 TEST_F(JointFeaturesTest, CrossValidationLeavesOutThePseudoObservedDataSet) {
@@ -125,11 +121,11 @@ TEST_F(JointFeaturesTest, CrossValidationLeavesOutThePseudoObservedDataSet) {
   for (float& v : t.parameters) v = static_cast<float>(u());
   for (float& v : t.stats_fis) v = static_cast<float>(u());
   for (float& v : t.stats_fst) v = static_cast<float>(u());
-  prepare_joint_features(t);
+  const JointFeatures f = prepare_joint_features(t);
   const std::vector<long long> pods = {0, 17, 299};
   // One draw per estimate: its unadjusted mean is the nearest training row's parameter.
   // Were the data set's own rows candidates, its own row would be that row (distance 0).
-  const std::vector<CvEstimate> e = joint_cross_validate(t, pods, 1, 0.95, 1);
+  const std::vector<CvEstimate> e = joint_cross_validate(t, f, pods, 1, 0.95, 1);
   ASSERT_EQ(e.size(), pods.size() * 4);
   for (const CvEstimate& row : e) {
     SCOPED_TRACE(row.pod * 10 + row.parameter);

@@ -2,7 +2,6 @@
 // The one definition of every process-wide variable declared in include/.
 #include "config.h"
 #include "observed_data.h"
-#include "posterior_samples.h"
 #include "predictive_draws.h"
 #include "reference_table.h"
 #include "run_state.h"
@@ -92,12 +91,6 @@ std::vector<std::ofstream> outfile_fst;
 std::mutex mutex_counter;
 std::mutex mutex_outfile;
 std::mutex mutex_randseed;
-
-std::vector<std::vector<float>> reg_fis;
-std::vector<std::vector<float>> reg_fst;
-std::vector<std::vector<float>> noreg_fis;
-std::vector<std::vector<float>> noreg_fst;
-std::vector<double> fis_estimate;
 
 ReferenceTable reference_table;
 PredictiveDraws predictive_draws;

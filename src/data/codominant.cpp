@@ -15,7 +15,6 @@
 #include "core/output_names.h"
 #include "errors.h"
 #include "observed_data.h"
-#include "posterior_samples.h"
 
 int round2(double x) { return x > 0 ? static_cast<int>(x + 0.5) : static_cast<int>(x - 0.5); }
 
@@ -28,7 +27,7 @@ double null_allele_frequency(double P, double F) {
   return (std::sqrt(D) - F) / (2 * (1 - F));
 }
 
-void write_codominant() {
+void write_codominant(const std::vector<double>& fis_estimate) {
   const std::string name = codominant_file_name();
   OutputFile file(name);
   if (!file.is_open()) fail("Cannot create codominant file %s", name.c_str());

@@ -2,6 +2,8 @@
 // The codominant conversion: band counts become allele counts with each population's Fis.
 #pragma once
 
+#include <vector>
+
 // Rounds to the nearest integer, halves away from zero.
 int round2(double x);
 
@@ -9,5 +11,6 @@ int round2(double x);
 // the inbreeding coefficient F: the root in [0, 1] of P = q^2 + F q (1 - q).
 double null_allele_frequency(double P, double F);
 
-// Writes odir + file_prefix + "_codominant.txt" from pop_target and fis_estimate.
-void write_codominant();
+// Writes odir + file_prefix + "_codominant.txt" from pop_target and each population's Fis
+// estimate (index population - 1).
+void write_codominant(const std::vector<double>& fis_estimate);

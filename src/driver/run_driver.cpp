@@ -200,15 +200,14 @@ namespace {
 
 // The outputs common to both methods, once the posterior samples are made, and the run
 // record.
-void write_job_outputs(const JobRecord& record) {
-  write_regression_outputs();
-  write_diagnostics();
-  if (stats_wanted) {
-    fis_estimate.assign(J, 0.0);
-    write_statistics_file();
-  }
-  if (convert_data) write_codominant();
-  if (plot_figures) write_posterior_figure();
+void write_job_outputs(PosteriorSamples& posterior, const JobRecord& record) {
+  write_regression_outputs(posterior);
+  write_diagnostics(posterior);
+  // The conversion needs the statistics' Fis estimates (the command line asks -s for it).
+  std::vector<double> fis_estimate;
+  if (stats_wanted) fis_estimate = write_statistics_file(posterior);
+  if (convert_data) write_codominant(fis_estimate);
+  if (plot_figures) write_posterior_figure(posterior);
   write_run_record(record);
 }
 
@@ -240,19 +239,18 @@ void run_joint_job(JobRecord& record) {
   pilot_stream = STREAM_JOINT_TABLE;
   run_simulation(true, sims);
   pilot_stream = STREAM_PILOT;
-  prepare_joint_features(reference_table);
-  const long long draws = joint_sample_size(joint_features, ratio);
-  record.method_lines = joint_record_lines(draws);
+  const JointFeatures features = prepare_joint_features(reference_table);
+  const long long draws = joint_sample_size(features, ratio);
+  record.method_lines = joint_record_lines(features, draws);
 
-  estimate_joint(reference_table, draws);
-  write_job_outputs(record);
+  PosteriorSamples posterior = estimate_joint(reference_table, features, draws);
+  write_job_outputs(posterior, record);
   print_job_time(job_start);
-  if (cv_count > 0) run_joint_cross_validation(reference_table, draws);
+  if (cv_count > 0) run_joint_cross_validation(reference_table, features, draws);
   // The test measures D over as many nearest rows as every estimate accepts.
-  if (gof_count > 0) run_goodness_of_fit(joint_gof_sets(joint_features), draws);
+  if (gof_count > 0) run_goodness_of_fit(joint_gof_sets(features), draws);
   // The job's largest arrays: the next job starts without them.
   release_reference_table();
-  joint_features = JointFeatures();
 }
 
 void finish_thresholds() {
@@ -329,9 +327,9 @@ void run_job(int job_index, const Checkpoint* resume) {
     enter_stage(Stage::posterior);
   }
 
-  perform_regression();
+  PosteriorSamples posterior = perform_regression(quantile_fis, quantile_fst);
   record.notes = {resume_summary(), checkpoint_summary()};
-  write_job_outputs(record);
+  write_job_outputs(posterior, record);
   // The pilot distances are the job's largest arrays; the next job starts without them.
   std::vector<std::vector<double>>().swap(v_dist_fis);
   std::vector<std::vector<double>>().swap(v_dist_fst);

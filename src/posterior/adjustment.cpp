@@ -19,27 +19,18 @@
 #include "errors.h"
 #include "observed_data.h"
 #include "posterior/regression.h"
-#include "posterior_samples.h"
-#include "run_state.h"
-
-std::vector<RegressionDesign> design_fis;
-std::vector<RegressionDesign> design_fst;
 
 namespace {
 
-// Open, under their temporary names, from the start of perform_regression until
-// write_regression_outputs has filled and completed them.
-std::unique_ptr<OutputFile> regression_file;
-std::unique_ptr<OutputFile> no_regression_file;
-
-void open_output(std::unique_ptr<OutputFile>& file, const std::string& name) {
-  file.reset(new OutputFile(name));
+// Creates `name` under its temporary name; a file that cannot be created ends the run.
+std::unique_ptr<OutputFile> open_output(const std::string& name) {
+  std::unique_ptr<OutputFile> file(new OutputFile(name));
   if (!file->is_open()) fail("Cannot create output file %s", name.c_str());
+  return file;
 }
 
-void close_output(std::unique_ptr<OutputFile>& file, const std::string& name) {
-  if (!file->commit()) fail("Cannot write output file %s", name.c_str());
-  file.reset();
+void close_output(OutputFile& file) {
+  if (!file.commit()) fail("Cannot write output file %s", file.name().c_str());
 }
 
 // Owns the FILE* so that every exit path closes it.
@@ -108,9 +99,6 @@ void read_accepted_draws(AcceptedDrawFile file, const std::string& name, int nb_
 void regress_parameter(const char* parameter, int nb_stats, const std::vector<double>& thresholds,
                        std::vector<RegressionDesign>& designs, std::vector<std::vector<float>>& reg,
                        std::vector<std::vector<float>>& noreg) {
-  designs.assign(J, RegressionDesign());
-  reg.assign(J, std::vector<float>());
-  noreg.assign(J, std::vector<float>());
   std::cout << "\n" << parameter << ": population " << std::flush;
   for (int k = 0; k < J; ++k) {
     const std::string name = accepted_draw_file_name(parameter, k + 1);
@@ -140,39 +128,51 @@ void fit_and_adjust(const char* parameter, int k, const RegressionDesign& design
     fail("Regression failed for %s of population %d: %s", parameter, k + 1, gsl_strerror(status));
 }
 
-void open_regression_outputs() {
-  open_output(regression_file, regression_file_name());
-  open_output(no_regression_file, no_regression_file_name());
+void check_regression_outputs() {
+  // Both are created and dropped (an OutputFile that is not committed removes its temporary
+  // file): the refusal comes before hours of fitting, and no handle outlives the check.
+  open_output(regression_file_name());
+  open_output(no_regression_file_name());
 }
 
-void perform_regression() {
+PosteriorSamples perform_regression(const std::vector<double>& thresholds_fis,
+                                    const std::vector<double>& thresholds_fst) {
   std::cout << "\n\nPerforming regression... " << std::flush;
-  open_regression_outputs();
+  check_regression_outputs();
 
-  regress_parameter("Fis", nb_class_fis, quantile_fis, design_fis, reg_fis, noreg_fis);
-  regress_parameter("Fst", nb_class_fst, quantile_fst, design_fst, reg_fst, noreg_fst);
+  PosteriorSamples posterior(J);
+  regress_parameter("Fis", nb_class_fis, thresholds_fis, posterior.design_fis, posterior.reg_fis,
+                    posterior.noreg_fis);
+  regress_parameter("Fst", nb_class_fst, thresholds_fst, posterior.design_fst, posterior.reg_fst,
+                    posterior.noreg_fst);
   std::cout << std::flush;
+  return posterior;
 }
 
-void write_regression_outputs() {
-  if (!regression_file || !no_regression_file)
-    fail("Bug detected: regression outputs written before perform_regression");
+void write_regression_outputs(const PosteriorSamples& posterior) {
+  std::unique_ptr<OutputFile> regression_file = open_output(regression_file_name());
+  std::unique_ptr<OutputFile> no_regression_file = open_output(no_regression_file_name());
   std::ofstream& reg_out = regression_file->stream();
   std::ofstream& noreg_out = no_regression_file->stream();
+  const std::vector<std::vector<float>>& reg_fis = posterior.reg_fis;
+  const std::vector<std::vector<float>>& reg_fst = posterior.reg_fst;
+  const std::vector<std::vector<float>>& noreg_fis = posterior.noreg_fis;
+  const std::vector<std::vector<float>>& noreg_fst = posterior.noreg_fst;
+  const int npop = static_cast<int>(reg_fis.size());
   // Every population has a sample of the same size (nb_final with the default method).
   const size_t draws = reg_fis.empty() ? 0 : reg_fis[0].size();
   for (size_t i = 0; i < draws; ++i) {
-    for (int k = 0; k < J; ++k) {
+    for (int k = 0; k < npop; ++k) {
       reg_out << " " << reg_fis[k][i];
       noreg_out << " " << noreg_fis[k][i];
     }
-    for (int k = 0; k < J; ++k) {
+    for (int k = 0; k < npop; ++k) {
       reg_out << " " << reg_fst[k][i];
       noreg_out << " " << noreg_fst[k][i];
     }
     reg_out << "\n";
     noreg_out << "\n";
   }
-  close_output(regression_file, regression_file_name());
-  close_output(no_regression_file, no_regression_file_name());
+  close_output(*regression_file);
+  close_output(*no_regression_file);
 }

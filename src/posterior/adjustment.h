@@ -7,23 +7,22 @@
 #include <vector>
 
 #include "posterior/regression.h"
+#include "posterior_samples.h"
 
-// Opens the two output files, reads back every accepted-draw file, fits one weighted
-// regression per population and parameter and fills reg_* and noreg_*.
-void perform_regression();
+// Reads back every accepted-draw file and fits one weighted regression per population and
+// parameter, with each population's acceptance thresholds (sums of squares); returns the
+// adjusted and unadjusted samples. Checks first that the two posterior sample files can be
+// created, so that a job that could not write them stops before the fits.
+PosteriorSamples perform_regression(const std::vector<double>& thresholds_fis,
+                                    const std::vector<double>& thresholds_fst);
 
-// Opens "_regression.txt" and "_no_regression.txt" under their temporary names
-// (perform_regression does it first; the joint estimation, which reads no files, too).
-void open_regression_outputs();
+// Ends the run with "Cannot create output file" when "_regression.txt" or
+// "_no_regression.txt" cannot be created (nothing is left behind by the check).
+void check_regression_outputs();
 
-// Writes "_regression.txt" and "_no_regression.txt" (after the accepted-draw files are
-// deleted) and closes them.
-void write_regression_outputs();
-
-// Filled by perform_regression (or the joint estimation); index population - 1. Live until
-// the next job.
-extern std::vector<RegressionDesign> design_fis;
-extern std::vector<RegressionDesign> design_fst;
+// Writes "_regression.txt" and "_no_regression.txt" from the samples (after the
+// accepted-draw files are deleted).
+void write_regression_outputs(const PosteriorSamples& posterior);
 
 // Fits `design` and writes every draw's adjusted value to `reg`; a fit that fails (or has
 // fewer draws than coefficients) ends the run naming the parameter and population k + 1.

@@ -45,15 +45,17 @@ void print_warnings(const std::vector<std::string>& warnings) {
 
 }  // namespace
 
-void write_diagnostics() {
+void write_diagnostics(const PosteriorSamples& posterior) {
   std::vector<DiagnosticsRow> rows;
   std::vector<std::string> warnings;
   const std::string no_regression = no_regression_file_name();
   for (int t = 0; t < 2; ++t) {
     const char* parameter = t == 0 ? "Fis" : "Fst";
-    const std::vector<RegressionDesign>& designs = t == 0 ? design_fis : design_fst;
-    const std::vector<std::vector<float>>& reg = t == 0 ? reg_fis : reg_fst;
-    const std::vector<std::vector<float>>& noreg = t == 0 ? noreg_fis : noreg_fst;
+    const std::vector<RegressionDesign>& designs =
+        t == 0 ? posterior.design_fis : posterior.design_fst;
+    const std::vector<std::vector<float>>& reg = t == 0 ? posterior.reg_fis : posterior.reg_fst;
+    const std::vector<std::vector<float>>& noreg =
+        t == 0 ? posterior.noreg_fis : posterior.noreg_fst;
     if (designs.size() != static_cast<size_t>(J) || reg.size() != static_cast<size_t>(J))
       fail("Bug detected: diagnostics before the regression adjustment");
     for (int k = 0; k < J; ++k) {

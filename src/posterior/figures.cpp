@@ -458,9 +458,10 @@ std::string gof_figure_svg(const std::vector<GofResult>& results,
   return svg.finish();
 }
 
-void write_posterior_figure() {
+void write_posterior_figure(const PosteriorSamples& posterior) {
   write_figure(posterior_figure_file_name(),
-               posterior_figure_svg(reg_fis, noreg_fis, reg_fst, noreg_fst, hpdi_pc));
+               posterior_figure_svg(posterior.reg_fis, posterior.noreg_fis, posterior.reg_fst,
+                                    posterior.noreg_fst, hpdi_pc));
 }
 
 void write_cv_figure(const std::vector<CvEstimate>& estimates,

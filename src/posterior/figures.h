@@ -8,6 +8,7 @@
 
 #include "posterior/cv_results.h"
 #include "posterior/gof_results.h"
+#include "posterior_samples.h"
 
 // The posterior figure of J populations: per population a Fis and an Fst panel with the prior
 // (uniform), the unadjusted and adjusted posterior densities, the adjusted HPDI of coverage
@@ -29,7 +30,7 @@ std::string gof_figure_svg(const std::vector<GofResult>& results,
                            const std::vector<GofProjection>& projections, int npop);
 
 // Write STEM_posterior.svg from the job's samples, STEM_cv.svg and STEM_gof.svg.
-void write_posterior_figure();
+void write_posterior_figure(const PosteriorSamples& posterior);
 void write_cv_figure(const std::vector<CvEstimate>& estimates,
                      const std::vector<CvSummaryRow>& summary, int npop);
 void write_gof_figure(const std::vector<GofResult>& results,

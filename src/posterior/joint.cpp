@@ -20,10 +20,7 @@
 #include "posterior/adjustment.h"
 #include "posterior/cross_validation.h"
 #include "posterior/regression.h"
-#include "posterior_samples.h"
 #include "run_state.h"
-
-JointFeatures joint_features;
 
 namespace {
 
@@ -253,9 +250,8 @@ std::vector<int> pools_by_sample_sizes() {
   return pool_of;
 }
 
-void prepare_joint_features(const ReferenceTable& table) {
-  JointFeatures& f = joint_features;
-  f = JointFeatures();
+JointFeatures prepare_joint_features(const ReferenceTable& table) {
+  JointFeatures f;
   f.table_size = table.size;
   f.npop = J;
   f.nstats = nb_class_fis + nb_class_fst;
@@ -271,6 +267,7 @@ void prepare_joint_features(const ReferenceTable& table) {
     fail("Not enough memory for the features of -method joint (lower -sims)");
   }
   for (int p = 0; p < J; ++p) f.observed.push_back(observed_features(f.pool(p), p, f.nfeatures));
+  return f;
 }
 
 long long joint_sample_size(const JointFeatures& f, double acceptance_ratio) {
@@ -280,16 +277,11 @@ long long joint_sample_size(const JointFeatures& f, double acceptance_ratio) {
   return static_cast<long long>(acceptance_ratio * static_cast<double>(fewest));
 }
 
-void estimate_joint(const ReferenceTable& table, long long sample_size) {
-  const JointFeatures& f = joint_features;
+PosteriorSamples estimate_joint(const ReferenceTable& table, const JointFeatures& f,
+                                long long sample_size) {
   std::cout << "\n\nPerforming regression on the joint statistics... " << std::flush;
-  open_regression_outputs();
-  design_fis.assign(J, RegressionDesign());
-  design_fst.assign(J, RegressionDesign());
-  reg_fis.assign(J, {});
-  reg_fst.assign(J, {});
-  noreg_fis.assign(J, {});
-  noreg_fst.assign(J, {});
+  check_regression_outputs();
+  PosteriorSamples posterior(J);
   std::cout << "\nFis and Fst: population " << std::flush;
   JointSample s;
   for (int k = 0; k < J; ++k) {
@@ -299,20 +291,20 @@ void estimate_joint(const ReferenceTable& table, long long sample_size) {
       write_accepted_rows("Fis", k, s, 0);
       write_accepted_rows("Fst", k, s, 1);
     }
-    design_fis[k] = s.design[0];
-    design_fst[k] = s.design[1];
-    noreg_fis[k] = s.unadjusted[0];
-    noreg_fst[k] = s.unadjusted[1];
-    fit_and_adjust("Fis", k, design_fis[k], reg_fis[k]);
-    fit_and_adjust("Fst", k, design_fst[k], reg_fst[k]);
+    posterior.design_fis[k] = s.design[0];
+    posterior.design_fst[k] = s.design[1];
+    posterior.noreg_fis[k] = s.unadjusted[0];
+    posterior.noreg_fst[k] = s.unadjusted[1];
+    fit_and_adjust("Fis", k, posterior.design_fis[k], posterior.reg_fis[k]);
+    fit_and_adjust("Fst", k, posterior.design_fst[k], posterior.reg_fst[k]);
   }
   std::cout << std::flush;
+  return posterior;
 }
 
-std::vector<CvEstimate> joint_cross_validate(const ReferenceTable& table,
+std::vector<CvEstimate> joint_cross_validate(const ReferenceTable& table, const JointFeatures& f,
                                              const std::vector<long long>& pods,
                                              long long sample_size, double coverage, int threads) {
-  const JointFeatures& f = joint_features;
   const int npop = table.npop;
   return estimate_pods(static_cast<int>(pods.size()), npop, threads, [&](int i, CvEstimate* rows) {
     JointSample s;
@@ -332,12 +324,14 @@ std::vector<CvEstimate> joint_cross_validate(const ReferenceTable& table,
   });
 }
 
-void run_joint_cross_validation(const ReferenceTable& table, long long sample_size) {
+void run_joint_cross_validation(const ReferenceTable& table, const JointFeatures& features,
+                                long long sample_size) {
   const std::time_t start = std::time(nullptr);
   std::printf("\nCross-validation on %d pseudo-observed data sets...", cv_count);
   std::fflush(stdout);
   const std::vector<long long> pods = choose_pseudo_observed(table.size, cv_count, job_seed);
-  report_cross_validation(joint_cross_validate(table, pods, sample_size, hpdi_pc, nb_procs), start);
+  report_cross_validation(
+      joint_cross_validate(table, features, pods, sample_size, hpdi_pc, nb_procs), start);
 }
 
 std::vector<GofSet> joint_gof_sets(const JointFeatures& f) {
@@ -375,8 +369,7 @@ std::vector<GofSet> joint_gof_sets(const JointFeatures& f) {
   return sets;
 }
 
-std::vector<std::string> joint_record_lines(long long sample_size) {
-  const JointFeatures& f = joint_features;
+std::vector<std::string> joint_record_lines(const JointFeatures& f, long long sample_size) {
   std::vector<std::string> lines;
   lines.push_back("method: joint");
   lines.push_back("reference table: " + std::to_string(f.table_size) + " simulations");

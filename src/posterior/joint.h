@@ -28,6 +28,7 @@
 
 #include "posterior/cv_results.h"
 #include "posterior/goodness_of_fit.h"
+#include "posterior_samples.h"
 #include "reference_table.h"
 
 // The populations that share their training rows, and those rows' scaled features.
@@ -60,8 +61,6 @@ struct JointFeatures {
   const JointPool& pool(int p) const { return pools[pool_of[p]]; }
 };
 
-extern JointFeatures joint_features;
-
 // Bytes of the features that prepare_joint_features keeps for a table of `size` rows, with
 // the scratch of the estimation on `threads` threads (for the memory check).
 double joint_feature_bytes(long long size, int npop, int nc_fis, int nc_fst, int threads);
@@ -70,31 +69,33 @@ double joint_feature_bytes(long long size, int npop, int nc_fis, int nc_fst, int
 // is the pool of population p, pools numbered in order of their first population.
 std::vector<int> pools_by_sample_sizes();
 
-// Builds joint_features from `table` and the observed statistics (target_fis, target_fst).
-void prepare_joint_features(const ReferenceTable& table);
+// The features of `table` and of the observed statistics (target_fis, target_fst).
+JointFeatures prepare_joint_features(const ReferenceTable& table);
 
 // The draws per population and parameter: the `ar` fraction of the smallest pool's training
 // rows, the same for every population so that the posterior sample files stay rectangular.
 long long joint_sample_size(const JointFeatures& f, double acceptance_ratio);
 
-// Estimates every population of the observed data from joint_features and the table:
-// fills design_fis, design_fst, reg_*, noreg_* (samples of `sample_size` draws) as the
-// regression adjustment does, and with -keep writes the accepted-draw files (distance,
-// parameter, the scaled feature differences). Prints its progress.
-void estimate_joint(const ReferenceTable& table, long long sample_size);
+// Estimates every population of the observed data from the features `f` of the table:
+// returns the designs and samples (of `sample_size` draws) as the regression adjustment
+// does, and with -keep writes the accepted-draw files (distance, parameter, the scaled
+// feature differences). Prints its progress.
+PosteriorSamples estimate_joint(const ReferenceTable& table, const JointFeatures& f,
+                                long long sample_size);
 
 // Estimates every population of the table rows `pods` from the training rows of the other
 // table rows, with samples of `sample_size` draws, on `threads` threads: the estimates of
-// cross_validate (pod-major, Fis1 .. FisJ, Fst1 .. FstJ), for the joint method. Needs
-// joint_features built from `table`.
-std::vector<CvEstimate> joint_cross_validate(const ReferenceTable& table,
+// cross_validate (pod-major, Fis1 .. FisJ, Fst1 .. FstJ), for the joint method, from the
+// features `f` built from `table`.
+std::vector<CvEstimate> joint_cross_validate(const ReferenceTable& table, const JointFeatures& f,
                                              const std::vector<long long>& pods,
                                              long long sample_size, double coverage, int threads);
 
 // The cross-validation of -method joint: cv_count rows of the table, each estimated as
 // the observed data from the training rows of the other table rows; writes and prints as
 // run_cross_validation does.
-void run_joint_cross_validation(const ReferenceTable& table, long long sample_size);
+void run_joint_cross_validation(const ReferenceTable& table, const JointFeatures& features,
+                                long long sample_size);
 
 // The statistic sets of the goodness-of-fit test (-gof) under -method joint: per population,
 // its pool's training rows and its observed features, once restricted to the Fis-type
@@ -104,4 +105,4 @@ void run_joint_cross_validation(const ReferenceTable& table, long long sample_si
 std::vector<GofSet> joint_gof_sets(const JointFeatures& f);
 
 // The lines of the run record that describe the estimation (table, features, pools).
-std::vector<std::string> joint_record_lines(long long sample_size);
+std::vector<std::string> joint_record_lines(const JointFeatures& f, long long sample_size);

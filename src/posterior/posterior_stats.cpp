@@ -16,7 +16,6 @@
 #include "core/output_file.h"
 #include "errors.h"
 #include "observed_data.h"
-#include "posterior_samples.h"
 
 namespace {
 
@@ -120,14 +119,18 @@ void calculate_stats(float* v, double coverage, int n, double* mean, double* var
   *mode = grid[best];
 }
 
-void write_statistics_file() {
+std::vector<double> write_statistics_file(PosteriorSamples& posterior) {
   const std::string name = odir + stats_prefix;
   // A negative coverage would ask for more candidate intervals than there are values.
   if (!(hpdi_pc >= 0)) fail("Invalid HPDI coverage %g (must not be negative)", hpdi_pc);
   OutputFile file(name);
   if (!file.is_open()) fail("Cannot create statistics file %s", name.c_str());
   std::ofstream& out = file.stream();
-  if (static_cast<int>(fis_estimate.size()) != J) fis_estimate.assign(J, 0.0);
+  std::vector<std::vector<float>>& reg_fis = posterior.reg_fis;
+  std::vector<std::vector<float>>& reg_fst = posterior.reg_fst;
+  if (reg_fis.size() != static_cast<size_t>(J) || reg_fst.size() != static_cast<size_t>(J))
+    fail("Bug detected: statistics before the posterior samples");
+  std::vector<double> fis_estimate(J, 0.0);
 
   // In double from the widened float: 0.945f is 0.94499999..., announced as 94.
   out << "      mean "
@@ -151,4 +154,5 @@ void write_statistics_file() {
         << high << "]\n";
   }
   if (!file.commit()) fail("Cannot write statistics file %s", name.c_str());
+  return fis_estimate;
 }

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
+
+#include "posterior_samples.h"
 
 // Mean and variance (divisor count - 1) of a sample in which value i is counted counts[i]
 // times (once each when counts is null): a resample with replacement is summarised without
@@ -36,6 +39,8 @@ void kernel_density(const float* v, int n, double h, const double* grid, int poi
 // Index of the smallest of the first count values; the first one among equals.
 int minindex(double* values, int count);
 
-// Writes odir + stats_prefix and fills fis_estimate with the posterior mean of each
-// population's adjusted Fis.
-void write_statistics_file();
+// Writes odir + stats_prefix from the adjusted samples and returns the posterior mean of
+// each population's adjusted Fis (the estimate the codominant conversion uses). Sorts each
+// adjusted sample ascending in place, as calculate_stats does: the steps after it (the
+// figure) have always read them so.
+std::vector<double> write_statistics_file(PosteriorSamples& posterior);
