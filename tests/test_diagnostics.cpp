@@ -13,8 +13,8 @@
 #include "posterior/diagnostics_file.h"
 #include "posterior/diagnostics_warning.h"
 #include "posterior/normal_equations.h"
+#include "posterior/posterior_samples.h"
 #include "posterior/regression.h"
-#include "posterior_samples.h"
 #include "run_state.h"
 #include "support.h"
 

@@ -12,9 +12,9 @@
 #include "observed_data.h"
 #include "posterior/adjustment.h"
 #include "posterior/normal_equations.h"
+#include "posterior/posterior_samples.h"
 #include "posterior/posterior_stats.h"
 #include "posterior/regression.h"
-#include "posterior_samples.h"
 #include "run_state.h"
 #include "support.h"
 

@@ -6,8 +6,8 @@
 
 #include <vector>
 
+#include "posterior/posterior_samples.h"
 #include "posterior/regression.h"
-#include "posterior_samples.h"
 
 // Reads back every accepted-draw file and fits one weighted regression per population and
 // parameter, with each population's acceptance thresholds (sums of squares); returns the

@@ -15,8 +15,8 @@
 #include "posterior/adjustment.h"
 #include "posterior/diagnostics.h"
 #include "posterior/diagnostics_warning.h"
+#include "posterior/posterior_samples.h"
 #include "posterior/written_values.h"
-#include "posterior_samples.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The diagnostics file of a job and its warnings (diagnostics_file.cpp).
 #pragma once
 
-#include "posterior_samples.h"
+#include "posterior/posterior_samples.h"
 
 // Writes odir + file_prefix + "_diagnostics.txt" (after the regression, whose designs it
 // refits) and then warns on standard error for every population and parameter whose

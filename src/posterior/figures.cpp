@@ -16,8 +16,8 @@
 #include "core/output_names.h"
 #include "errors.h"
 #include "observed_data.h"
+#include "posterior/posterior_samples.h"
 #include "posterior/posterior_stats.h"
-#include "posterior_samples.h"
 
 namespace {
 

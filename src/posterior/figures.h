@@ -8,7 +8,7 @@
 
 #include "posterior/cv_results.h"
 #include "posterior/gof_results.h"
-#include "posterior_samples.h"
+#include "posterior/posterior_samples.h"
 
 // The posterior figure of J populations: per population a Fis and an Fst panel with the prior
 // (uniform), the unadjusted and adjusted posterior densities, the adjusted HPDI of coverage

@@ -28,7 +28,7 @@
 
 #include "posterior/cv_results.h"
 #include "posterior/goodness_of_fit.h"
-#include "posterior_samples.h"
+#include "posterior/posterior_samples.h"
 #include "reference_table.h"
 
 // The populations that share their training rows, and those rows' scaled features.

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "posterior_samples.h"
+#include "posterior/posterior_samples.h"
 
 // Mean and variance (divisor count - 1) of a sample in which value i is counted counts[i]
 // times (once each when counts is null): a resample with replacement is summarised without
