@@ -15,7 +15,6 @@
 #include "posterior/normal_equations.h"
 #include "posterior/regression.h"
 #include "posterior_samples.h"
-#include "run_state.h"
 #include "support.h"
 
 namespace {
@@ -44,15 +43,13 @@ void run_job(const TempDir& dir, int n, bool outside) {
   nb_final = n;
   nb_class_fis = 2;
   nb_class_fst = 2;
-  quantile_fis.assign(J, 1.0);
-  quantile_fst.assign(J, 1.0);
   odir = dir.path() + "/";
   file_prefix = "job";
   write_file(dir.file("job_Fis1.txt"), draws_text(1, n, 0, 1));
   write_file(dir.file("job_Fis2.txt"), draws_text(2, n, 0, 1));
   write_file(dir.file("job_Fst1.txt"), draws_text(3, n, 0, 1));
   write_file(dir.file("job_Fst2.txt"), draws_text(4, n, outside ? 1.0 : 0.0, outside ? 6 : 1));
-  perform_regression();
+  perform_regression(std::vector<double>(J, 1.0), std::vector<double>(J, 1.0));
   write_regression_outputs();
 }
 

@@ -15,7 +15,6 @@
 #include "posterior/posterior_stats.h"
 #include "posterior/regression.h"
 #include "posterior_samples.h"
-#include "run_state.h"
 #include "support.h"
 
 namespace {
@@ -43,18 +42,23 @@ std::string format_draws(const std::vector<Draw>& draws) {
   return text;
 }
 
-// Sets the globals of a job with J populations, n draws, and the given statistic counts and
-// thresholds, writing outputs to `dir` with prefix "job".
-void set_job(const TempDir& dir, int pops, int n, int pfis, int pfst, double t_fis = 1.0,
-             double t_fst = 1.0) {
+// The acceptance thresholds of a job's production run, per population.
+struct Thresholds {
+  std::vector<double> fis, fst;
+};
+
+// Sets the globals of a job with J populations, n draws and the given statistic counts,
+// writing outputs to `dir` with prefix "job"; returns its thresholds, the same for every
+// population.
+Thresholds set_job(const TempDir& dir, int pops, int n, int pfis, int pfst, double t_fis = 1.0,
+                   double t_fst = 1.0) {
   J = pops;
   nb_final = n;
   nb_class_fis = pfis;
   nb_class_fst = pfst;
-  quantile_fis.assign(J, t_fis);
-  quantile_fst.assign(J, t_fst);
   odir = dir.path() + "/";
   file_prefix = "job";
+  return Thresholds{std::vector<double>(J, t_fis), std::vector<double>(J, t_fst)};
 }
 
 void write_draws(const TempDir& dir, const char* parameter, int pop,
@@ -166,7 +170,7 @@ int count_fields(const std::string& line) {
 TEST(Regression, MatchesWeightedNormalEquations) {
   TempDir dir;
   const int n = 300;
-  set_job(dir, 2, n, 3, 2, 0.5, 2.0);
+  const Thresholds t = set_job(dir, 2, n, 3, 2, 0.5, 2.0);
   std::vector<std::string> texts;
   for (int pop = 1; pop <= 2; ++pop) {
     texts.push_back(format_draws(linear_draws(10 + pop, n, 3, 0.5)));
@@ -176,7 +180,7 @@ TEST(Regression, MatchesWeightedNormalEquations) {
     texts.push_back(format_draws(linear_draws(20 + pop, n, 2, 2.0)));
     write_file(dir.file("job_Fst" + std::to_string(pop) + ".txt"), texts.back());
   }
-  perform_regression();
+  perform_regression(t.fis, t.fst);
   for (int t = 0; t < 4; ++t) {
     SCOPED_TRACE(t);
     const bool fis = t < 2;
@@ -213,11 +217,11 @@ TEST(Regression, KernelWeights) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     TempDir dir;
-    set_job(dir, 1, 3, 1, 1, c.threshold, c.threshold);
+    const Thresholds t = set_job(dir, 1, 3, 1, 1, c.threshold, c.threshold);
     std::vector<Draw> draws{{c.d, 0.3, {0.1}}, {0, 0.4, {0.2}}, {0, 0.5, {0.3}}};
     write_draws(dir, "Fis", 1, draws);
     write_draws(dir, "Fst", 1, draws);
-    perform_regression();
+    perform_regression(t.fis, t.fst);
     EXPECT_NEAR(design_fis[0].w[0], c.w, 1e-6);
     for (float v : reg_fis[0]) EXPECT_TRUE(std::isfinite(v));
   }
@@ -227,25 +231,25 @@ TEST(Regression, KernelWeights) {
 // the line. It must not move the fit, and every on-line draw moves to invlogit(0.5).
 TEST(Regression, DrawAtThresholdDoesNotMoveTheFit) {
   TempDir dir;
-  set_job(dir, 1, 6, 1, 1, 1.0, 1.0);
+  const Thresholds t = set_job(dir, 1, 6, 1, 1, 1.0, 1.0);
   std::vector<Draw> draws;
   for (double x : {-0.2, -0.1, 0.0, 0.1, 0.25})
     draws.push_back({0.5, 1 / (1 + std::exp(-(0.5 + 2 * x))), {x}});
   draws.push_back({1.0, 0.99, {-0.3}});
   write_draws(dir, "Fis", 1, draws);
   write_draws(dir, "Fst", 1, draws);
-  perform_regression();
+  perform_regression(t.fis, t.fst);
   for (int i = 0; i < 5; ++i) EXPECT_NEAR(reg_fis[0][i], 1 / (1 + std::exp(-0.5)), 2e-4) << i;
 }
 
 TEST(Regression, ExactBoundsAreReplacedAndWritten) {
   TempDir dir;
-  set_job(dir, 1, 4, 1, 1);
+  const Thresholds t = set_job(dir, 1, 4, 1, 1);
   std::vector<Draw> draws{
       {0.1, 1.0, {0.1}}, {0.2, 0.0, {-0.1}}, {0.3, 0.5, {0.2}}, {0.4, 0.25, {0.0}}};
   write_draws(dir, "Fis", 1, draws);
   write_draws(dir, "Fst", 1, draws);
-  perform_regression();
+  perform_regression(t.fis, t.fst);
   EXPECT_NEAR(design_fis[0].y[0], 18.420680733952367, 1e-6);
   EXPECT_NEAR(design_fis[0].y[1], -18.420680733952367, 1e-6);
   EXPECT_EQ(noreg_fis[0][0], float(0.99999999));
@@ -266,10 +270,10 @@ TEST(Regression, ConstantStatisticIsLeftOut) {
        lines_of(read_file(source_dir() + "/tests/data/posterior_constant_stat.txt")))
     if (line.empty() || line[0] != '#') fixture += line + "\n";
   TempDir dir;
-  set_job(dir, 1, 12, 2, 2, 0.1, 0.1);
+  const Thresholds t = set_job(dir, 1, 12, 2, 2, 0.1, 0.1);
   write_file(dir.file("job_Fis1.txt"), fixture);
   write_file(dir.file("job_Fst1.txt"), fixture);
-  perform_regression();
+  perform_regression(t.fis, t.fst);
   std::vector<double> expected = reference_adjusted(fixture, 12, 2, 0.1, {0});
   for (int i = 0; i < 12; ++i) {
     EXPECT_NEAR(reg_fis[0][i], expected[i], 2e-6) << i;
@@ -289,7 +293,7 @@ TEST(Regression, OutputLayout) {
   for (int pops : {1, 2}) {
     SCOPED_TRACE(pops);
     TempDir dir;
-    set_job(dir, pops, 5, 1, 1);
+    const Thresholds t = set_job(dir, pops, 5, 1, 1);
     // Every slope is 0 (the statistic is constant), so each adjusted value is its draw's.
     // Records beyond nb_final are ignored.
     for (int k = 1; k <= pops; ++k) {
@@ -301,7 +305,7 @@ TEST(Regression, OutputLayout) {
       write_draws(dir, "Fis", k, fis);
       write_draws(dir, "Fst", k, fst);
     }
-    perform_regression();
+    perform_regression(t.fis, t.fst);
     write_regression_outputs();
     for (const char* file : {"job_regression.txt", "job_no_regression.txt"}) {
       std::vector<std::string> lines = lines_of(read_file(dir.file(file)));
@@ -332,15 +336,15 @@ TEST(RegressionDeathTest, BadInputIsRefused) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     TempDir dir;
-    set_job(dir, 1, c.n, 1, 1);
+    const Thresholds t = set_job(dir, 1, c.n, 1, 1);
     if (!c.fis1.empty()) write_file(dir.file("job_Fis1.txt"), c.fis1);
     write_file(dir.file("job_Fst1.txt"), good);
-    EXPECT_EXIT(perform_regression(), testing::ExitedWithCode(1), c.message);
+    EXPECT_EXIT(perform_regression(t.fis, t.fst), testing::ExitedWithCode(1), c.message);
   }
   TempDir dir;
-  set_job(dir, 1, 3, 1, 1);
+  const Thresholds t = set_job(dir, 1, 3, 1, 1);
   odir = dir.path() + "/no-such-folder/";
-  EXPECT_EXIT(perform_regression(), testing::ExitedWithCode(1),
+  EXPECT_EXIT(perform_regression(t.fis, t.fst), testing::ExitedWithCode(1),
               "Cannot create output file .*no-such-folder/job_regression.txt");
 }
 

@@ -20,7 +20,6 @@
 #include "observed_data.h"
 #include "posterior/regression.h"
 #include "posterior_samples.h"
-#include "run_state.h"
 
 std::vector<RegressionDesign> design_fis;
 std::vector<RegressionDesign> design_fst;
@@ -145,12 +144,13 @@ void open_regression_outputs() {
   open_output(no_regression_file, no_regression_file_name());
 }
 
-void perform_regression() {
+void perform_regression(const std::vector<double>& thresholds_fis,
+                        const std::vector<double>& thresholds_fst) {
   std::cout << "\n\nPerforming regression... " << std::flush;
   open_regression_outputs();
 
-  regress_parameter("Fis", nb_class_fis, quantile_fis, design_fis, reg_fis, noreg_fis);
-  regress_parameter("Fst", nb_class_fst, quantile_fst, design_fst, reg_fst, noreg_fst);
+  regress_parameter("Fis", nb_class_fis, thresholds_fis, design_fis, reg_fis, noreg_fis);
+  regress_parameter("Fst", nb_class_fst, thresholds_fst, design_fst, reg_fst, noreg_fst);
   std::cout << std::flush;
 }
 

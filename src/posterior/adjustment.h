@@ -9,8 +9,10 @@
 #include "posterior/regression.h"
 
 // Opens the two output files, reads back every accepted-draw file, fits one weighted
-// regression per population and parameter and fills reg_* and noreg_*.
-void perform_regression();
+// regression per population and parameter and fills reg_* and noreg_*. `thresholds_fis`,
+// `thresholds_fst`: the production run's acceptance thresholds, per population.
+void perform_regression(const std::vector<double>& thresholds_fis,
+                        const std::vector<double>& thresholds_fst);
 
 // Opens "_regression.txt" and "_no_regression.txt" under their temporary names
 // (perform_regression does it first; the joint estimation, which reads no files, too).

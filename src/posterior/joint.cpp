@@ -21,7 +21,6 @@
 #include "posterior/cross_validation.h"
 #include "posterior/regression.h"
 #include "posterior_samples.h"
-#include "run_state.h"
 
 JointFeatures joint_features;
 
@@ -332,7 +331,8 @@ std::vector<CvEstimate> joint_cross_validate(const ReferenceTable& table,
   });
 }
 
-void run_joint_cross_validation(const ReferenceTable& table, long long sample_size) {
+void run_joint_cross_validation(const ReferenceTable& table, long long sample_size,
+                                uint32_t job_seed) {
   const std::time_t start = std::time(nullptr);
   std::printf("\nCross-validation on %d pseudo-observed data sets...", cv_count);
   std::fflush(stdout);
