@@ -18,13 +18,10 @@
 #include <vector>
 
 #include "core/progress_gauge.h"
-#include "random/block_seed.h"
 
-// Guards the generator's seeding sources, drawn from to make a job seed. Those sources
-// belong to the process (a clock, the system's entropy, a counter shared by every job), not
-// to a run: two jobs drawing seeds in one process must still take turns, so the lock stays
-// process-wide.
-extern std::mutex mutex_randseed;
+// STREAM_PILOT of random/block_seed.h, which the shared state's module does not see (the
+// random module sees it); the worker checks that the two agree.
+constexpr uint32_t DEFAULT_PILOT_STREAM = 0;
 
 // One accepted line of a block, in the block's text.
 struct AcceptedLine {
@@ -93,7 +90,7 @@ struct Run {
   // The random stream of the pilot run's blocks (seed_block_generator): STREAM_PILOT, or
   // STREAM_JOINT_TABLE when the run simulates the reference table of -method joint, so that
   // the two never share random numbers. Set by the driver before the run.
-  uint32_t pilot_stream = STREAM_PILOT;
+  uint32_t pilot_stream = DEFAULT_PILOT_STREAM;
   int nbreps = 0;           // pilot: simulations; production: least simulations
   std::atomic<int> rep{0};  // replicates handed out so far (stops at INT_MAX)
   // The run's gauge: in the pilot run the replicates begun, in the production run the

@@ -5,7 +5,6 @@
 #include "posterior_samples.h"
 #include "predictive_draws.h"
 #include "reference_table.h"
-#include "run_state.h"
 
 int nb_class_fis = DEFAULT_NB_CLASS_FIS;
 int nb_class_fst = DEFAULT_NB_CLASS_FST;
@@ -67,9 +66,6 @@ int J = 0;
 std::vector<LocusRecord> pop_target;
 std::vector<double> target_fis;
 std::vector<double> target_fst;
-
-// Process-wide, unlike the state of a run (see run_state.h).
-std::mutex mutex_randseed;
 
 std::vector<std::vector<float>> reg_fis;
 std::vector<std::vector<float>> reg_fst;

@@ -35,6 +35,8 @@ constexpr int WAITING_BLOCKS_PER_WORKER = 4;
 // while every worker waits.
 constexpr auto REMOTE_POLL_INTERVAL = std::chrono::microseconds(300);
 
+static_assert(DEFAULT_PILOT_STREAM == STREAM_PILOT, "a run's pilot stream starts as the pilot's");
+
 // One accepted line: " D F d_0 d_1 ... d_nc-1\n", every number with 5 significant digits
 // as %g writes them (the general notation of formatted streams at precision 5).
 void format_line(std::string& out, double dist, double param, const double* stat,
