@@ -394,6 +394,49 @@ TEST_F(Engine, BlocksAreCommittedInIndexOrder) {
   EXPECT_EQ(gauge, " 33% 66% 100%");
 }
 
+// Two runs in one process share nothing: each hands out its own blocks and commits them in
+// its own order, with its own counters.
+TEST_F(Engine, TwoRunsKeepTheirOwnScheduleAndCounts) {
+  nb_final = 5;
+  ::Run other;
+  for (::Run* r : {&run, &other}) {
+    r->block_size = 10;
+    r->nbreps = 20;
+    r->pilot = false;
+    r->nb_fis.reset(new std::atomic<int>[J]());
+    r->nb_fst.reset(new std::atomic<int>[J]());
+    r->outfile_fis = std::vector<std::ofstream>(J);  // not open: the lines go nowhere
+    r->outfile_fst = std::vector<std::ofstream>(J);
+    begin_block_schedule(*r);
+  }
+  auto deliver = [](::Run& r, long long b) {
+    BlockLines block;
+    block.clear(b);
+    block.text = " 0 0.5\n";
+    block.lines.push_back(AcceptedLine{0, 0, false, block.text.size()});
+    commit_block(r, block);
+  };
+  long long b = -1;
+  ASSERT_EQ(try_take_block(run, b), BlockOffer::taken);
+  ASSERT_EQ(try_take_block(run, b), BlockOffer::taken);
+  ASSERT_EQ(try_take_block(other, b), BlockOffer::taken);
+  EXPECT_EQ(b, 0);  // the other run's hand-out starts at its own block 0
+  testing::internal::CaptureStdout();
+  deliver(run, 1);  // waits for block 0 of its own run
+  deliver(other, 0);
+  EXPECT_EQ(run.nb_fis[0].load(), 0);
+  EXPECT_EQ(run.replicates_done, 0);
+  EXPECT_EQ(other.nb_fis[0].load(), 1);
+  EXPECT_EQ(other.replicates_done, 10);
+  deliver(run, 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(run.nb_fis[0].load(), 2);
+  EXPECT_EQ(run.replicates_done, 20);
+  EXPECT_EQ(other.nb_fis[0].load(), 1);
+  EXPECT_EQ(run.commit_turn.load(), 2);
+  EXPECT_EQ(other.commit_turn.load(), 1);
+}
+
 TEST_F(Engine, ThresholdsAreOrderStatisticsOfEachOwnPilotDistances) {
   open_accepted_draw_files(run, 6);
   run.v_dist_fis[0] = {5, 3, 9, 1, 7, 2};

@@ -9,7 +9,6 @@
 #include "core/output_file.h"
 #include "core/output_names.h"
 #include "errors.h"
-#include "observed_data.h"
 
 #ifndef BANDSTAT_VERSION
 #define BANDSTAT_VERSION "unknown"
@@ -95,9 +94,10 @@ void write_run_record(const JobRecord& record) {
   out << "replicates per block: " << record.block_size << "\n";
   if (record.method_lines.empty()) {
     out << "pilot size: " << record.pilot_size << "\n";
-    for (int p = 0; p < J; ++p)
+    // One per population: the record holds the thresholds of the job's production run.
+    for (size_t p = 0; p < record.thresholds_fis.size(); ++p)
       out << "threshold Fis" << p + 1 << ": " << exact(record.thresholds_fis[p]) << "\n";
-    for (int p = 0; p < J; ++p)
+    for (size_t p = 0; p < record.thresholds_fst.size(); ++p)
       out << "threshold Fst" << p + 1 << ": " << exact(record.thresholds_fst[p]) << "\n";
     out << "production replicates: " << record.production_replicates << "\n";
   }
