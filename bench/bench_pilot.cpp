@@ -26,7 +26,7 @@ constexpr int SAMPLE_SIZE = 20;
 constexpr int PILOT_SIZE = 4000;
 
 // Observed data of the benchmark shape (as in bench_replicate) and its statistics.
-void set_up_observed() {
+void set_up_observed(Run& run) {
   I = LOCI;
   J = POPULATIONS;
   pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
@@ -48,15 +48,16 @@ void set_up_observed() {
                          scratch.data());
   compute_fst_statistics(pop_target.data(), J, loci.data(), I, T0.data(), T1.data(), nb_class_fst,
                          target_fst.data(), scratch.data());
-  v_dist_fis.assign(J, std::vector<double>(PILOT_SIZE));
-  v_dist_fst.assign(J, std::vector<double>(PILOT_SIZE));
-  job_seed = 99u;
+  run.v_dist_fis.assign(J, std::vector<double>(PILOT_SIZE));
+  run.v_dist_fst.assign(J, std::vector<double>(PILOT_SIZE));
+  run.job_seed = 99u;
   // As a job of the default -n and -ar would choose it for this shape.
-  block_size = choose_block_size(I, J, 99999);
+  run.block_size = choose_block_size(I, J, 99999);
 }
 
 void BM_PilotRun(benchmark::State& state) {
-  set_up_observed();
+  Run run;
+  set_up_observed(run);
   nb_procs = static_cast<int>(state.range(0));
   // The progress gauge goes to standard output, where the benchmark writes its report.
   std::fflush(stdout);
@@ -64,14 +65,14 @@ void BM_PilotRun(benchmark::State& state) {
   const int null = open("/dev/null", O_WRONLY);
   for (auto _ : state) {
     dup2(null, STDOUT_FILENO);
-    run_simulation(true, PILOT_SIZE);
+    run_simulation(run, true, PILOT_SIZE);
     std::fflush(stdout);
     dup2(saved, STDOUT_FILENO);
   }
   close(null);
   close(saved);
   state.SetItemsProcessed(state.iterations() * PILOT_SIZE);
-  state.counters["block"] = block_size;
+  state.counters["block"] = run.block_size;
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ constexpr int SAMPLE_SIZE = 20;
 // Observed data of the given shape: n = 20 everywhere and band counts spread over 1 .. 20,
 // with its statistics; production-run state that accepts nothing (the common case at an
 // acceptance ratio of 0.005) so no line is written.
-void set_up_run(int nloci, int npop) {
+void set_up_run(Run& run, int nloci, int npop) {
   I = nloci;
   J = npop;
   pop_target.assign(static_cast<size_t>(npop) * nloci, LocusRecord{0, 0, 0.0});
@@ -48,43 +48,44 @@ void set_up_run(int nloci, int npop) {
                          target_fis.data(), scratch.data());
   compute_fst_statistics(pop_target.data(), npop, loci.data(), nloci, T0.data(), T1.data(),
                          nb_class_fst, target_fst.data(), scratch.data());
-  pilot = false;
-  quantile_fis.assign(npop, -1.0);
-  quantile_fst.assign(npop, -1.0);
-  nb_fis.reset(new std::atomic<int>[npop]);
-  nb_fst.reset(new std::atomic<int>[npop]);
-  for (int p = 0; p < npop; ++p) nb_fis[p] = nb_fst[p] = 0;
-  outfile_fis = std::vector<std::ofstream>(npop);
-  outfile_fst = std::vector<std::ofstream>(npop);
-  finished = false;
-  nbreps = INT_MAX;
-  block_size = choose_block_size(nloci, npop, 99999);
-  begin_block_schedule();
+  run.pilot = false;
+  run.quantile_fis.assign(npop, -1.0);
+  run.quantile_fst.assign(npop, -1.0);
+  run.nb_fis.reset(new std::atomic<int>[npop]);
+  run.nb_fst.reset(new std::atomic<int>[npop]);
+  for (int p = 0; p < npop; ++p) run.nb_fis[p] = run.nb_fst[p] = 0;
+  run.outfile_fis = std::vector<std::ofstream>(npop);
+  run.outfile_fst = std::vector<std::ofstream>(npop);
+  run.nbreps = INT_MAX;
+  run.block_size = choose_block_size(nloci, npop, 99999);
+  begin_block_schedule(run);
 }
 
 void BM_Replicate(benchmark::State& state) {
-  set_up_run(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  Run run;
+  set_up_run(run, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   WorkerState w(J, I, nb_class_fis, nb_class_fst);
   long long block = 0;
-  int offset = block_size;
+  int offset = run.block_size;
   for (auto _ : state) {
-    if (offset == block_size) {
-      if (block > 0) commit_block(w.block);
+    if (offset == run.block_size) {
+      if (block > 0) commit_block(run, w.block);
       seed_block_generator(w.mt, 4242u, STREAM_PRODUCTION, static_cast<uint32_t>(block));
       w.block.clear(block++);
       offset = 0;
     }
     simulate_replicate(w);
-    collect_acceptances(w, offset++);
+    collect_acceptances(run, w, offset++);
     benchmark::DoNotOptimize(w.dist_fst.data());
   }
-  state.counters["block"] = block_size;
+  state.counters["block"] = run.block_size;
 }
 
 // The variates of one replicate and nothing else: 2J uniforms, one normal, and per drawn
 // locus one Beta(a, a), J population Betas and J binomials; the totals decide the redraws.
 void BM_VariateFloor(benchmark::State& state) {
-  set_up_run(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  Run run;
+  set_up_run(run, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   MTRand mt;
   mt.seed(4242UL);
   std::vector<double> fis(J), theta(J);

@@ -65,40 +65,41 @@ int main(int argc, char** argv) {
 
   const DerivedCounts counts = derived_counts(nb_final, ratio);
   const long long size = counts.pilot_size;
-  block_size = choose_block_size(I, J, size);
+  Run run;
+  run.block_size = choose_block_size(I, J, size);
   if (table) prepare_reference_table(size, 1e12);
-  open_accepted_draw_files(size);
+  open_accepted_draw_files(run, size);
   // Values in every page, as a run leaves them.
   for (int p = 0; p < J; ++p)
     for (long long r = 0; r < size; ++r) {
-      v_dist_fis[p][r] = 1.0 / (1.0 + r + p);
-      v_dist_fst[p][r] = 2.0 / (1.0 + r + p);
+      run.v_dist_fis[p][r] = 1.0 / (1.0 + r + p);
+      run.v_dist_fst[p][r] = 2.0 / (1.0 + r + p);
     }
   for (std::vector<float>* v :
        {&reference_table.parameters, &reference_table.stats_fis, &reference_table.stats_fst})
     for (size_t i = 0; i < v->size(); ++i) (*v)[i] = static_cast<float>(i % 1000) / 1000.0f;
 
   const double peak_before = peak_mib();
-  begin_checkpointed_job(0, nullptr);
+  begin_checkpointed_job(run, 0, nullptr);
   enter_stage(Stage::pilot);
-  const long long blocks = (size + block_size - 1) / block_size;
+  const long long blocks = (size + run.block_size - 1) / run.block_size;
   std::printf("%d loci x %d populations, pilot of %lld in %lld blocks, table %s\n", I, J, size,
               blocks, table ? "kept" : "none");
   std::printf("stage       checkpoint  seconds\n");
   long long done = 0;
   for (int tenth = 1; tenth <= 10; ++tenth) {
     const long long upto = blocks * tenth / 10;
-    while (done + 1 < upto) block_listeners.pilot_block_done(done++);
-    const double s = timed_checkpoint([&] { block_listeners.pilot_block_done(done++); });
+    while (done + 1 < upto) run.block_listeners.pilot_block_done(run, done++);
+    const double s = timed_checkpoint([&] { run.block_listeners.pilot_block_done(run, done++); });
     std::printf("pilot       %2d          %.3f\n", tenth, s);
   }
-  quantile_fis.assign(J, 1.0);
-  quantile_fst.assign(J, 1.0);
+  run.quantile_fis.assign(J, 1.0);
+  run.quantile_fst.assign(J, 1.0);
   enter_stage(Stage::production);
   for (int k = 1; k <= 6; ++k) {
     const double s = timed_checkpoint([&] {
-      std::lock_guard<std::mutex> hold(mutex_outfile);
-      block_listeners.block_committed(k);
+      std::lock_guard<std::mutex> hold(run.mutex_outfile);
+      run.block_listeners.block_committed(run, k);
     });
     std::printf("production  %2d          %.3f\n", k, s);
   }
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
   std::printf("peak memory: %.0f MiB before the checkpoints, %.0f MiB after\n", peak_before,
               peak_mib());
   end_checkpointed_job();
-  close_accepted_draw_files();
+  close_accepted_draw_files(run);
   for (const char* parameter : {"Fis", "Fst"})
     for (int k = 1; k <= J; ++k)
       std::remove(("cost_" + std::string(parameter) + std::to_string(k) + ".txt").c_str());

@@ -135,15 +135,14 @@ int main(int argc, char** argv) {
 
   // The reference table, as a job of -method joint simulates it.
   estimation_method = EstimationMethod::joint;
-  job_seed = seed;
-  block_size = choose_block_size(I, J, sims);
+  Run run;
+  run.job_seed = seed;
+  run.block_size = choose_block_size(I, J, sims);
   prepare_reference_table(sims, reference_table_memory_limit(),
                           joint_feature_bytes(sims, J, nb_class_fis, nb_class_fst, nb_procs));
   auto t0 = std::chrono::steady_clock::now();
-  pilot_stream = STREAM_JOINT_TABLE;
-  v_dist_fis.clear();
-  v_dist_fst.clear();
-  run_simulation(true, sims);
+  run.pilot_stream = STREAM_JOINT_TABLE;
+  run_simulation(run, true, sims);
   const double table_seconds = seconds_since(t0);
   t0 = std::chrono::steady_clock::now();
   const JointFeatures features = prepare_joint_features(reference_table);

@@ -15,7 +15,6 @@
 #include "posterior/normal_equations.h"
 #include "posterior/posterior_samples.h"
 #include "posterior/regression.h"
-#include "run_state.h"
 #include "support.h"
 
 namespace {

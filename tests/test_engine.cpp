@@ -69,6 +69,8 @@ class Engine : public ::testing::Test {
   }
   void TearDown() override { restore_default_configuration(); }
   TempDir dir;
+  // The job's run state, as the driver owns one per job (::Run: Test::Run is a method).
+  ::Run run;
 };
 
 // The percentages the gauge printed, in order.
@@ -144,40 +146,40 @@ std::string check_accepted_draw_file(const std::string& path, int nc, double thr
 }
 
 // The pilot, thresholds and production of one job on the current observed data.
-void run_both_simulations(int workers, std::string* pilot_out, std::string* production_out,
-                          uint32_t seed = 20240611u) {
+void run_both_simulations(Run& run, int workers, std::string* pilot_out,
+                          std::string* production_out, uint32_t seed = 20240611u) {
   nb_procs = workers;
   const DerivedCounts counts = derived_counts(nb_final, ratio);
-  job_seed = seed;
-  block_size = choose_block_size(I, J, counts.pilot_size);
-  open_accepted_draw_files(counts.pilot_size);
+  run.job_seed = seed;
+  run.block_size = choose_block_size(I, J, counts.pilot_size);
+  open_accepted_draw_files(run, counts.pilot_size);
   for (int p = 0; p < J; ++p) {
-    std::fill(v_dist_fis[p].begin(), v_dist_fis[p].end(), -1.0);
-    std::fill(v_dist_fst[p].begin(), v_dist_fst[p].end(), -1.0);
+    std::fill(run.v_dist_fis[p].begin(), run.v_dist_fis[p].end(), -1.0);
+    std::fill(run.v_dist_fst[p].begin(), run.v_dist_fst[p].end(), -1.0);
   }
   testing::internal::CaptureStdout();
-  run_simulation(true, counts.pilot_size);
+  run_simulation(run, true, counts.pilot_size);
   *pilot_out = testing::internal::GetCapturedStdout();
   // Every index filled (distances are sums of squares, so never the -1 left above); an
   // index past the end would have been written outside the arrays.
-  EXPECT_EQ(rep.load(), nbreps);
+  EXPECT_EQ(run.rep.load(), run.nbreps);
   for (int p = 0; p < J; ++p) {
-    for (int r = 0; r < nbreps; ++r) {
-      ASSERT_GE(v_dist_fis[p][r], 0.0) << "population " << p << " index " << r;
-      ASSERT_GE(v_dist_fst[p][r], 0.0) << "population " << p << " index " << r;
+    for (int r = 0; r < run.nbreps; ++r) {
+      ASSERT_GE(run.v_dist_fis[p][r], 0.0) << "population " << p << " index " << r;
+      ASSERT_GE(run.v_dist_fst[p][r], 0.0) << "population " << p << " index " << r;
     }
   }
-  set_thresholds(counts.threshold_index);
+  set_thresholds(run, counts.threshold_index);
   testing::internal::CaptureStdout();
-  run_simulation(false, counts.production_minimum);
+  run_simulation(run, false, counts.production_minimum);
   *production_out = testing::internal::GetCapturedStdout();
-  close_accepted_draw_files();
-  EXPECT_TRUE(finished.load());
-  EXPECT_GE(replicates_done, counts.production_minimum);
-  EXPECT_EQ(replicates_done % block_size, 0);
+  close_accepted_draw_files(run);
+  EXPECT_TRUE(run.finished.load());
+  EXPECT_GE(run.replicates_done, counts.production_minimum);
+  EXPECT_EQ(run.replicates_done % run.block_size, 0);
   for (int p = 0; p < J; ++p) {
-    EXPECT_GE(nb_fis[p].load(), nb_final);
-    EXPECT_GE(nb_fst[p].load(), nb_final);
+    EXPECT_GE(run.nb_fis[p].load(), nb_final);
+    EXPECT_GE(run.nb_fst[p].load(), nb_final);
   }
 }
 
@@ -323,9 +325,9 @@ TEST_F(Engine, ReplicateSurvivesMoreDrawsThanLocusSlots) {
 }
 
 TEST_F(Engine, AcceptedLineFormat) {
-  open_accepted_draw_files(29);
-  quantile_fis.assign(J, 1e300);
-  quantile_fst.assign(J, -1.0);  // no Fst acceptance
+  open_accepted_draw_files(run, 29);
+  run.quantile_fis.assign(J, 1e300);
+  run.quantile_fst.assign(J, -1.0);  // no Fst acceptance
   WorkerState w(J, I, 2, 2);
   target_fis[0] = 0.5;
   target_fis[1] = 0.25;
@@ -333,8 +335,8 @@ TEST_F(Engine, AcceptedLineFormat) {
   w.dist_fis = {2.0, std::nan("")};  // a NaN distance accepts nothing
   w.fis = {0.123456789, 0.5};
   w.block.clear(0);
-  collect_acceptances(w, 0);
-  collect_acceptances(w, 1);
+  collect_acceptances(run, w, 0);
+  collect_acceptances(run, w, 1);
   // Every number with 5 significant digits, the first line like every other.
   EXPECT_EQ(w.block.text,
             " 1.4142 0.12346 1.2346e-07 -0.125\n"
@@ -343,48 +345,47 @@ TEST_F(Engine, AcceptedLineFormat) {
   EXPECT_EQ(w.block.lines[1].offset, 1);
   EXPECT_EQ(w.block.lines[1].population, 0);
   EXPECT_FALSE(w.block.lines[1].fst);
-  close_accepted_draw_files();
+  close_accepted_draw_files(run);
 }
 
 // Blocks of one line each, numbered by their parameter value, delivered out of order.
 TEST_F(Engine, BlocksAreCommittedInIndexOrder) {
   nb_final = 3;
-  block_size = 10;
-  nbreps = 25;  // the production minimum: at least 3 blocks
-  pilot = false;
-  finished = false;
-  open_accepted_draw_files(29);
-  begin_block_schedule();
-  auto deliver = [](long long b, int population, bool fst) {
+  run.block_size = 10;
+  run.nbreps = 25;  // the production minimum: at least 3 blocks
+  run.pilot = false;
+  open_accepted_draw_files(run, 29);
+  begin_block_schedule(run);
+  auto deliver = [this](long long b, int population, bool fst) {
     BlockLines block;
     block.clear(b);
     block.text = " 0 " + std::to_string(b) + "\n";
     block.lines.push_back(AcceptedLine{0, population, fst, block.text.size()});
-    commit_block(block);
+    commit_block(run, block);
     EXPECT_TRUE(block.lines.empty());  // handed over, left empty for reuse
   };
   testing::internal::CaptureStdout();
   deliver(2, 0, false);
-  EXPECT_EQ(nb_fis[0].load(), 0);  // waits for blocks 0 and 1
+  EXPECT_EQ(run.nb_fis[0].load(), 0);  // waits for blocks 0 and 1
   deliver(1, 0, false);
   deliver(0, 0, false);
-  EXPECT_EQ(nb_fis[0].load(), 3);
-  EXPECT_EQ(replicates_done, 30);
-  EXPECT_FALSE(finished.load());  // the other counters have nothing yet
+  EXPECT_EQ(run.nb_fis[0].load(), 3);
+  EXPECT_EQ(run.replicates_done, 30);
+  EXPECT_FALSE(run.finished.load());  // the other counters have nothing yet
   for (long long b = 3; b < 9; ++b) deliver(b, 1, false);
   deliver(9, 0, false);  // a rank beyond nb_final: counted, not written
-  EXPECT_EQ(nb_fis[0].load(), 4);
+  EXPECT_EQ(run.nb_fis[0].load(), 4);
   for (long long b = 10; b < 13; ++b) deliver(b, 0, true);
   deliver(14, 1, true);  // before its turn
   deliver(13, 1, true);
-  EXPECT_FALSE(finished.load());
+  EXPECT_FALSE(run.finished.load());
   deliver(15, 1, true);
-  EXPECT_TRUE(finished.load());
+  EXPECT_TRUE(run.finished.load());
   deliver(16, 0, true);  // simulated past the end: discarded
-  EXPECT_EQ(nb_fst[0].load(), 3);
-  EXPECT_EQ(replicates_done, 160);
+  EXPECT_EQ(run.nb_fst[0].load(), 3);
+  EXPECT_EQ(run.replicates_done, 160);
   const std::string gauge = testing::internal::GetCapturedStdout();
-  close_accepted_draw_files();
+  close_accepted_draw_files(run);
   EXPECT_EQ(read_file(accepted_draw_file_name("Fis", 1)), " 0 0\n 0 1\n 0 2\n");
   EXPECT_EQ(read_file(accepted_draw_file_name("Fis", 2)), " 0 3\n 0 4\n 0 5\n");
   EXPECT_EQ(read_file(accepted_draw_file_name("Fst", 1)), " 0 10\n 0 11\n 0 12\n");
@@ -393,24 +394,67 @@ TEST_F(Engine, BlocksAreCommittedInIndexOrder) {
   EXPECT_EQ(gauge, " 33% 66% 100%");
 }
 
+// Two runs in one process share nothing: each hands out its own blocks and commits them in
+// its own order, with its own counters.
+TEST_F(Engine, TwoRunsKeepTheirOwnScheduleAndCounts) {
+  nb_final = 5;
+  ::Run other;
+  for (::Run* r : {&run, &other}) {
+    r->block_size = 10;
+    r->nbreps = 20;
+    r->pilot = false;
+    r->nb_fis.reset(new std::atomic<int>[J]());
+    r->nb_fst.reset(new std::atomic<int>[J]());
+    r->outfile_fis = std::vector<std::ofstream>(J);  // not open: the lines go nowhere
+    r->outfile_fst = std::vector<std::ofstream>(J);
+    begin_block_schedule(*r);
+  }
+  auto deliver = [](::Run& r, long long b) {
+    BlockLines block;
+    block.clear(b);
+    block.text = " 0 0.5\n";
+    block.lines.push_back(AcceptedLine{0, 0, false, block.text.size()});
+    commit_block(r, block);
+  };
+  long long b = -1;
+  ASSERT_EQ(try_take_block(run, b), BlockOffer::taken);
+  ASSERT_EQ(try_take_block(run, b), BlockOffer::taken);
+  ASSERT_EQ(try_take_block(other, b), BlockOffer::taken);
+  EXPECT_EQ(b, 0);  // the other run's hand-out starts at its own block 0
+  testing::internal::CaptureStdout();
+  deliver(run, 1);  // waits for block 0 of its own run
+  deliver(other, 0);
+  EXPECT_EQ(run.nb_fis[0].load(), 0);
+  EXPECT_EQ(run.replicates_done, 0);
+  EXPECT_EQ(other.nb_fis[0].load(), 1);
+  EXPECT_EQ(other.replicates_done, 10);
+  deliver(run, 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(run.nb_fis[0].load(), 2);
+  EXPECT_EQ(run.replicates_done, 20);
+  EXPECT_EQ(other.nb_fis[0].load(), 1);
+  EXPECT_EQ(run.commit_turn.load(), 2);
+  EXPECT_EQ(other.commit_turn.load(), 1);
+}
+
 TEST_F(Engine, ThresholdsAreOrderStatisticsOfEachOwnPilotDistances) {
-  open_accepted_draw_files(6);
-  v_dist_fis[0] = {5, 3, 9, 1, 7, 2};
-  v_dist_fst[0] = {0.6, 0.1, std::nan(""), 0.4, 0.2, 0.3};  // NaN sorts last
-  v_dist_fis[1] = {4, 4, 1, 4, 0, 8};
-  v_dist_fst[1] = {6, 5, 4, 3, 2, 1};
-  nb_fis[0] = 7;
-  nb_fst[1] = 3;
-  set_thresholds(2);
-  EXPECT_EQ(quantile_fis[0], 3.0);
-  EXPECT_EQ(quantile_fst[0], 0.3);
-  EXPECT_EQ(quantile_fis[1], 4.0);
-  EXPECT_EQ(quantile_fst[1], 3.0);
-  EXPECT_EQ(nb_fis[0].load(), 0);
-  EXPECT_EQ(nb_fst[1].load(), 0);
-  set_thresholds(5);
-  EXPECT_TRUE(std::isnan(quantile_fst[0]));
-  EXPECT_EQ(quantile_fis[1], 8.0);
+  open_accepted_draw_files(run, 6);
+  run.v_dist_fis[0] = {5, 3, 9, 1, 7, 2};
+  run.v_dist_fst[0] = {0.6, 0.1, std::nan(""), 0.4, 0.2, 0.3};  // NaN sorts last
+  run.v_dist_fis[1] = {4, 4, 1, 4, 0, 8};
+  run.v_dist_fst[1] = {6, 5, 4, 3, 2, 1};
+  run.nb_fis[0] = 7;
+  run.nb_fst[1] = 3;
+  set_thresholds(run, 2);
+  EXPECT_EQ(run.quantile_fis[0], 3.0);
+  EXPECT_EQ(run.quantile_fst[0], 0.3);
+  EXPECT_EQ(run.quantile_fis[1], 4.0);
+  EXPECT_EQ(run.quantile_fst[1], 3.0);
+  EXPECT_EQ(run.nb_fis[0].load(), 0);
+  EXPECT_EQ(run.nb_fst[1].load(), 0);
+  set_thresholds(run, 5);
+  EXPECT_TRUE(std::isnan(run.quantile_fst[0]));
+  EXPECT_EQ(run.quantile_fis[1], 8.0);
 }
 
 // The same seed gives the same pilot distances and the same accepted-draw files whatever
@@ -421,27 +465,27 @@ TEST_F(Engine, RunsWithOneTwoAndFourWorkersAlike) {
   for (int workers : {1, 2, 4}) {
     SCOPED_TRACE(std::to_string(workers) + " workers");
     std::string pilot_out, production_out;
-    run_both_simulations(workers, &pilot_out, &production_out);
+    run_both_simulations(run, workers, &pilot_out, &production_out);
     expect_gauge_complete(pilot_out);
     expect_gauge_complete(production_out);
     std::vector<std::string> files;
     for (int k = 1; k <= J; ++k) {
       files.push_back(check_accepted_draw_file(accepted_draw_file_name("Fis", k), nb_class_fis,
-                                               quantile_fis[k - 1]));
+                                               run.quantile_fis[k - 1]));
       files.push_back(check_accepted_draw_file(accepted_draw_file_name("Fst", k), nb_class_fst,
-                                               quantile_fst[k - 1]));
+                                               run.quantile_fst[k - 1]));
     }
     if (workers == 1) {
-      first_distances = v_dist_fis;  // sorted by set_thresholds, as every run's are
+      first_distances = run.v_dist_fis;  // sorted by set_thresholds, as every run's are
       first_files = files;
     } else {
-      EXPECT_EQ(v_dist_fis, first_distances);
+      EXPECT_EQ(run.v_dist_fis, first_distances);
       EXPECT_EQ(files, first_files);
     }
   }
   std::string pilot_out, production_out;
-  run_both_simulations(2, &pilot_out, &production_out, 7u);
-  EXPECT_NE(v_dist_fis, first_distances);
+  run_both_simulations(run, 2, &pilot_out, &production_out, 7u);
+  EXPECT_NE(run.v_dist_fis, first_distances);
 }
 
 TEST_F(Engine, PredictiveDrawsAreTheVectorsOfTheFirstFisAcceptances) {
@@ -456,7 +500,7 @@ TEST_F(Engine, PredictiveDrawsAreTheVectorsOfTheFirstFisAcceptances) {
     ASSERT_EQ(predictive_draws.wanted, 12);
     ASSERT_EQ(predictive_draws.width, 2 * J + 1);
     std::string pilot_out, production_out;
-    run_both_simulations(workers, &pilot_out, &production_out);
+    run_both_simulations(run, workers, &pilot_out, &production_out);
     for (int p = 0; p < J; ++p) {
       SCOPED_TRACE(p);
       ASSERT_EQ(predictive_draws.count(p), 12);
@@ -490,16 +534,18 @@ TEST_F(Engine, PredictiveDrawsAreTheVectorsOfTheFirstFisAcceptances) {
 
 TEST_F(Engine, SecondJobStartsFromReplicateZero) {
   std::string pilot_out, production_out;
-  run_both_simulations(2, &pilot_out, &production_out);
+  run_both_simulations(run, 2, &pilot_out, &production_out);
   // A second job with other data: its runs start afresh and fill their own arrays.
   load_observed(3, 25);
   file_prefix = "second";
-  run_both_simulations(2, &pilot_out, &production_out);
+  run_both_simulations(run, 2, &pilot_out, &production_out);
   expect_gauge_complete(pilot_out);
   expect_gauge_complete(production_out);
   for (int k = 1; k <= 3; ++k) {
-    check_accepted_draw_file(accepted_draw_file_name("Fis", k), nb_class_fis, quantile_fis[k - 1]);
-    check_accepted_draw_file(accepted_draw_file_name("Fst", k), nb_class_fst, quantile_fst[k - 1]);
+    check_accepted_draw_file(accepted_draw_file_name("Fis", k), nb_class_fis,
+                             run.quantile_fis[k - 1]);
+    check_accepted_draw_file(accepted_draw_file_name("Fst", k), nb_class_fst,
+                             run.quantile_fst[k - 1]);
   }
 }
 
@@ -509,28 +555,28 @@ TEST_F(EngineDeath, RefusesWhatCannotRun) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   // An accepted-draw file that cannot be created is named before any simulation.
   odir = dir.path() + "/missing/";
-  EXPECT_EXIT(open_accepted_draw_files(29), testing::ExitedWithCode(1),
+  EXPECT_EXIT(open_accepted_draw_files(run, 29), testing::ExitedWithCode(1),
               "Could not open file .*/missing/engine_Fis1.txt for writing");
   // No worker at all.
   nb_procs = 0;
-  EXPECT_EXIT(run_simulation(true, 29), testing::ExitedWithCode(1),
+  EXPECT_EXIT(run_simulation(run, true, 29), testing::ExitedWithCode(1),
               "No worker thread could be started");
 }
 
 TEST_F(EngineDeath, ThreadsThatCannotStartAreReported) {
   if (const char* why = why_no_address_space_cap()) GTEST_SKIP() << why;
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  open_accepted_draw_files(29);
+  open_accepted_draw_files(run, 29);
   nb_procs = 2;
   // With the address space capped just above its current size no thread stack fits.
-  auto run_without_room = [] {
+  auto run_without_room = [this] {
     dup2(2, 1);  // the warnings go to standard output; show them to the death test
     long pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
     const rlim_t now = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE);
     rlimit limit{now + (1 << 20), now + (1 << 20)};
     setrlimit(RLIMIT_AS, &limit);
-    run_simulation(true, 29);
+    run_simulation(run, true, 29);
   };
   EXPECT_EXIT(run_without_room(), testing::ExitedWithCode(1),
               "Warning : could not create thread number 1\nWarning : could not create thread "
@@ -541,10 +587,10 @@ TEST_F(EngineDeath, PilotDistancesThatDoNotFitInMemoryAreRefused) {
   if (const char* why = why_no_address_space_cap()) GTEST_SKIP() << why;
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   // 2 populations x 2 parameters x 50 million doubles: 1.6 GB against a cap of 1 GB.
-  auto open_without_room = [] {
+  auto open_without_room = [this] {
     rlimit limit{rlim_t(1) << 30, rlim_t(1) << 30};
     setrlimit(RLIMIT_AS, &limit);
-    open_accepted_draw_files(50000000);
+    open_accepted_draw_files(run, 50000000);
   };
   EXPECT_EXIT(open_without_room(), testing::ExitedWithCode(1),
               "Not enough memory for the distances of a pilot run of 50000000 simulations in 2 "

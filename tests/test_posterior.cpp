@@ -15,7 +15,6 @@
 #include "posterior/posterior_samples.h"
 #include "posterior/posterior_stats.h"
 #include "posterior/regression.h"
-#include "run_state.h"
 #include "support.h"
 
 namespace {

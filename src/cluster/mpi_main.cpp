@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <string>
@@ -127,7 +128,7 @@ constexpr uint32_t RUN_STATE_VERSION = 1;
 // Everything the other ranks need of a run to simulate its blocks exactly as rank 0 would,
 // listed once for both directions: a field added here is sent and received alike.
 template <class Io>
-void run_state_fields(Io& io) {
+void run_state_fields(Io& io, Run& run) {
   uint32_t version = RUN_STATE_VERSION;
   io(version);
   if (version != RUN_STATE_VERSION)
@@ -139,11 +140,11 @@ void run_state_fields(Io& io) {
   io(nb_class_fst);
   io(bias_hidden);
   io(bias_fixed);
-  io(job_seed);
-  io(block_size);
-  io(pilot);
-  io(pilot_stream);
-  io(nbreps);
+  io(run.job_seed);
+  io(run.block_size);
+  io(run.pilot);
+  io(run.pilot_stream);
+  io(run.nbreps);
   io(nb_procs);
   // With -gof the other ranks send the parameter vectors of their Fis acceptances too.
   io(predictive_draws.wanted);
@@ -151,8 +152,8 @@ void run_state_fields(Io& io) {
   io.array(pop_target);
   io.array(target_fis);
   io.array(target_fst);
-  io.array(quantile_fis);
-  io.array(quantile_fst);
+  io.array(run.quantile_fis);
+  io.array(run.quantile_fst);
 }
 
 // The byte count of a message, which MPI takes as an int.
@@ -188,10 +189,10 @@ void report_to_rank_0(int status) {
 
 // ---- rank 0 -------------------------------------------------------------------------
 
-void send_run_state(int to) {
+void send_run_state(Run& run, int to) {
   Buffer b;
   Sending io{b};
-  run_state_fields(io);
+  run_state_fields(io, run);
   send(b, to, TAG_RUN);
 }
 
@@ -212,22 +213,22 @@ struct Service {
 Service service;
 
 // Feeds the results of one block simulated elsewhere into the run.
-void take_result(Buffer& b, int& shown) {
+void take_result(Run& run, Buffer& b, int& shown) {
   const long long block = b.get<long long>();
-  if (pilot) {
-    const long long first = block * block_size;
+  if (run.pilot) {
+    const long long first = block * run.block_size;
     const long long count = b.get<long long>();
     for (long long i = 0; i < count; ++i)
       for (int p = 0; p < J; ++p) {
-        v_dist_fis[p][first + i] = b.get<double>();
-        v_dist_fst[p][first + i] = b.get<double>();
+        run.v_dist_fis[p][first + i] = b.get<double>();
+        run.v_dist_fst[p][first + i] = b.get<double>();
       }
     // One by one, as the workers count theirs, so that the gauge shows every percentage.
     for (long long i = 0; i < count; ++i) {
-      rep.fetch_add(1, std::memory_order_relaxed);
-      update_gauge(shown);
+      run.rep.fetch_add(1, std::memory_order_relaxed);
+      update_gauge(run, shown);
     }
-    if (block_listeners.pilot_block_done) block_listeners.pilot_block_done(block);
+    if (run.block_listeners.pilot_block_done) run.block_listeners.pilot_block_done(run, block);
   } else {
     BlockLines lines;
     lines.clear(block);
@@ -236,7 +237,7 @@ void take_result(Buffer& b, int& shown) {
     b.get_array(text);
     lines.text.assign(text.begin(), text.end());
     b.get_array(lines.vectors);  // empty unless -gof keeps parameter vectors
-    commit_block(lines);
+    commit_block(run, lines);
   }
 }
 
@@ -244,7 +245,7 @@ void take_result(Buffer& b, int& shown) {
 // waits, not even for room in the waiting room (the block whose commit would make room may
 // be one it has yet to receive): a rank that asks while the room is full stays in `pending`.
 // True when anything happened. Called under service.mutex.
-bool serve_arrivals() {
+bool serve_arrivals(Run& run) {
   Service& s = service;
   bool progress = false;
   for (;;) {
@@ -256,7 +257,7 @@ bool serve_arrivals() {
     if (status.MPI_TAG == TAG_ERROR)
       fail("The run stops after an error on MPI rank %d", status.MPI_SOURCE);
     if (status.MPI_TAG == TAG_RESULT) {
-      take_result(s.b, s.shown);
+      take_result(run, s.b, s.shown);
       --s.blocks_out;
       ++s.open_requests;
     } else {
@@ -269,7 +270,7 @@ bool serve_arrivals() {
     const int r = s.pending.front();
     s.pending.pop_front();
     long long block = 0;
-    const BlockOffer offer = s.local_only ? BlockOffer::run_over : try_take_block(block);
+    const BlockOffer offer = s.local_only ? BlockOffer::run_over : try_take_block(run, block);
     if (offer == BlockOffer::taken) {
       MPI_Send(&block, 1, MPI_LONG_LONG, r, TAG_BLOCK, MPI_COMM_WORLD);
       --s.open_requests;
@@ -289,40 +290,40 @@ bool serve_arrivals() {
 // Sends the run's state to every other rank and answers their first requests, so that they
 // start with rank 0's workers: these serve only between blocks, and a block can take a
 // second at the largest sizes. Takes a round trip.
-void begin_service() {
-  for (int r = 1; r <= remote_workers; ++r) send_run_state(r);
+void begin_service(Run& run) {
+  for (int r = 1; r <= run.remote_workers; ++r) send_run_state(run, r);
   std::lock_guard<std::mutex> lock(service.mutex);
   // With -cv the pilot also fills the reference table, which stays on rank 0.
-  service.local_only = pilot && reference_table.kept();
+  service.local_only = run.pilot && reference_table.kept();
   service.pending.clear();
   service.open_requests =
-      static_cast<long long>(remote_workers) * std::max(nb_procs, 1) * REQUESTS_PER_WORKER;
+      static_cast<long long>(run.remote_workers) * std::max(nb_procs, 1) * REQUESTS_PER_WORKER;
   service.first_requests_due = service.open_requests;
   service.blocks_out = 0;
   service.shown = 0;
   while (service.first_requests_due > 0)
-    if (!serve_arrivals()) std::this_thread::sleep_for(IDLE_POLL);
+    if (!serve_arrivals(run)) std::this_thread::sleep_for(IDLE_POLL);
 }
 
 // A worker between two blocks: skipped when another thread is serving already.
-void poll_service() {
+void poll_service(Run& run) {
   std::unique_lock<std::mutex> lock(service.mutex, std::try_to_lock);
-  if (lock.owns_lock()) serve_arrivals();
+  if (lock.owns_lock()) serve_arrivals(run);
 }
 
 // After the workers of rank 0: until every request of the other ranks is answered and every
 // block handed out has come back.
-void finish_service() {
+void finish_service(Run& run) {
   std::lock_guard<std::mutex> lock(service.mutex);
   while (service.open_requests > 0 || service.blocks_out > 0)
-    if (!serve_arrivals()) std::this_thread::sleep_for(IDLE_POLL);
+    if (!serve_arrivals(run)) std::this_thread::sleep_for(IDLE_POLL);
 }
 
 // ---- other ranks --------------------------------------------------------------------
 
-void read_run_state(Buffer& b) {
+void read_run_state(Buffer& b, Run& run) {
   Receiving io{b};
-  run_state_fields(io);
+  run_state_fields(io, run);
 }
 
 // One worker thread of a rank other than 0. It talks to rank 0 itself: no thread of the rank
@@ -332,7 +333,7 @@ void read_run_state(Buffer& b) {
 // Its results leave without waiting: a blocking send can wait for rank 0 to take the
 // message, which it does only between blocks of its own. Each result has a buffer of its
 // own until the send is complete, one per request open.
-void simulate_blocks() {
+void simulate_blocks(const Run& run) {
   WorkerState w(J, I, nb_class_fis, nb_class_fst);
   std::vector<Buffer> outgoing(REQUESTS_PER_WORKER);
   std::vector<MPI_Request> sending(REQUESTS_PER_WORKER, MPI_REQUEST_NULL);
@@ -352,16 +353,17 @@ void simulate_blocks() {
     out.bytes.clear();
     out.at = 0;
     out.put(block);
-    if (pilot) out.put(std::min<long long>(block_size, nbreps - block * block_size));
+    if (run.pilot)
+      out.put(std::min<long long>(run.block_size, run.nbreps - block * run.block_size));
     simulate_block(
-        w, block, [](long long) {},
+        run, w, block, [](long long) {},
         [&](long long) {
           for (int p = 0; p < J; ++p) {
             out.put(w.dist_fis[p]);
             out.put(w.dist_fst[p]);
           }
         });
-    if (!pilot) {
+    if (!run.pilot) {
       out.put_array(w.block.lines);
       out.put_array(std::vector<char>(w.block.text.begin(), w.block.text.end()));
       out.put_array(w.block.vectors);
@@ -373,16 +375,16 @@ void simulate_blocks() {
   }
 }
 
-void simulate_blocks_or_fail() {
+void simulate_blocks_or_fail(const Run& run) {
   try {
-    simulate_blocks();
+    simulate_blocks(run);
   } catch (const std::bad_alloc&) {
     fail("Out of memory in a simulation worker of MPI rank %d", my_rank());
   }
 }
 
 // Simulates the blocks rank 0 hands out for one run, on -nprocs threads.
-void simulate_run() {
+void simulate_run(const Run& run) {
   // For the tests: an error on a rank other than 0 must end the whole run.
   if (const char* rank = std::getenv("BANDSTAT_MPI_FAIL_ON_RANK"))
     if (std::atoi(rank) == my_rank()) fail("Simulated failure on MPI rank %d", my_rank());
@@ -390,7 +392,7 @@ void simulate_run() {
   const int requests = REQUESTS_PER_WORKER * threads;
   for (int i = 0; i < requests; ++i) MPI_Send(nullptr, 0, MPI_BYTE, 0, TAG_REQUEST, MPI_COMM_WORLD);
   std::vector<std::thread> workers;
-  for (int i = 0; i < threads; ++i) workers.emplace_back(simulate_blocks_or_fail);
+  for (int i = 0; i < threads; ++i) workers.emplace_back(simulate_blocks_or_fail, std::cref(run));
   for (std::thread& t : workers) t.join();
   // Each worker took one end of the run; every other request still open is answered by one
   // too, and those must be taken before the next run's messages.
@@ -405,6 +407,8 @@ void simulate_run() {
 
 void serve_rank_0() {
   Buffer b;
+  // This rank's copy of what rank 0's runs tell it, one run after the other.
+  Run run;
   for (;;) {
     MPI_Status status;
     MPI_Probe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &status);
@@ -412,8 +416,8 @@ void serve_rank_0() {
     if (status.MPI_TAG == TAG_QUIT) return;
     if (status.MPI_TAG != TAG_RUN)
       fail("Bug detected: unexpected message %d from rank 0", status.MPI_TAG);
-    read_run_state(b);
-    simulate_run();
+    read_run_state(b, run);
+    simulate_run(run);
   }
 }
 
@@ -445,11 +449,12 @@ int main(int argc, char** argv) {
   abort_other_processes = abort_all;
   int status = 0;
   if (rank == 0) {
-    remote_workers = size - 1;
-    remote_service.begin = begin_service;
-    remote_service.poll = poll_service;
-    remote_service.finish = finish_service;
-    status = run_program(argc, argv);
+    RemoteRanks remote;
+    remote.workers = size - 1;
+    remote.service.begin = begin_service;
+    remote.service.poll = poll_service;
+    remote.service.finish = finish_service;
+    status = run_program(argc, argv, remote);
     for (int r = 1; r < size; ++r) MPI_Send(nullptr, 0, MPI_BYTE, r, TAG_QUIT, MPI_COMM_WORLD);
   } else {
     abort_other_processes = report_to_rank_0;

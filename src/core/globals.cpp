@@ -4,7 +4,6 @@
 #include "observed_data.h"
 #include "predictive_draws.h"
 #include "reference_table.h"
-#include "run_state.h"
 
 int nb_class_fis = DEFAULT_NB_CLASS_FIS;
 int nb_class_fst = DEFAULT_NB_CLASS_FST;
@@ -66,31 +65,6 @@ int J = 0;
 std::vector<LocusRecord> pop_target;
 std::vector<double> target_fis;
 std::vector<double> target_fst;
-
-bool pilot = true;
-int nbreps = 0;
-std::atomic<int> rep{0};
-PercentGauge run_gauge;
-std::atomic<bool> finished{false};
-uint32_t job_seed = 0;
-int block_size = 1;
-int remote_workers = 0;
-RemoteService remote_service;
-BlockListeners block_listeners;
-long long replicates_done = 0;
-
-std::vector<std::vector<double>> v_dist_fis;
-std::vector<std::vector<double>> v_dist_fst;
-std::vector<double> quantile_fis;
-std::vector<double> quantile_fst;
-std::unique_ptr<std::atomic<int>[]> nb_fis;
-std::unique_ptr<std::atomic<int>[]> nb_fst;
-std::vector<std::ofstream> outfile_fis;
-std::vector<std::ofstream> outfile_fst;
-
-std::mutex mutex_counter;
-std::mutex mutex_outfile;
-std::mutex mutex_randseed;
 
 ReferenceTable reference_table;
 PredictiveDraws predictive_draws;

@@ -106,6 +106,9 @@ std::string directory_of_job;
 uint64_t input_checksum = 0;
 std::string pops_of_job;  // the -pops file, whose bytes are the input too
 uint64_t pops_checksum = 0;
+// The state of the job's simulation runs, owned by the driver from begin_checkpointed_job to
+// end_checkpointed_job; null outside. The signal path reaches it only through here.
+Run* run_of_job = nullptr;
 long long committed_blocks = 0;  // production: the blocks committed so far
 // Pilot: which blocks are complete, and how many from block 0 without a gap.
 std::unique_ptr<std::atomic<bool>[]> pilot_done;
@@ -149,10 +152,10 @@ constexpr uint8_t HOLDS_TABLE = 2;
 // the distances (Fis then Fst, by population), then the table's parameters and statistics.
 // `visit(pointer, bytes)` sees each contiguous piece once.
 template <typename Visit>
-void for_each_piece(uint8_t holds, long long first, long long count, Visit visit) {
+void for_each_piece(Run& run, uint8_t holds, long long first, long long count, Visit visit) {
   const size_t a = static_cast<size_t>(first), n = static_cast<size_t>(count);
   if (holds & HOLDS_DISTANCES)
-    for (auto* v : {&v_dist_fis, &v_dist_fst})
+    for (auto* v : {&run.v_dist_fis, &run.v_dist_fst})
       for (int p = 0; p < J; ++p) visit((*v)[p].data() + a, n * sizeof(double));
   if (holds & HOLDS_TABLE) {
     ReferenceTable& t = reference_table;
@@ -170,9 +173,9 @@ void for_each_piece(uint8_t holds, long long first, long long count, Visit visit
 // copy in memory), and flushes it to disk before any checkpoint points to it. The pilot run
 // appends its distances; the table's rows go whenever the job keeps a table. False when the
 // file could not be written (the checkpoints then stay as they were).
-bool append_rows(long long rows, bool distances) {
+bool append_rows(Run& run, long long rows, bool distances) {
   uint8_t holds = 0;
-  if (distances && !v_dist_fis.empty()) holds |= HOLDS_DISTANCES;
+  if (distances && !run.v_dist_fis.empty()) holds |= HOLDS_DISTANCES;
   if (reference_table.kept()) holds |= HOLDS_TABLE;
   if (rows <= rows_written || holds == 0) return true;
   const std::string name = checkpoint_rows_file_name();
@@ -195,7 +198,7 @@ bool append_rows(long long rows, bool distances) {
   put(&first, sizeof first);
   put(&count, sizeof count);
   put(&holds, sizeof holds);
-  for_each_piece(holds, first, count, put);
+  for_each_piece(run, holds, first, count, put);
   ok = std::fflush(f) == 0 && ok;
   ok = fsync(fileno(f)) == 0 && ok;
   ok = std::fclose(f) == 0 && ok;
@@ -210,7 +213,7 @@ bool append_rows(long long rows, bool distances) {
 // distances (when `distances`) and the table, checking that it holds its rows from row 0
 // without a gap; cuts the file back to that length, so that appending goes on there.
 // Returns the number of rows, for the caller to check against its stage.
-long long restore_rows(const Checkpoint& c, Reader& r, bool distances) {
+long long restore_rows(Run& run, const Checkpoint& c, Reader& r, bool distances) {
   const long long written = r.get<int64_t>();
   const uint64_t length = r.get<uint64_t>();
   const uint64_t sum = r.get<uint64_t>();
@@ -263,7 +266,7 @@ long long restore_rows(const Checkpoint& c, Reader& r, bool distances) {
       }
       holds &= ~HOLDS_DISTANCES;
     }
-    for_each_piece(holds, first, count, get);
+    for_each_piece(run, holds, first, count, get);
     covered = first + count;
   }
   std::fclose(f);
@@ -287,15 +290,15 @@ uint64_t file_size(const std::string& path) {
 
 // The rows a checkpoint of the job needs: those of the pilot blocks complete from block 0
 // without a gap, then every row once the pilot run is over.
-long long rows_needed() {
+long long rows_needed(const Run& run) {
   if (stage != Stage::pilot) return reference_table.kept() ? reference_table.size : 0;
   while (pilot_prefix < pilot_blocks_total && pilot_done[pilot_prefix].load()) ++pilot_prefix;
-  return std::min(pilot_prefix * block_size, pilot_size_of_job);
+  return std::min(pilot_prefix * run.block_size, pilot_size_of_job);
 }
 
 // The checkpoint of the job as it stands, once the rows file holds the rows it needs; in
 // the production run the caller holds mutex_outfile.
-std::string serialise() {
+std::string serialise(Run& run) {
   Writer w;
   w.bytes.append(MAGIC, MAGIC_SIZE);
   w.put<uint32_t>(FORMAT_VERSION);
@@ -310,9 +313,9 @@ std::string serialise() {
   w.put<uint64_t>(input_checksum);
   w.put_string(pops_of_job);
   w.put<uint64_t>(pops_checksum);
-  w.put<uint32_t>(job_seed);
+  w.put<uint32_t>(run.job_seed);
   w.put<uint32_t>(static_cast<uint32_t>(stage));
-  w.put<int32_t>(block_size);
+  w.put<int32_t>(run.block_size);
   w.put<int64_t>(pilot_size_of_job);
   // After the pilot run a job without a table needs nothing of the rows file.
   const bool rows_kept = stage == Stage::pilot || reference_table.kept();
@@ -322,14 +325,14 @@ std::string serialise() {
   if (stage == Stage::pilot) {
     w.put<int64_t>(pilot_prefix);
   } else {
-    w.put_vector(quantile_fis);
-    w.put_vector(quantile_fst);
+    w.put_vector(run.quantile_fis);
+    w.put_vector(run.quantile_fst);
     w.put<int64_t>(committed_blocks);
-    w.put<int64_t>(committed_blocks * block_size);
+    w.put<int64_t>(committed_blocks * run.block_size);
     std::vector<int> counts(static_cast<size_t>(2 * J));
     for (int p = 0; p < J; ++p) {
-      counts[p] = nb_fis[p].load();
-      counts[J + p] = nb_fst[p].load();
+      counts[p] = run.nb_fis[p].load();
+      counts[J + p] = run.nb_fst[p].load();
     }
     w.put_vector(counts);
     // The files' committed lengths: the streams still open in the production run, the
@@ -338,7 +341,7 @@ std::string serialise() {
     for (int k = 0; k < 2; ++k)
       for (int p = 0; p < J; ++p) {
         if (stage == Stage::production) {
-          std::ofstream& out = k ? outfile_fst[p] : outfile_fis[p];
+          std::ofstream& out = k ? run.outfile_fst[p] : run.outfile_fis[p];
           out.flush();
           lengths.push_back(static_cast<uint64_t>(std::max<std::streamoff>(0, out.tellp())));
         } else {
@@ -355,11 +358,11 @@ std::string serialise() {
 
 // Writes the checkpoint of the job under its temporary name, then renames it; false when
 // the file could not be written (the previous checkpoint then stays as it was).
-bool write_checkpoint() {
+bool write_checkpoint(Run& run) {
   const auto begin = std::chrono::steady_clock::now();
   const uint64_t length_before = rows_length;
-  if (!append_rows(rows_needed(), stage == Stage::pilot)) return false;
-  const std::string bytes = serialise();
+  if (!append_rows(run, rows_needed(run), stage == Stage::pilot)) return false;
+  const std::string bytes = serialise(run);
   const std::string name = checkpoint_file_name();
   const std::string temp = temporary_name(name);
   std::FILE* f = std::fopen(temp.c_str(), "wb");
@@ -382,27 +385,27 @@ bool write_checkpoint() {
 }
 
 // A periodic checkpoint, if one is due and nobody else is writing one.
-void periodic_checkpoint() {
+void periodic_checkpoint(Run& run) {
   const long long due = due_ms.load(std::memory_order_relaxed);
   if (due == 0 || now_ms() < due) return;
   std::unique_lock<std::mutex> hold(lock, std::try_to_lock);
   if (!hold.owns_lock() || stage == Stage::none) return;
-  if (!write_checkpoint())
+  if (!write_checkpoint(run))
     std::fprintf(stderr, "Warning: could not write the checkpoint %s\n",
                  checkpoint_file_name().c_str());
   schedule_next();
 }
 
 // Pilot run: block `block` is complete (its distances stored).
-void pilot_block_done(long long block) {
+void pilot_block_done(Run& run, long long block) {
   if (block >= 0 && block < pilot_blocks_total) pilot_done[block].store(true);
-  periodic_checkpoint();
+  periodic_checkpoint(run);
 }
 
 // Production run, by the committer under mutex_outfile.
-void production_block_committed(long long block) {
+void production_block_committed(Run& run, long long block) {
   committed_blocks = block + 1;
-  if (!finished.load()) periodic_checkpoint();
+  if (!run.finished.load()) periodic_checkpoint(run);
 }
 
 // The accepted-draw files of the job leave the incomplete files: a checkpoint needs them.
@@ -500,8 +503,9 @@ Checkpoint read_checkpoint(const std::string& path) {
   return c;
 }
 
-void begin_checkpointed_job(int index, const Checkpoint* resumed) {
+void begin_checkpointed_job(Run& run, int index, const Checkpoint* resumed) {
   std::lock_guard<std::mutex> hold(lock);
+  run_of_job = &run;
   stage = Stage::none;
   job_index = index;
   written_count = 0;
@@ -535,24 +539,25 @@ void begin_checkpointed_job(int index, const Checkpoint* resumed) {
     if (!pops_of_job.empty() && !file_checksum(pops_of_job, pops_checksum))
       fail("Could not read the pops file %s for its checksum", pops_of_job.c_str());
   }
-  pilot_size_of_job = v_dist_fis.empty() ? 0 : static_cast<long long>(v_dist_fis[0].size());
-  pilot_blocks_total = block_size > 0 ? (pilot_size_of_job + block_size - 1) / block_size : 0;
+  pilot_size_of_job = run.v_dist_fis.empty() ? 0 : static_cast<long long>(run.v_dist_fis[0].size());
+  pilot_blocks_total =
+      run.block_size > 0 ? (pilot_size_of_job + run.block_size - 1) / run.block_size : 0;
   pilot_done.reset(new std::atomic<bool>[static_cast<size_t>(pilot_blocks_total)]);
-  block_listeners.pilot_block_done = pilot_block_done;
-  block_listeners.block_committed = production_block_committed;
+  run.block_listeners.pilot_block_done = pilot_block_done;
+  run.block_listeners.block_committed = production_block_committed;
   for (long long b = 0; b < pilot_blocks_total; ++b) pilot_done[b] = false;
   schedule_next();
 }
 
-void enter_stage(Stage next, void (*change)()) {
+void enter_stage(Stage next, const std::function<void()>& change) {
   std::lock_guard<std::mutex> hold(lock);
   if (change) change();
   stage = next;
   resuming = false;
   // The production run is over: its last state is the one the analysis needs, so it is
   // saved at once (a later SIGKILL then loses nothing but the analysis).
-  if (next == Stage::posterior && checkpoint_seconds > 0) {
-    if (!write_checkpoint())
+  if (next == Stage::posterior && checkpoint_seconds > 0 && run_of_job) {
+    if (!write_checkpoint(*run_of_job))
       std::fprintf(stderr, "Warning: could not write the checkpoint %s\n",
                    checkpoint_file_name().c_str());
     schedule_next();
@@ -566,16 +571,17 @@ void end_checkpointed_job() {
   std::remove(checkpoint_file_name().c_str());
   std::remove(checkpoint_rows_file_name().c_str());
   checkpoint_on_disk = false;
-  block_listeners = BlockListeners();
+  if (run_of_job) run_of_job->block_listeners = BlockListeners();
+  run_of_job = nullptr;
   pilot_done.reset();
 }
 
 std::string checkpoint_on_signal() {
   lock.lock();
-  if (stage == Stage::none && !resuming) return "";
+  if ((stage == Stage::none && !resuming) || !run_of_job) return "";
   // The commits stop here: the files and counts stay those of the last committed block.
-  if (stage == Stage::production) mutex_outfile.lock();
-  if (!resuming && !write_checkpoint()) return "";
+  if (stage == Stage::production) run_of_job->mutex_outfile.lock();
+  if (!resuming && !write_checkpoint(*run_of_job)) return "";
   keep_accepted_draw_files_for_checkpoint();
   return checkpoint_file_name();
 }
@@ -599,12 +605,12 @@ std::string checkpoint_summary() {
   return text;
 }
 
-long long restore_pilot(const Checkpoint& c) {
+long long restore_pilot(Run& run, const Checkpoint& c) {
   Reader r{c.body, 0, c.path};
-  const long long rows = restore_rows(c, r, true);
+  const long long rows = restore_rows(run, c, r, true);
   const long long blocks = r.get<int64_t>();
   if (blocks < 0 || blocks > pilot_blocks_total ||
-      rows != std::min(blocks * block_size, pilot_size_of_job))
+      rows != std::min(blocks * run.block_size, pilot_size_of_job))
     r.damaged();
   std::lock_guard<std::mutex> hold(lock);
   for (long long b = 0; b < blocks; ++b) pilot_done[b] = true;
@@ -612,9 +618,12 @@ long long restore_pilot(const Checkpoint& c) {
   return blocks;
 }
 
-long long restore_production(const Checkpoint& c) {
+long long restore_production(Run& run, const Checkpoint& c) {
   Reader r{c.body, 0, c.path};
-  if (restore_rows(c, r, false) != (reference_table.kept() ? reference_table.size : 0)) r.damaged();
+  if (restore_rows(run, c, r, false) != (reference_table.kept() ? reference_table.size : 0))
+    r.damaged();
+  std::vector<double>& quantile_fis = run.quantile_fis;
+  std::vector<double>& quantile_fst = run.quantile_fst;
   quantile_fis = r.get_vector<double>();
   quantile_fst = r.get_vector<double>();
   const long long next = r.get<int64_t>();
@@ -624,12 +633,12 @@ long long restore_production(const Checkpoint& c) {
   const uint64_t populations = r.get<uint64_t>();
   if (quantile_fis.size() != static_cast<size_t>(J) || quantile_fst.size() != quantile_fis.size() ||
       counts.size() != static_cast<size_t>(2 * J) || lengths.size() != counts.size() ||
-      populations != predictive_draws.vectors.size() || next < 0 || done != next * block_size)
+      populations != predictive_draws.vectors.size() || next < 0 || done != next * run.block_size)
     r.damaged();
   for (std::vector<double>& v : predictive_draws.vectors) v = r.get_vector<double>();
   for (int p = 0; p < J; ++p) {
-    nb_fis[p] = counts[p];
-    nb_fst[p] = counts[J + p];
+    run.nb_fis[p] = counts[p];
+    run.nb_fst[p] = counts[J + p];
   }
   // The accepted-draw files: back to their committed lengths, whatever a killed run wrote
   // after its last checkpoint.
@@ -650,7 +659,7 @@ long long restore_production(const Checkpoint& c) {
         fail("Cannot resume from %s: the accepted-draw file %s cannot be cut back to %llu bytes",
              c.path.c_str(), path.c_str(), static_cast<unsigned long long>(length));
     }
-  replicates_done = done;
+  run.replicates_done = done;
   std::lock_guard<std::mutex> hold(lock);
   committed_blocks = next;
   return next;

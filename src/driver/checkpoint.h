@@ -18,9 +18,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "run_state.h"
 
 // Where a job stands. New stages go at the end; the number is the one in the file.
 enum class Stage : uint32_t {
@@ -58,13 +61,15 @@ bool file_checksum(const std::string& path, uint64_t& sum);
 // does not match, ends the run with a message (status 1), the file untouched.
 Checkpoint read_checkpoint(const std::string& path);
 
-// The job in the driver's hands: its index on the command line and what was resumed, if
-// anything (null for a fresh job). Called before the job's first stage; from then on the
-// runs tell the checkpoints of their blocks (block_listeners).
-void begin_checkpointed_job(int job_index, const Checkpoint* resumed);
+// The job in the driver's hands: the state of its runs (which the checkpoints save; it must
+// outlive end_checkpointed_job), its index on the command line and what was resumed, if
+// anything (null for a fresh job). Called before the job's first stage, once `run` holds
+// the job's seed, blocks and pilot distances; from then on the runs tell the checkpoints of
+// their blocks (run.block_listeners).
+void begin_checkpointed_job(Run& run, int job_index, const Checkpoint* resumed);
 // The main thread enters `stage` (no worker runs). Holding the checkpoint lock meanwhile
 // keeps a checkpoint from seeing the state half changed: `change` runs under it.
-void enter_stage(Stage stage, void (*change)() = nullptr);
+void enter_stage(Stage stage, const std::function<void()>& change = nullptr);
 // The job is done: the checkpoint goes, and with it the job's state stops being saved.
 void end_checkpointed_job();
 
@@ -85,6 +90,6 @@ std::string checkpoint_summary();
 // pilot rows already simulated, or the thresholds, counts, reference table and -gof
 // vectors of the production run.
 // restore_pilot returns the first block the pilot run has left to simulate.
-long long restore_pilot(const Checkpoint& c);
-// Returns the block to commit next; sets replicates_done.
-long long restore_production(const Checkpoint& c);
+long long restore_pilot(Run& run, const Checkpoint& c);
+// Returns the block to commit next; sets run.replicates_done.
+long long restore_production(Run& run, const Checkpoint& c);

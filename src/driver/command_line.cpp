@@ -413,7 +413,7 @@ std::string output_stem(const std::string& input_name) {
   return stem;
 }
 
-int run_program(int argc, char** argv) {
+int run_program(int argc, char** argv, const RemoteRanks& remote) {
   // First, before any thread starts: every thread inherits the blocked signals.
   install_interrupt_handling();
   return_gsl_errors_as_statuses();
@@ -512,7 +512,7 @@ int run_program(int argc, char** argv) {
       fail("%s", e.what());
     }
     // The resumed job goes on from its checkpoint; the ones after it run from the start.
-    run_job(i, resuming && i == first_job ? &resumed : nullptr);
+    run_job(i, resuming && i == first_job ? &resumed : nullptr, remote);
   }
   delete opt;
   opt = nullptr;

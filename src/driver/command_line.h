@@ -5,10 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "run_state.h"
+
 class AnyOption;
 
-// Everything main does; returns the exit status of a normal end.
-int run_program(int argc, char** argv);
+// Everything main does; returns the exit status of a normal end. `remote`: the other
+// processes that simulate blocks for every job's runs (the MPI build's other ranks; none in
+// the plain program).
+int run_program(int argc, char** argv, const RemoteRanks& remote = RemoteRanks());
 
 // The output-name stem of an input file name, when -o is not given.
 std::string output_stem(const std::string& input_name);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <functional>
 #include <new>
 #include <thread>
 #include <vector>
@@ -101,18 +102,18 @@ DerivedCounts derived_counts(int final_draws, double acceptance_ratio) {
   return counts;
 }
 
-void open_accepted_draw_files(long long pilot_size, Stage resumed) {
-  outfile_fis = std::vector<std::ofstream>(J);
-  outfile_fst = std::vector<std::ofstream>(J);
-  nb_fis.reset(new std::atomic<int>[J]);
-  nb_fst.reset(new std::atomic<int>[J]);
+void open_accepted_draw_files(Run& run, long long pilot_size, Stage resumed) {
+  run.outfile_fis = std::vector<std::ofstream>(J);
+  run.outfile_fst = std::vector<std::ofstream>(J);
+  run.nb_fis.reset(new std::atomic<int>[J]);
+  run.nb_fst.reset(new std::atomic<int>[J]);
   for (int p = 0; p < J; ++p) {
-    nb_fis[p] = 0;
-    nb_fst[p] = 0;
+    run.nb_fis[p] = 0;
+    run.nb_fst[p] = 0;
   }
   try {
-    v_dist_fis.assign(J, std::vector<double>(static_cast<size_t>(pilot_size)));
-    v_dist_fst.assign(J, std::vector<double>(static_cast<size_t>(pilot_size)));
+    run.v_dist_fis.assign(J, std::vector<double>(static_cast<size_t>(pilot_size)));
+    run.v_dist_fst.assign(J, std::vector<double>(static_cast<size_t>(pilot_size)));
   } catch (const std::bad_alloc&) {
     // 2 * J * pilot size doubles: large -n with a small -ar can ask for more than there is.
     fail(
@@ -121,35 +122,37 @@ void open_accepted_draw_files(long long pilot_size, Stage resumed) {
         pilot_size, J);
   }
   // Checked now, before hours of simulation whose accepted draws would go nowhere.
-  for (int k = 1; k <= J; ++k) open_accepted_draw_file(outfile_fis[k - 1], "Fis", k, resumed);
-  for (int k = 1; k <= J; ++k) open_accepted_draw_file(outfile_fst[k - 1], "Fst", k, resumed);
+  for (int k = 1; k <= J; ++k) open_accepted_draw_file(run.outfile_fis[k - 1], "Fis", k, resumed);
+  for (int k = 1; k <= J; ++k) open_accepted_draw_file(run.outfile_fst[k - 1], "Fst", k, resumed);
 }
 
-void run_simulation(bool pilot_run, long long reps, long long first_block) {
-  pilot = pilot_run;
-  nbreps = static_cast<int>(reps);
-  rep = 0;
-  run_gauge.restart();
-  finished = false;
-  begin_block_schedule(first_block);
+void run_simulation(Run& run, bool pilot_run, long long reps, long long first_block) {
+  run.pilot = pilot_run;
+  run.nbreps = static_cast<int>(reps);
+  run.rep = 0;
+  run.run_gauge.restart();
+  run.finished = false;
+  begin_block_schedule(run, first_block);
   if (first_block > 0) {
     // A resumed run: the gauge goes on from what was done.
-    if (pilot) rep = static_cast<int>(std::min<long long>(first_block * block_size, reps));
+    if (run.pilot)
+      run.rep = static_cast<int>(std::min<long long>(first_block * run.block_size, reps));
     int least = nb_final;
-    for (int p = 0; p < J && !pilot; ++p)
-      least = std::min({least, nb_fis[p].load(), nb_fst[p].load()});
-    if (!pilot) run_gauge.restart(static_cast<int>(static_cast<long long>(least) * 100 / nb_final));
+    for (int p = 0; p < J && !run.pilot; ++p)
+      least = std::min({least, run.nb_fis[p].load(), run.nb_fst[p].load()});
+    if (!run.pilot)
+      run.run_gauge.restart(static_cast<int>(static_cast<long long>(least) * 100 / nb_final));
     // Stopped after the block that ended the run, before the run was over: nothing is left.
-    if (!pilot && least >= nb_final && replicates_done >= nbreps) finished = true;
+    if (!run.pilot && least >= nb_final && run.replicates_done >= run.nbreps) run.finished = true;
   }
   // The other processes of an MPI run learn the run's state before any block is handed out.
-  if (remote_workers > 0) remote_service.begin();
+  if (run.remote_workers > 0) run.remote_service.begin(run);
 
   std::vector<std::thread> threads;
   threads.reserve(static_cast<size_t>(std::max(nb_procs, 0)));
   for (int i = 0; i < nb_procs; ++i) {
     try {
-      threads.emplace_back(run_worker);
+      threads.emplace_back(run_worker, std::ref(run));
     } catch (const std::exception&) {
       // The system refused a thread (std::system_error) or the memory for its state
       // (std::bad_alloc): either way this worker does not run.
@@ -160,29 +163,29 @@ void run_simulation(bool pilot_run, long long reps, long long first_block) {
   // The work goes to whichever workers started; with none, nothing would ever be simulated.
   if (threads.empty()) fail("No worker thread could be started: the simulations cannot run");
   for (std::thread& t : threads) t.join();
-  if (remote_workers > 0) remote_service.finish();
+  if (run.remote_workers > 0) run.remote_service.finish(run);
 }
 
-void set_thresholds(long long threshold_index) {
-  quantile_fis.assign(J, 0.0);
-  quantile_fst.assign(J, 0.0);
+void set_thresholds(Run& run, long long threshold_index) {
+  run.quantile_fis.assign(J, 0.0);
+  run.quantile_fst.assign(J, 0.0);
   for (int p = 0; p < J; ++p) {
-    nb_fis[p] = 0;
-    std::vector<double>& d = v_dist_fis[p];
+    run.nb_fis[p] = 0;
+    std::vector<double>& d = run.v_dist_fis[p];
     std::sort(d.begin(), d.end(), distance_less);
-    quantile_fis[p] = d[static_cast<size_t>(threshold_index)];
+    run.quantile_fis[p] = d[static_cast<size_t>(threshold_index)];
   }
   for (int p = 0; p < J; ++p) {
-    nb_fst[p] = 0;
-    std::vector<double>& d = v_dist_fst[p];
+    run.nb_fst[p] = 0;
+    std::vector<double>& d = run.v_dist_fst[p];
     std::sort(d.begin(), d.end(), distance_less);
-    quantile_fst[p] = d[static_cast<size_t>(threshold_index)];
+    run.quantile_fst[p] = d[static_cast<size_t>(threshold_index)];
   }
 }
 
-void close_accepted_draw_files() {
-  for (int p = 0; p < J; ++p) close_accepted_draw_file(outfile_fis[p], "Fis", p + 1);
-  for (int p = 0; p < J; ++p) close_accepted_draw_file(outfile_fst[p], "Fst", p + 1);
+void close_accepted_draw_files(Run& run) {
+  for (int p = 0; p < J; ++p) close_accepted_draw_file(run.outfile_fis[p], "Fis", p + 1);
+  for (int p = 0; p < J; ++p) close_accepted_draw_file(run.outfile_fst[p], "Fst", p + 1);
 }
 
 void prepare_predictive_draws() {
@@ -211,6 +214,14 @@ void write_job_outputs(PosteriorSamples& posterior, const JobRecord& record) {
   write_run_record(record);
 }
 
+// What the run record tells of the job's runs: the seed, the blocks and the thresholds.
+void note_run_in_record(const Run& run, JobRecord& record) {
+  record.job_seed = run.job_seed;
+  record.block_size = run.block_size;
+  record.thresholds_fis = run.quantile_fis;
+  record.thresholds_fst = run.quantile_fst;
+}
+
 void print_job_time(std::time_t job_start) {
   const std::time_t job_end = std::time(nullptr);
   std::printf("done!\n\nJob made in %lld seconds\n", static_cast<long long>(job_end - job_start));
@@ -220,10 +231,10 @@ void print_job_time(std::time_t job_start) {
 // A job of -method joint: the reference table of sims_count simulations (a pilot run on a
 // stream of its own, without pilot distances), its features, the estimation of every
 // population from them, and the same outputs as the default method.
-void run_joint_job(JobRecord& record) {
+void run_joint_job(Run& run, JobRecord& record) {
   const long long sims = sims_count;
-  job_seed = user_seed_given ? user_seed : draw_job_seed();
-  block_size = choose_block_size(I, J, sims);
+  run.job_seed = user_seed_given ? user_seed : draw_job_seed();
+  run.block_size = choose_block_size(I, J, sims);
   // The table and its features before anything is written: a job that cannot fit is
   // refused at once.
   prepare_reference_table(sims, reference_table_memory_limit(),
@@ -234,39 +245,36 @@ void run_joint_job(JobRecord& record) {
   const std::time_t job_start = std::time(nullptr);
   std::printf("Simulating the reference table of %lld data sets...\n", sims);
   std::fflush(stdout);
-  v_dist_fis.clear();
-  v_dist_fst.clear();
-  pilot_stream = STREAM_JOINT_TABLE;
-  run_simulation(true, sims);
-  pilot_stream = STREAM_PILOT;
+  run.v_dist_fis.clear();
+  run.v_dist_fst.clear();
+  run.pilot_stream = STREAM_JOINT_TABLE;
+  run_simulation(run, true, sims);
+  run.pilot_stream = STREAM_PILOT;
   const JointFeatures features = prepare_joint_features(reference_table);
   const long long draws = joint_sample_size(features, ratio);
   record.method_lines = joint_record_lines(features, draws);
+  note_run_in_record(run, record);
 
   PosteriorSamples posterior = estimate_joint(reference_table, features, draws);
   write_job_outputs(posterior, record);
   print_job_time(job_start);
-  if (cv_count > 0) run_joint_cross_validation(reference_table, features, draws);
+  if (cv_count > 0) run_joint_cross_validation(reference_table, features, draws, run.job_seed);
   // The test measures D over as many nearest rows as every estimate accepts.
-  if (gof_count > 0) run_goodness_of_fit(joint_gof_sets(features), draws);
+  if (gof_count > 0) run_goodness_of_fit(joint_gof_sets(features), draws, run.job_seed);
   // The job's largest arrays: the next job starts without them.
   release_reference_table();
 }
 
-void finish_thresholds() {
-  const DerivedCounts counts = derived_counts(nb_final, ratio);
-  set_thresholds(counts.threshold_index);
-}
-
-// The production run is over: the files go to their final names.
-void finish_production() { close_accepted_draw_files(); }
-
 }  // namespace
 
-void run_job(int job_index, const Checkpoint* resume) {
+void run_job(int job_index, const Checkpoint* resume, const RemoteRanks& remote) {
   JobRecord record = begin_job_record();
+  // The state of the job's simulation runs, handed to everything that reads or writes it.
+  Run run;
+  run.remote_workers = remote.workers;
+  run.remote_service = remote.service;
   if (estimation_method == EstimationMethod::joint) {
-    run_joint_job(record);
+    run_joint_job(run, record);
     return;
   }
   const DerivedCounts counts = derived_counts(nb_final, ratio);
@@ -276,9 +284,9 @@ void run_job(int job_index, const Checkpoint* resume) {
          counts.threshold_index, counts.pilot_size);
   // Every random stream of the job derives from its seed and the blocks, never from the
   // number of workers: the same seed repeats the job exactly.
-  job_seed = resume ? resume->job_seed : user_seed_given ? user_seed : draw_job_seed();
-  block_size = choose_block_size(I, J, counts.pilot_size);
-  if (resume && (resume->block_size != block_size || resume->pilot_size != counts.pilot_size))
+  run.job_seed = resume ? resume->job_seed : user_seed_given ? user_seed : draw_job_seed();
+  run.block_size = choose_block_size(I, J, counts.pilot_size);
+  if (resume && (resume->block_size != run.block_size || resume->pilot_size != counts.pilot_size))
     fail("Cannot resume from %s: its blocks do not match the job's (a damaged checkpoint)",
          resume->path.c_str());
   record.pilot_size = counts.pilot_size;
@@ -290,56 +298,59 @@ void run_job(int job_index, const Checkpoint* resume) {
   // The rest of the job, against what is left once the table (if any) is in memory.
   check_job_memory(estimate_job_memory(counts.pilot_size, nb_final), available_memory());
   const Stage from = resume ? resume->stage : Stage::pilot;
-  open_accepted_draw_files(counts.pilot_size, resume ? from : Stage::none);
-  begin_checkpointed_job(job_index, resume);
+  open_accepted_draw_files(run, counts.pilot_size, resume ? from : Stage::none);
+  begin_checkpointed_job(run, job_index, resume);
 
   if (from == Stage::pilot) {
-    const long long first_block = resume ? restore_pilot(*resume) : 0;
+    const long long first_block = resume ? restore_pilot(run, *resume) : 0;
     enter_stage(Stage::pilot);
     const std::time_t pilot_start = std::time(nullptr);
     std::printf("Pilot run to determine threshold acceptance value...\n");
     std::fflush(stdout);
-    run_simulation(true, counts.pilot_size, first_block);
+    run_simulation(run, true, counts.pilot_size, first_block);
     const std::time_t pilot_end = std::time(nullptr);
 
     // Ten times the pilot's duration, in whole minutes.
     const long long minutes = static_cast<long long>(pilot_end - pilot_start) / 6;
     std::printf("\n\nCalculation, it should take about %lld minutes...\n", minutes);
     std::fflush(stdout);
-    enter_stage(Stage::production, finish_thresholds);
+    enter_stage(Stage::production,
+                [&run, &counts] { set_thresholds(run, counts.threshold_index); });
   }
 
   const std::time_t job_start = std::time(nullptr);
   if (from <= Stage::production) {
-    const long long first_block = from == Stage::production ? restore_production(*resume) : 0;
+    const long long first_block = from == Stage::production ? restore_production(run, *resume) : 0;
     if (from == Stage::production) {
       // The pilot's duration, which the estimate came from, is not known here.
       std::printf("Calculation, resumed from the checkpoint...\n");
       std::fflush(stdout);
       enter_stage(Stage::production);
     }
-    run_simulation(false, counts.production_minimum, first_block);
-    record.production_replicates = replicates_done;
-    enter_stage(Stage::posterior, finish_production);
+    run_simulation(run, false, counts.production_minimum, first_block);
+    record.production_replicates = run.replicates_done;
+    // The production run is over: the files go to their final names.
+    enter_stage(Stage::posterior, [&run] { close_accepted_draw_files(run); });
   } else {
-    restore_production(*resume);
-    record.production_replicates = replicates_done;
+    restore_production(run, *resume);
+    record.production_replicates = run.replicates_done;
     enter_stage(Stage::posterior);
   }
 
-  PosteriorSamples posterior = perform_regression(quantile_fis, quantile_fst);
+  PosteriorSamples posterior = perform_regression(run.quantile_fis, run.quantile_fst);
   record.notes = {resume_summary(), checkpoint_summary()};
+  note_run_in_record(run, record);
   write_job_outputs(posterior, record);
   // The pilot distances are the job's largest arrays; the next job starts without them.
-  std::vector<std::vector<double>>().swap(v_dist_fis);
-  std::vector<std::vector<double>>().swap(v_dist_fst);
+  std::vector<std::vector<double>>().swap(run.v_dist_fis);
+  std::vector<std::vector<double>>().swap(run.v_dist_fst);
   print_job_time(job_start);
   // After the job's own lines, which stay as they are without -cv. The estimation samples
   // have as many rows as the threshold index, so that the threshold is the next row's
   // distance, as in the rejection step.
   if (cv_count > 0 || gof_count > 0) enter_stage(Stage::cross_validation);
-  if (cv_count > 0) run_cross_validation(counts.threshold_index);
-  if (gof_count > 0) run_goodness_of_fit(counts.threshold_index);
+  if (cv_count > 0) run_cross_validation(counts.threshold_index, run.job_seed);
+  if (gof_count > 0) run_goodness_of_fit(counts.threshold_index, run.job_seed);
   // The checkpoint goes first: it needs the accepted-draw files, which go next without -keep.
   end_checkpointed_job();
   if (keep_draws)

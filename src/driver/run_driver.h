@@ -8,10 +8,13 @@
 // accepted_draw_file_name, with which tests find the files the steps below write.
 #include "core/output_names.h"
 #include "driver/checkpoint.h"
+#include "run_state.h"
 
 // Runs job `job_index` (its input file's place on the command line) from its start, or from
-// the checkpoint `resume` (null for a fresh job).
-void run_job(int job_index = 0, const Checkpoint* resume = nullptr);
+// the checkpoint `resume` (null for a fresh job). The job's runs own a Run of their own;
+// `remote`: the other processes that simulate blocks for them (none in the plain program).
+void run_job(int job_index = 0, const Checkpoint* resume = nullptr,
+             const RemoteRanks& remote = RemoteRanks());
 
 // Counts derived from nb_final and ratio, computed in 80-bit extended precision and
 // truncated toward zero. The command line checks them before the first job; run_job
@@ -24,26 +27,28 @@ struct DerivedCounts {
 // Counts beyond an int end the run with a message naming -n and -ar.
 DerivedCounts derived_counts(int final_draws, double acceptance_ratio);
 
-// The steps of a job, callable one by one (tests drive a job through them).
+// The steps of a job, callable one by one (tests drive a job through them), on the Run that
+// holds the job's simulation state.
 
 // Creates the per-population state of a job (counters, pilot distances of `pilot_size`
 // entries, streams) and opens the 2 * J accepted-draw files; a file that cannot be
 // created ends the run with a message naming it.
 // `resumed`: the stage a resumed job goes on from (none for a fresh job).
-void open_accepted_draw_files(long long pilot_size, Stage resumed = Stage::none);
+void open_accepted_draw_files(Run& run, long long pilot_size, Stage resumed = Stage::none);
 
 // Runs one simulation run on nb_procs worker threads and joins them: the pilot run of
-// `reps` replicates, or the production run of at least `reps` replicates.
+// `reps` replicates, or the production run of at least `reps` replicates. The caller has
+// set the run's job_seed and block_size (and, for the production run, its thresholds).
 // `first_block`: where a resumed run goes on (0 for a fresh one).
-void run_simulation(bool pilot_run, long long reps, long long first_block = 0);
+void run_simulation(Run& run, bool pilot_run, long long reps, long long first_block = 0);
 
 // Sets each population's Fis and Fst threshold to the element at `threshold_index` of its
 // sorted pilot distances, and zeroes the acceptance counters.
-void set_thresholds(long long threshold_index);
+void set_thresholds(Run& run, long long threshold_index);
 
 // With -gof, sizes predictive_draws for the production run to fill (emptied otherwise).
 void prepare_predictive_draws();
 
 // Closes the accepted-draw files; a write that failed on the way ends the run with a
 // message naming the file.
-void close_accepted_draw_files();
+void close_accepted_draw_files(Run& run);

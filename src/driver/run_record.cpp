@@ -9,8 +9,6 @@
 #include "core/output_file.h"
 #include "core/output_names.h"
 #include "errors.h"
-#include "observed_data.h"
-#include "run_state.h"
 
 #ifndef BANDSTAT_VERSION
 #define BANDSTAT_VERSION "unknown"
@@ -91,15 +89,16 @@ void write_run_record(const JobRecord& record) {
   out << "bandstat " << PROGRAM_VERSION << "\n";
   out << "command line: " << command_line_text() << "\n";
   out << "input file: " << file_name << "\n";
-  out << "seed: " << job_seed << (user_seed_given ? " (-seed)" : " (drawn)") << "\n";
+  out << "seed: " << record.job_seed << (user_seed_given ? " (-seed)" : " (drawn)") << "\n";
   out << "nprocs: " << nb_procs << "\n";
-  out << "replicates per block: " << block_size << "\n";
+  out << "replicates per block: " << record.block_size << "\n";
   if (record.method_lines.empty()) {
     out << "pilot size: " << record.pilot_size << "\n";
-    for (int p = 0; p < J; ++p)
-      out << "threshold Fis" << p + 1 << ": " << exact(quantile_fis[p]) << "\n";
-    for (int p = 0; p < J; ++p)
-      out << "threshold Fst" << p + 1 << ": " << exact(quantile_fst[p]) << "\n";
+    // One per population: the record holds the thresholds of the job's production run.
+    for (size_t p = 0; p < record.thresholds_fis.size(); ++p)
+      out << "threshold Fis" << p + 1 << ": " << exact(record.thresholds_fis[p]) << "\n";
+    for (size_t p = 0; p < record.thresholds_fst.size(); ++p)
+      out << "threshold Fst" << p + 1 << ": " << exact(record.thresholds_fst[p]) << "\n";
     out << "production replicates: " << record.production_replicates << "\n";
   }
   for (const std::string& line : record.method_lines) out << line << "\n";

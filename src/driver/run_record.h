@@ -3,6 +3,7 @@
 // line, input file, seed) and what the job did (pilot size, thresholds, replicates, times).
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -25,7 +26,12 @@ struct JobRecord {
   std::time_t start_time = 0;  // calendar time at the start of the job
   std::clock_t start_cpu = 0;  // processor time of the whole process then
   double start_wall = 0.0;     // steady-clock seconds then
+  uint32_t job_seed = 0;       // the seed every random stream of the job derives from
+  int block_size = 0;          // replicates per block of its runs
   long long pilot_size = 0;
+  // The acceptance thresholds of the production run, per population (default method).
+  std::vector<double> thresholds_fis;
+  std::vector<double> thresholds_fst;
   long long production_replicates = 0;  // replicates of the committed production blocks
   // -method joint: the lines that describe its estimation, in place of the pilot size, the
   // thresholds and the production replicates (empty for the default method).

@@ -37,7 +37,6 @@
 #include "posterior/regression.h"
 #include "posterior/written_values.h"
 #include "random/block_seed.h"
-#include "run_state.h"
 
 namespace {
 
@@ -403,7 +402,7 @@ void report_cross_validation(const std::vector<CvEstimate>& estimates, std::time
   std::fflush(stdout);
 }
 
-void run_cross_validation(long long sample_size) {
+void run_cross_validation(long long sample_size, uint32_t job_seed) {
   if (!reference_table.kept()) fail("Bug detected: cross-validation without a reference table");
   const std::time_t start = std::time(nullptr);
   std::printf("\nCross-validation on %d pseudo-observed data sets...", cv_count);

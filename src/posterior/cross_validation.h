@@ -96,10 +96,11 @@ constexpr double CV_SAYS_LITTLE = 0.6;     // above this: the data say little
 constexpr double CV_COVERAGE_SHORTFALL = 0.1;
 
 // The cross-validation of the current job after its posterior analysis: chooses cv_count
-// pseudo-observed sets with the job's stream, estimates them with samples of `sample_size`,
+// pseudo-observed sets with the stream of the job's seed `job_seed`, estimates them with
+// samples of `sample_size`,
 // writes STEM_cv.txt and STEM_cv_summary.txt (and STEM_cv.svg with -plot) and prints the
 // summary.
-void run_cross_validation(long long sample_size);
+void run_cross_validation(long long sample_size, uint32_t job_seed);
 
 // Writes STEM_cv.txt, STEM_cv_summary.txt (and STEM_cv.svg with -plot) from the estimates of
 // a cross-validation begun at `start`, and prints its verdicts and time.

@@ -21,7 +21,6 @@
 #include "posterior/written_values.h"
 #include "predictive_draws.h"
 #include "random/block_seed.h"
-#include "run_state.h"
 #include "simulation/predictive_check.h"
 
 namespace {
@@ -438,7 +437,8 @@ namespace {
 
 // The test on `sets`, with the posterior predictive check of the production run's kept
 // draws when `predictive` is set: files, summary and warnings.
-void test_and_report(const std::vector<GofSet>& sets, long long nearest, bool predictive) {
+void test_and_report(const std::vector<GofSet>& sets, long long nearest, uint32_t job_seed,
+                     bool predictive) {
   if (!reference_table.kept()) fail("Bug detected: goodness of fit without a reference table");
   const std::time_t start = std::time(nullptr);
   std::printf("\nGoodness of fit on %d simulated data sets...", gof_count);
@@ -515,10 +515,11 @@ void test_and_report(const std::vector<GofSet>& sets, long long nearest, bool pr
 
 }  // namespace
 
-void run_goodness_of_fit(long long nearest) {
-  test_and_report(rejection_gof_sets(reference_table, target_fis, target_fst), nearest, true);
+void run_goodness_of_fit(long long nearest, uint32_t job_seed) {
+  test_and_report(rejection_gof_sets(reference_table, target_fis, target_fst), nearest, job_seed,
+                  true);
 }
 
-void run_goodness_of_fit(const std::vector<GofSet>& sets, long long nearest) {
-  test_and_report(sets, nearest, false);
+void run_goodness_of_fit(const std::vector<GofSet>& sets, long long nearest, uint32_t job_seed) {
+  test_and_report(sets, nearest, job_seed, false);
 }

@@ -11,6 +11,7 @@
 // comes with it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -112,12 +113,12 @@ GofProjection principal_projection(const std::vector<const GofSet*>& sets, const
                                    int points);
 
 // The test of the current job after its posterior analysis (and the cross-validation): the
-// null sets chosen by the job's stream, estimation samples of `nearest` rows; writes
-// STEM_gof.txt, STEM_gof_null.txt, STEM_ppc.txt (and STEM_gof.svg with -plot), prints the
-// summary and warns on standard error for every population that fails.
-void run_goodness_of_fit(long long nearest);
+// null sets chosen by the stream of the job's seed `job_seed`, estimation samples of `nearest`
+// rows; writes STEM_gof.txt, STEM_gof_null.txt, STEM_ppc.txt (and STEM_gof.svg with -plot), prints
+// the summary and warns on standard error for every population that fails.
+void run_goodness_of_fit(long long nearest, uint32_t job_seed);
 
 // The same test on the sets of another estimation method (-method joint), which keeps no
 // parameter vectors of accepted replicates: without the posterior predictive check (no
 // STEM_ppc.txt), and said so in the summary.
-void run_goodness_of_fit(const std::vector<GofSet>& sets, long long nearest);
+void run_goodness_of_fit(const std::vector<GofSet>& sets, long long nearest, uint32_t job_seed);

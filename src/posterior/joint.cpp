@@ -20,7 +20,6 @@
 #include "posterior/adjustment.h"
 #include "posterior/cross_validation.h"
 #include "posterior/regression.h"
-#include "run_state.h"
 
 namespace {
 
@@ -325,7 +324,7 @@ std::vector<CvEstimate> joint_cross_validate(const ReferenceTable& table, const 
 }
 
 void run_joint_cross_validation(const ReferenceTable& table, const JointFeatures& features,
-                                long long sample_size) {
+                                long long sample_size, uint32_t job_seed) {
   const std::time_t start = std::time(nullptr);
   std::printf("\nCross-validation on %d pseudo-observed data sets...", cv_count);
   std::fflush(stdout);

@@ -3,7 +3,15 @@
 
 #include <mutex>
 
-#include "run_state.h"
+namespace {
+
+// Guards the generator's seeding sources, drawn from to make a job seed. Those sources
+// belong to the process (the clock and a counter that every seeding advances), not to a run
+// or a job: two jobs drawing seeds in one process must still take turns, so the lock stays
+// process-wide.
+std::mutex mutex_randseed;
+
+}  // namespace
 
 void seed_block_generator(MTRand& g, uint32_t seed, uint32_t run, uint32_t block) {
   // The array initialisation spreads every bit of the three keys over the whole state,

@@ -35,20 +35,7 @@ constexpr int WAITING_BLOCKS_PER_WORKER = 4;
 // while every worker waits.
 constexpr auto REMOTE_POLL_INTERVAL = std::chrono::microseconds(300);
 
-}  // namespace
-
-// Defined with the streams it names, which the shared state's module does not see.
-uint32_t pilot_stream = STREAM_PILOT;
-
-namespace {
-
-// Block hand-out (under mutex_counter).
-long long next_block = 0;
-// Production commits (under mutex_outfile; commit_turn is read under mutex_counter too).
-std::atomic<long long> commit_turn{0};  // the block whose turn it is to be committed
-std::vector<BlockLines> waiting_room;   // blocks delivered early, at block % size
-std::vector<char> waiting_ready;        // whether that slot holds its block
-std::condition_variable window_open;    // waited on under mutex_counter
+static_assert(DEFAULT_PILOT_STREAM == STREAM_PILOT, "a run's pilot stream starts as the pilot's");
 
 // One accepted line: " D F d_0 d_1 ... d_nc-1\n", every number with 5 significant digits
 // as %g writes them (the general notation of formatted streams at precision 5).
@@ -67,13 +54,13 @@ void format_line(std::string& out, double dist, double param, const double* stat
 
 // Production gauge after a committed replicate: the slowest population and parameter.
 // Called by the committer only, under mutex_outfile.
-void production_gauge() {
+void production_gauge(Run& run) {
   int least = nb_final;
   for (int p = 0; p < J; ++p) {
-    least = std::min(least, nb_fis[p].load(std::memory_order_relaxed));
-    least = std::min(least, nb_fst[p].load(std::memory_order_relaxed));
+    least = std::min(least, run.nb_fis[p].load(std::memory_order_relaxed));
+    least = std::min(least, run.nb_fst[p].load(std::memory_order_relaxed));
   }
-  run_gauge.show(static_cast<int>(static_cast<long long>(least) * 100 / nb_final));
+  run.run_gauge.show(static_cast<int>(static_cast<long long>(least) * 100 / nb_final));
 }
 
 // With -gof: keeps the parameter vector of a Fis acceptance of population p whose rank is
@@ -93,31 +80,33 @@ void keep_predictive_draw(const BlockLines& block, const AcceptedLine& line, int
 }
 
 // Counts and writes the lines of one block, in order, then tests the stop condition.
-void commit_lines(const BlockLines& block) {
+void commit_lines(Run& run, const BlockLines& block) {
   size_t begin = 0;
   size_t cursor = 0;
   for (size_t i = 0; i < block.lines.size(); ++i) {
     const AcceptedLine& line = block.lines[i];
-    std::atomic<int>& count = line.fst ? nb_fst[line.population] : nb_fis[line.population];
+    std::atomic<int>& count = line.fst ? run.nb_fst[line.population] : run.nb_fis[line.population];
     const int rank = count.load(std::memory_order_relaxed) + 1;
     count.store(rank, std::memory_order_relaxed);
     keep_predictive_draw(block, line, rank, cursor);
     // Acceptances beyond nb_final are counted but not written: every file ends up with the
     // first nb_final acceptances in replicate order.
     if (rank <= nb_final) {
-      std::ofstream& file = line.fst ? outfile_fst[line.population] : outfile_fis[line.population];
+      std::ofstream& file =
+          line.fst ? run.outfile_fst[line.population] : run.outfile_fis[line.population];
       file.write(block.text.data() + begin, static_cast<std::streamsize>(line.end - begin));
     }
     begin = line.end;
-    if (i + 1 == block.lines.size() || block.lines[i + 1].offset != line.offset) production_gauge();
+    if (i + 1 == block.lines.size() || block.lines[i + 1].offset != line.offset)
+      production_gauge(run);
   }
-  replicates_done += block_size;
-  bool all_done = replicates_done >= nbreps;
+  run.replicates_done += run.block_size;
+  bool all_done = run.replicates_done >= run.nbreps;
   for (int p = 0; p < J && all_done; ++p) {
-    if (nb_fis[p].load(std::memory_order_relaxed) < nb_final) all_done = false;
-    if (nb_fst[p].load(std::memory_order_relaxed) < nb_final) all_done = false;
+    if (run.nb_fis[p].load(std::memory_order_relaxed) < nb_final) all_done = false;
+    if (run.nb_fst[p].load(std::memory_order_relaxed) < nb_final) all_done = false;
   }
-  if (all_done) finished.store(true);
+  if (all_done) run.finished.store(true);
 }
 
 }  // namespace
@@ -236,90 +225,95 @@ int choose_block_size(int nloci, int npop, long long pilot_size) {
   return static_cast<int>(size);
 }
 
-void begin_block_schedule(long long first_block) {
-  next_block = first_block;
-  commit_turn = first_block;
-  replicates_done = pilot ? 0 : first_block * block_size;
+void begin_block_schedule(Run& run, long long first_block) {
+  run.next_block = first_block;
+  run.commit_turn = first_block;
+  run.replicates_done = run.pilot ? 0 : first_block * run.block_size;
   // A worker of another process also has as many blocks on their way to it or back, asked
   // for ahead so that it never waits for one: without room for those, the workers here would
   // stop for the oldest of them.
   const size_t workers_here = static_cast<size_t>(std::max(nb_procs, 1));
   const size_t room =
-      workers_here * (1 + 2 * static_cast<size_t>(remote_workers)) * WAITING_BLOCKS_PER_WORKER;
-  waiting_room.assign(room, BlockLines());
-  waiting_ready.assign(room, 0);
+      workers_here * (1 + 2 * static_cast<size_t>(run.remote_workers)) * WAITING_BLOCKS_PER_WORKER;
+  run.waiting_room.assign(room, BlockLines());
+  run.waiting_ready.assign(room, 0);
 }
 
 namespace {
 
 // The hand-out under mutex_counter, once there is room for the block (production).
-void hand_out(long long& block) {
+void hand_out(Run& run, long long& block) {
   // The block number keys the generator: it must not wrap. 2^32 blocks are far beyond
   // any run that can end, so reaching them means the run never will.
-  if (!pilot && next_block > static_cast<long long>(UINT32_MAX))
+  if (!run.pilot && run.next_block > static_cast<long long>(UINT32_MAX))
     fail(
         "The production run has simulated %lld data sets without reaching %d accepted draws "
         "for every population and parameter",
-        next_block * block_size, nb_final);
-  block = next_block++;
+        run.next_block * run.block_size, nb_final);
+  block = run.next_block++;
   // The pilot counts its replicates one by one as they begin (for the gauge); the
   // production run counts those handed out.
-  if (!pilot) rep.store(static_cast<int>(std::min<long long>(next_block * block_size, INT_MAX)));
+  if (!run.pilot)
+    run.rep.store(static_cast<int>(std::min<long long>(run.next_block * run.block_size, INT_MAX)));
 }
 
 }  // namespace
 
-bool take_block(long long& block) {
-  std::unique_lock<std::mutex> lock(mutex_counter);
-  if (pilot) {
-    if (next_block * block_size >= nbreps) return false;
+bool take_block(Run& run, long long& block) {
+  std::unique_lock<std::mutex> lock(run.mutex_counter);
+  if (run.pilot) {
+    if (run.next_block * run.block_size >= run.nbreps) return false;
   } else {
-    const long long room = static_cast<long long>(waiting_room.size());
-    auto open = [room] { return finished.load() || next_block - commit_turn.load() < room; };
-    if (remote_workers == 0) {
-      window_open.wait(lock, open);
+    const long long room = static_cast<long long>(run.waiting_room.size());
+    auto open = [&run, room] {
+      return run.finished.load() || run.next_block - run.commit_turn.load() < room;
+    };
+    if (run.remote_workers == 0) {
+      run.window_open.wait(lock, open);
     } else {
       while (!open()) {
         lock.unlock();
-        remote_service.poll();
+        run.remote_service.poll(run);
         lock.lock();
-        if (!open()) window_open.wait_for(lock, REMOTE_POLL_INTERVAL);
+        if (!open()) run.window_open.wait_for(lock, REMOTE_POLL_INTERVAL);
       }
     }
-    if (finished.load()) return false;
+    if (run.finished.load()) return false;
   }
-  hand_out(block);
+  hand_out(run, block);
   return true;
 }
 
-BlockOffer try_take_block(long long& block) {
-  std::lock_guard<std::mutex> lock(mutex_counter);
-  if (pilot) {
-    if (next_block * block_size >= nbreps) return BlockOffer::run_over;
+BlockOffer try_take_block(Run& run, long long& block) {
+  std::lock_guard<std::mutex> lock(run.mutex_counter);
+  if (run.pilot) {
+    if (run.next_block * run.block_size >= run.nbreps) return BlockOffer::run_over;
   } else {
-    if (finished.load()) return BlockOffer::run_over;
-    if (next_block - commit_turn.load() >= static_cast<long long>(waiting_room.size()))
+    if (run.finished.load()) return BlockOffer::run_over;
+    if (run.next_block - run.commit_turn.load() >= static_cast<long long>(run.waiting_room.size()))
       return BlockOffer::no_room;
   }
-  hand_out(block);
+  hand_out(run, block);
   return BlockOffer::taken;
 }
 
-void record_pilot_replicate(const WorkerState& w, long long r) {
+void record_pilot_replicate(Run& run, const WorkerState& w, long long r) {
   // Each index belongs to one block and so to one worker: no lock. The driver reads the
   // arrays only after joining every worker. The reference table of -method joint is
   // simulated without them.
-  for (int p = 0; p < w.npop && !v_dist_fis.empty(); ++p) {
-    v_dist_fis[p][r] = w.dist_fis[p];
-    v_dist_fst[p][r] = w.dist_fst[p];
+  for (int p = 0; p < w.npop && !run.v_dist_fis.empty(); ++p) {
+    run.v_dist_fis[p][r] = w.dist_fis[p];
+    run.v_dist_fst[p][r] = w.dist_fst[p];
   }
   // With -cv the cross-validation's reference table keeps the replicate too.
   if (reference_table.kept())
     reference_table.store(r, w.fis.data(), w.fst.data(), w.stat_fis.data(), w.stat_fst.data());
 }
 
-void collect_acceptances(WorkerState& w, int offset) {
+void collect_acceptances(const Run& run, WorkerState& w, int offset) {
   BlockLines& out = w.block;
+  const std::vector<double>& quantile_fis = run.quantile_fis;
+  const std::vector<double>& quantile_fst = run.quantile_fst;
   // A NaN distance compares false and so accepts nothing.
   bool vector_kept = predictive_draws.wanted == 0;
   for (int p = 0; p < w.npop; ++p) {
@@ -345,10 +339,13 @@ void collect_acceptances(WorkerState& w, int offset) {
   }
 }
 
-void commit_block(BlockLines& block) {
+void commit_block(Run& run, BlockLines& block) {
+  std::vector<BlockLines>& waiting_room = run.waiting_room;
+  std::vector<char>& waiting_ready = run.waiting_ready;
+  std::atomic<long long>& commit_turn = run.commit_turn;
   {
-    std::lock_guard<std::mutex> lock(mutex_outfile);
-    if (finished.load()) {
+    std::lock_guard<std::mutex> lock(run.mutex_outfile);
+    if (run.finished.load()) {
       block.clear(-1);
       return;  // simulated past the end of the run: discarded
     }
@@ -362,49 +359,49 @@ void commit_block(BlockLines& block) {
     for (;;) {
       const size_t turn = static_cast<size_t>(commit_turn.load()) % room;
       if (!waiting_ready[turn] || waiting_room[turn].block != commit_turn.load()) break;
-      commit_lines(waiting_room[turn]);
-      if (block_listeners.block_committed)
-        block_listeners.block_committed(waiting_room[turn].block);
+      commit_lines(run, waiting_room[turn]);
+      if (run.block_listeners.block_committed)
+        run.block_listeners.block_committed(run, waiting_room[turn].block);
       waiting_room[turn].clear(-1);
       waiting_ready[turn] = 0;
       commit_turn.store(commit_turn.load() + 1);
-      if (finished.load()) break;
+      if (run.finished.load()) break;
     }
   }
   // Workers waiting for room (or for the end) test again. Taking the lock orders this
   // notification after their test of the condition.
-  { std::lock_guard<std::mutex> lock(mutex_counter); }
-  window_open.notify_all();
+  { std::lock_guard<std::mutex> lock(run.mutex_counter); }
+  run.window_open.notify_all();
 }
 
-void update_gauge(int& shown) {
+void update_gauge(Run& run, int& shown) {
   // Pilot run: the replicates begun so far; other workers may have begun theirs, so never
   // beyond 100. The lock is taken only when this worker has not yet seen the percentage
   // printed, about a hundred times per run.
-  long long v = static_cast<long long>(rep.load(std::memory_order_relaxed)) * 100 / nbreps;
+  long long v = static_cast<long long>(run.rep.load(std::memory_order_relaxed)) * 100 / run.nbreps;
   if (v > 100) v = 100;
   if (v <= shown) return;
-  shown = run_gauge.show(static_cast<int>(v));
+  shown = run.run_gauge.show(static_cast<int>(v));
 }
 
-void run_worker() {
+void run_worker(Run& run) {
   try {
     WorkerState w(J, I, nb_class_fis, nb_class_fst);
     int shown = 0;  // the last pilot percentage this worker saw printed
     long long block;
-    while (take_block(block)) {
+    while (take_block(run, block)) {
       simulate_block(
-          w, block, [](long long) { rep.fetch_add(1, std::memory_order_relaxed); },
+          run, w, block, [&run](long long) { run.rep.fetch_add(1, std::memory_order_relaxed); },
           [&](long long r) {
-            record_pilot_replicate(w, r);
-            update_gauge(shown);
+            record_pilot_replicate(run, w, r);
+            update_gauge(run, shown);
           });
-      if (pilot) {
-        if (block_listeners.pilot_block_done) block_listeners.pilot_block_done(block);
+      if (run.pilot) {
+        if (run.block_listeners.pilot_block_done) run.block_listeners.pilot_block_done(run, block);
       } else {
-        commit_block(w.block);
+        commit_block(run, w.block);
       }
-      if (remote_workers > 0) remote_service.poll();
+      if (run.remote_workers > 0) run.remote_service.poll(run);
     }
   } catch (const std::bad_alloc&) {
     fail("Out of memory in a simulation worker");

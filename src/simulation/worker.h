@@ -23,31 +23,6 @@
 #include "random/mtrand.h"
 #include "run_state.h"
 
-// One accepted line of a block, in the block's text.
-struct AcceptedLine {
-  int offset;      // replicate within the block
-  int population;  // p
-  bool fst;        // a line of the Fst file (else of the Fis file)
-  size_t end;      // end of its text; it begins where the previous line ends
-};
-
-// The accepted lines of one production block, in the order they are committed: replicate
-// by replicate, within a replicate the Fis lines by population, then the Fst lines.
-struct BlockLines {
-  long long block = -1;
-  std::string text;
-  std::vector<AcceptedLine> lines;
-  // With -gof (predictive_draws.wanted > 0): for every replicate with an accepted Fis line,
-  // its offset followed by its parameter vector (predictive_draws.width values).
-  std::vector<double> vectors;
-  void clear(long long b) {
-    block = b;
-    text.clear();
-    lines.clear();
-    vectors.clear();
-  }
-};
-
 // Everything one worker owns, allocated once when the thread starts and reused by every
 // replicate, so that a replicate allocates nothing but the text of its accepted lines.
 struct WorkerState {
@@ -92,31 +67,31 @@ struct WorkerState {
 // that the blocks, hence the results, do not depend on the number of workers.
 int choose_block_size(int nloci, int npop, long long pilot_size);
 
-// Prepares the block schedule of a run (the driver calls it before starting the workers,
+// Prepares the block schedule of `run` (the driver calls it before starting the workers,
 // after setting pilot and nbreps).
 // `first_block`: the block the run starts from (0, or where a resumed run goes on); in the
 // production run the blocks before it count as committed.
-void begin_block_schedule(long long first_block = 0);
+void begin_block_schedule(Run& run, long long first_block = 0);
 
 // The thread entry: takes whole blocks of replicates, seeds the generator of each from
 // {job_seed, run, block} and simulates its replicates, until the run's end condition
 // holds. Between blocks it serves the other processes of an MPI run, if any.
-void run_worker();
+void run_worker(Run& run);
 
 // Takes the next block of the run into `block`; false when the run has none left for this
 // worker. In the production run it waits while the blocks waiting for their commit fill
 // the waiting room, so that their memory stays bounded (serving the other processes of an
 // MPI run meanwhile, whose block may be the one that makes room).
-bool take_block(long long& block);
+bool take_block(Run& run, long long& block);
 
 // take_block without the wait, for a caller that must not block (the service of other
 // processes): `no_room` while the waiting room is full.
 enum class BlockOffer { taken, no_room, run_over };
-BlockOffer try_take_block(long long& block);
+BlockOffer try_take_block(Run& run, long long& block);
 
 // Pilot run: stores the distances of replicate r (other per-replicate results of the pilot
 // belong here too, stored by replicate index like the distances).
-void record_pilot_replicate(const WorkerState& w, long long r);
+void record_pilot_replicate(Run& run, const WorkerState& w, long long r);
 
 // An ancestral frequency of exactly 1 would make the second Beta parameter of every
 // population 0; it becomes the largest double below 1.
@@ -136,9 +111,9 @@ void simulate_replicate(WorkerState& w);
 void simulate_loci(WorkerState& w);
 
 // Production run: appends to w.block the accepted lines of the replicate just simulated,
-// at `offset` in its block. Nothing is counted yet: acceptances count when the block is
-// committed.
-void collect_acceptances(WorkerState& w, int offset);
+// at `offset` in its block, those within the run's thresholds. Nothing is counted yet:
+// acceptances count when the block is committed.
+void collect_acceptances(const Run& run, WorkerState& w, int offset);
 
 // Simulates block `block` of the run in `w`, as every worker does, local or on another MPI
 // rank: seeds the generator from the job's seed, the run's stream and the block's number,
@@ -146,13 +121,13 @@ void collect_acceptances(WorkerState& w, int offset);
 // around each replicate r (its distances are in `w` for `after`). Production run: the
 // acceptances are collected into w.block, replicate by replicate until the run is finished.
 template <typename Before, typename After>
-void simulate_block(WorkerState& w, long long block, Before before, After after) {
-  const long long first = block * block_size;
+void simulate_block(const Run& run, WorkerState& w, long long block, Before before, After after) {
+  const long long first = block * run.block_size;
   const long long end =
-      pilot ? std::min<long long>(first + block_size, nbreps) : first + block_size;
-  seed_block_generator(w.mt, job_seed, pilot ? pilot_stream : STREAM_PRODUCTION,
+      run.pilot ? std::min<long long>(first + run.block_size, run.nbreps) : first + run.block_size;
+  seed_block_generator(w.mt, run.job_seed, run.pilot ? run.pilot_stream : STREAM_PRODUCTION,
                        static_cast<uint32_t>(block));
-  if (pilot) {
+  if (run.pilot) {
     for (long long r = first; r < end; ++r) {
       before(r);
       simulate_replicate(w);
@@ -160,16 +135,16 @@ void simulate_block(WorkerState& w, long long block, Before before, After after)
     }
   } else {
     w.block.clear(block);
-    for (long long r = first; r < end && !finished.load(std::memory_order_relaxed); ++r) {
+    for (long long r = first; r < end && !run.finished.load(std::memory_order_relaxed); ++r) {
       simulate_replicate(w);
-      collect_acceptances(w, static_cast<int>(r - first));
+      collect_acceptances(run, w, static_cast<int>(r - first));
     }
   }
 }
 
 // Pilot run: prints the next percentage of the progress gauge, if any. `shown` is the
 // calling worker's memory of the last percentage printed.
-void update_gauge(int& shown);
+void update_gauge(Run& run, int& shown);
 
 // Production run: hands a simulated block over for its commit. Blocks are committed in
 // index order, whichever worker simulated them: their acceptances are counted, the lines
@@ -177,4 +152,4 @@ void update_gauge(int& shown);
 // block after block. A block that arrives before its turn waits; the worker that delivers
 // the block whose turn it is commits it and every waiting block that follows. `block` is
 // left empty for reuse.
-void commit_block(BlockLines& block);
+void commit_block(Run& run, BlockLines& block);
