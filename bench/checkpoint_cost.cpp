@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
   const long long size = counts.pilot_size;
   Run run;
   run.block_size = choose_block_size(I, J, size);
-  if (table) prepare_reference_table(size, 1e12);
+  if (table) prepare_reference_table(run.reference_table, size, 1e12);
   open_accepted_draw_files(run, size);
   // Values in every page, as a run leaves them.
   for (int p = 0; p < J; ++p)
@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
       run.v_dist_fis[p][r] = 1.0 / (1.0 + r + p);
       run.v_dist_fst[p][r] = 2.0 / (1.0 + r + p);
     }
-  for (std::vector<float>* v :
-       {&reference_table.parameters, &reference_table.stats_fis, &reference_table.stats_fst})
+  for (std::vector<float>* v : {&run.reference_table.parameters, &run.reference_table.stats_fis,
+                                &run.reference_table.stats_fst})
     for (size_t i = 0; i < v->size(); ++i) (*v)[i] = static_cast<float>(i % 1000) / 1000.0f;
 
   const double peak_before = peak_mib();

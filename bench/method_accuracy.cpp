@@ -138,14 +138,14 @@ int main(int argc, char** argv) {
   Run run;
   run.job_seed = seed;
   run.block_size = choose_block_size(I, J, sims);
-  prepare_reference_table(sims, reference_table_memory_limit(),
+  prepare_reference_table(run.reference_table, sims, reference_table_memory_limit(),
                           joint_feature_bytes(sims, J, nb_class_fis, nb_class_fst, nb_procs));
   auto t0 = std::chrono::steady_clock::now();
   run.pilot_stream = STREAM_JOINT_TABLE;
   run_simulation(run, true, sims);
   const double table_seconds = seconds_since(t0);
   t0 = std::chrono::steady_clock::now();
-  const JointFeatures features = prepare_joint_features(reference_table);
+  const JointFeatures features = prepare_joint_features(run.reference_table);
   const double feature_seconds = seconds_since(t0);
   std::fprintf(stderr, "%s: table of %lld simulations in %.0f s, features in %.1f s\n",
                design.c_str(), sims, table_seconds, feature_seconds);
@@ -153,11 +153,11 @@ int main(int argc, char** argv) {
   const std::vector<long long> pods = choose_pseudo_observed(sims, nb_pods, seed);
   t0 = std::chrono::steady_clock::now();
   const std::vector<CvEstimate> regression = cross_validate(
-      reference_table, pods, static_cast<long long>(ratio * sims), hpdi_pc, nb_procs);
+      run.reference_table, pods, static_cast<long long>(ratio * sims), hpdi_pc, nb_procs);
   report(design.c_str(), "regression", regression, nb_pods, J, seconds_since(t0));
   t0 = std::chrono::steady_clock::now();
   const std::vector<CvEstimate> joint = joint_cross_validate(
-      reference_table, features, pods, joint_sample_size(features, ratio), hpdi_pc, nb_procs);
+      run.reference_table, features, pods, joint_sample_size(features, ratio), hpdi_pc, nb_procs);
   report(design.c_str(), "joint", joint, nb_pods, J, seconds_since(t0));
   return 0;
 }

@@ -16,5 +16,3 @@ struct PredictiveDraws {
 
   int count(int p) const { return width == 0 ? 0 : static_cast<int>(vectors[p].size()) / width; }
 };
-
-extern PredictiveDraws predictive_draws;

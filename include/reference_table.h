@@ -53,5 +53,3 @@ struct ReferenceTable {
     }
   }
 };
-
-extern ReferenceTable reference_table;

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "core/progress_gauge.h"
+#include "predictive_draws.h"
+#include "reference_table.h"
 
 // STREAM_PILOT of random/block_seed.h, which the shared state's module does not see (the
 // random module sees it); the worker checks that the two agree.
@@ -129,6 +131,12 @@ struct Run {
   RemoteService remote_service;
 
   BlockListeners block_listeners;
+
+  // The pilot run's table, kept for -cv, -gof and -method joint (empty otherwise), and the
+  // production run's parameter vectors kept for -gof's predictive check (none otherwise):
+  // sized by the driver before the run, filled by the workers, read after it.
+  ReferenceTable reference_table;
+  PredictiveDraws predictive_draws;
 
   // The block schedule (begin_block_schedule). The hand-out, under mutex_counter:
   long long next_block = 0;

@@ -496,14 +496,14 @@ TEST_F(Engine, PredictiveDrawsAreTheVectorsOfTheFirstFisAcceptances) {
   std::vector<std::vector<double>> first;
   for (int workers : {1, 3}) {
     SCOPED_TRACE(std::to_string(workers) + " workers");
-    prepare_predictive_draws();
-    ASSERT_EQ(predictive_draws.wanted, 12);
-    ASSERT_EQ(predictive_draws.width, 2 * J + 1);
+    prepare_predictive_draws(run);
+    ASSERT_EQ(run.predictive_draws.wanted, 12);
+    ASSERT_EQ(run.predictive_draws.width, 2 * J + 1);
     std::string pilot_out, production_out;
     run_both_simulations(run, workers, &pilot_out, &production_out);
     for (int p = 0; p < J; ++p) {
       SCOPED_TRACE(p);
-      ASSERT_EQ(predictive_draws.count(p), 12);
+      ASSERT_EQ(run.predictive_draws.count(p), 12);
       std::istringstream lines(read_file(accepted_draw_file_name("Fis", p + 1)));
       for (int i = 0; i < 12; ++i) {
         std::string line;
@@ -511,7 +511,7 @@ TEST_F(Engine, PredictiveDrawsAreTheVectorsOfTheFirstFisAcceptances) {
         std::istringstream fields(line);
         double distance, fis;
         fields >> distance >> fis;
-        const double* v = predictive_draws.vectors[p].data() + i * predictive_draws.width;
+        const double* v = run.predictive_draws.vectors[p].data() + i * run.predictive_draws.width;
         EXPECT_NEAR(v[p], fis, 5e-5 * fis) << line;  // the file's 5 significant digits
         for (int q = 0; q < 2 * J; ++q) {
           EXPECT_GT(v[q], 0.0);
@@ -521,15 +521,15 @@ TEST_F(Engine, PredictiveDrawsAreTheVectorsOfTheFirstFisAcceptances) {
       }
     }
     if (workers == 1)
-      first = predictive_draws.vectors;
+      first = run.predictive_draws.vectors;
     else
-      EXPECT_EQ(predictive_draws.vectors, first);
+      EXPECT_EQ(run.predictive_draws.vectors, first);
   }
   // Without -gof nothing is kept.
   gof_count = 0;
-  prepare_predictive_draws();
-  EXPECT_EQ(predictive_draws.wanted, 0);
-  EXPECT_TRUE(predictive_draws.vectors.empty());
+  prepare_predictive_draws(run);
+  EXPECT_EQ(run.predictive_draws.wanted, 0);
+  EXPECT_TRUE(run.predictive_draws.vectors.empty());
 }
 
 TEST_F(Engine, SecondJobStartsFromReplicateZero) {

@@ -147,8 +147,8 @@ void run_state_fields(Io& io, Run& run) {
   io(run.nbreps);
   io(nb_procs);
   // With -gof the other ranks send the parameter vectors of their Fis acceptances too.
-  io(predictive_draws.wanted);
-  io(predictive_draws.width);
+  io(run.predictive_draws.wanted);
+  io(run.predictive_draws.width);
   io.array(pop_target);
   io.array(target_fis);
   io.array(target_fst);
@@ -294,7 +294,7 @@ void begin_service(Run& run) {
   for (int r = 1; r <= run.remote_workers; ++r) send_run_state(run, r);
   std::lock_guard<std::mutex> lock(service.mutex);
   // With -cv the pilot also fills the reference table, which stays on rank 0.
-  service.local_only = run.pilot && reference_table.kept();
+  service.local_only = run.pilot && run.reference_table.kept();
   service.pending.clear();
   service.open_requests =
       static_cast<long long>(run.remote_workers) * std::max(nb_procs, 1) * REQUESTS_PER_WORKER;

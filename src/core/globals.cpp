@@ -2,8 +2,6 @@
 // The one definition of every process-wide variable declared in include/.
 #include "config.h"
 #include "observed_data.h"
-#include "predictive_draws.h"
-#include "reference_table.h"
 
 int nb_class_fis = DEFAULT_NB_CLASS_FIS;
 int nb_class_fst = DEFAULT_NB_CLASS_FST;
@@ -65,6 +63,3 @@ int J = 0;
 std::vector<LocusRecord> pop_target;
 std::vector<double> target_fis;
 std::vector<double> target_fst;
-
-ReferenceTable reference_table;
-PredictiveDraws predictive_draws;

@@ -158,7 +158,7 @@ void for_each_piece(Run& run, uint8_t holds, long long first, long long count, V
     for (auto* v : {&run.v_dist_fis, &run.v_dist_fst})
       for (int p = 0; p < J; ++p) visit((*v)[p].data() + a, n * sizeof(double));
   if (holds & HOLDS_TABLE) {
-    ReferenceTable& t = reference_table;
+    ReferenceTable& t = run.reference_table;
     const size_t size = static_cast<size_t>(t.size);
     for (int k = 0; k < 2 * t.npop; ++k)
       visit(t.parameters.data() + k * size + a, n * sizeof(float));
@@ -176,7 +176,7 @@ void for_each_piece(Run& run, uint8_t holds, long long first, long long count, V
 bool append_rows(Run& run, long long rows, bool distances) {
   uint8_t holds = 0;
   if (distances && !run.v_dist_fis.empty()) holds |= HOLDS_DISTANCES;
-  if (reference_table.kept()) holds |= HOLDS_TABLE;
+  if (run.reference_table.kept()) holds |= HOLDS_TABLE;
   if (rows <= rows_written || holds == 0) return true;
   const std::string name = checkpoint_rows_file_name();
   // After a resume the file was cut back to rows_length; writing goes on from there.
@@ -253,7 +253,7 @@ long long restore_rows(Run& run, const Checkpoint& c, Reader& r, bool distances)
     // Every segment holds the table if the job keeps one; the pilot run's hold its distances.
     if (first != covered || count <= 0 || first + count > written ||
         (holds & ~(HOLDS_DISTANCES | HOLDS_TABLE)) != 0 ||
-        ((holds & HOLDS_TABLE) != 0) != reference_table.kept() ||
+        ((holds & HOLDS_TABLE) != 0) != run.reference_table.kept() ||
         (distances && !(holds & HOLDS_DISTANCES)))
       r.damaged();
     if ((holds & HOLDS_DISTANCES) && !distances) {
@@ -291,7 +291,7 @@ uint64_t file_size(const std::string& path) {
 // The rows a checkpoint of the job needs: those of the pilot blocks complete from block 0
 // without a gap, then every row once the pilot run is over.
 long long rows_needed(const Run& run) {
-  if (stage != Stage::pilot) return reference_table.kept() ? reference_table.size : 0;
+  if (stage != Stage::pilot) return run.reference_table.kept() ? run.reference_table.size : 0;
   while (pilot_prefix < pilot_blocks_total && pilot_done[pilot_prefix].load()) ++pilot_prefix;
   return std::min(pilot_prefix * run.block_size, pilot_size_of_job);
 }
@@ -318,7 +318,7 @@ std::string serialise(Run& run) {
   w.put<int32_t>(run.block_size);
   w.put<int64_t>(pilot_size_of_job);
   // After the pilot run a job without a table needs nothing of the rows file.
-  const bool rows_kept = stage == Stage::pilot || reference_table.kept();
+  const bool rows_kept = stage == Stage::pilot || run.reference_table.kept();
   w.put<int64_t>(rows_kept ? rows_written : 0);
   w.put<uint64_t>(rows_kept ? rows_length : 0);
   w.put<uint64_t>(rows_kept ? rows_sum : FNV_OFFSET);
@@ -349,8 +349,8 @@ std::string serialise(Run& run) {
         }
       }
     w.put_vector(lengths);
-    w.put<uint64_t>(predictive_draws.vectors.size());
-    for (const std::vector<double>& v : predictive_draws.vectors) w.put_vector(v);
+    w.put<uint64_t>(run.predictive_draws.vectors.size());
+    for (const std::vector<double>& v : run.predictive_draws.vectors) w.put_vector(v);
   }
   w.put<uint64_t>(fnv1a(w.bytes.data(), w.bytes.size()));
   return std::move(w.bytes);
@@ -620,7 +620,7 @@ long long restore_pilot(Run& run, const Checkpoint& c) {
 
 long long restore_production(Run& run, const Checkpoint& c) {
   Reader r{c.body, 0, c.path};
-  if (restore_rows(run, c, r, false) != (reference_table.kept() ? reference_table.size : 0))
+  if (restore_rows(run, c, r, false) != (run.reference_table.kept() ? run.reference_table.size : 0))
     r.damaged();
   std::vector<double>& quantile_fis = run.quantile_fis;
   std::vector<double>& quantile_fst = run.quantile_fst;
@@ -633,9 +633,10 @@ long long restore_production(Run& run, const Checkpoint& c) {
   const uint64_t populations = r.get<uint64_t>();
   if (quantile_fis.size() != static_cast<size_t>(J) || quantile_fst.size() != quantile_fis.size() ||
       counts.size() != static_cast<size_t>(2 * J) || lengths.size() != counts.size() ||
-      populations != predictive_draws.vectors.size() || next < 0 || done != next * run.block_size)
+      populations != run.predictive_draws.vectors.size() || next < 0 ||
+      done != next * run.block_size)
     r.damaged();
-  for (std::vector<double>& v : predictive_draws.vectors) v = r.get_vector<double>();
+  for (std::vector<double>& v : run.predictive_draws.vectors) v = r.get_vector<double>();
   for (int p = 0; p < J; ++p) {
     run.nb_fis[p] = counts[p];
     run.nb_fst[p] = counts[J + p];

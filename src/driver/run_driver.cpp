@@ -188,7 +188,8 @@ void close_accepted_draw_files(Run& run) {
   for (int p = 0; p < J; ++p) close_accepted_draw_file(run.outfile_fst[p], "Fst", p + 1);
 }
 
-void prepare_predictive_draws() {
+void prepare_predictive_draws(Run& run) {
+  PredictiveDraws& predictive_draws = run.predictive_draws;
   predictive_draws = PredictiveDraws();
   if (gof_count == 0) return;
   // M = N draws per population, at most the Fis acceptances that the production run writes.
@@ -237,7 +238,7 @@ void run_joint_job(Run& run, JobRecord& record) {
   run.block_size = choose_block_size(I, J, sims);
   // The table and its features before anything is written: a job that cannot fit is
   // refused at once.
-  prepare_reference_table(sims, reference_table_memory_limit(),
+  prepare_reference_table(run.reference_table, sims, reference_table_memory_limit(),
                           joint_feature_bytes(sims, J, nb_class_fis, nb_class_fst, nb_procs));
   check_job_memory(estimate_job_memory(0, static_cast<long long>(ratio * sims * J)),
                    available_memory());
@@ -250,19 +251,20 @@ void run_joint_job(Run& run, JobRecord& record) {
   run.pilot_stream = STREAM_JOINT_TABLE;
   run_simulation(run, true, sims);
   run.pilot_stream = STREAM_PILOT;
-  const JointFeatures features = prepare_joint_features(reference_table);
+  const JointFeatures features = prepare_joint_features(run.reference_table);
   const long long draws = joint_sample_size(features, ratio);
   record.method_lines = joint_record_lines(features, draws);
   note_run_in_record(run, record);
 
-  PosteriorSamples posterior = estimate_joint(reference_table, features, draws);
+  PosteriorSamples posterior = estimate_joint(run.reference_table, features, draws);
   write_job_outputs(posterior, record);
   print_job_time(job_start);
-  if (cv_count > 0) run_joint_cross_validation(reference_table, features, draws, run.job_seed);
+  if (cv_count > 0) run_joint_cross_validation(run.reference_table, features, draws, run.job_seed);
   // The test measures D over as many nearest rows as every estimate accepts.
-  if (gof_count > 0) run_goodness_of_fit(joint_gof_sets(features), draws, run.job_seed);
+  if (gof_count > 0)
+    run_goodness_of_fit(run.reference_table, joint_gof_sets(features), draws, run.job_seed);
   // The job's largest arrays: the next job starts without them.
-  release_reference_table();
+  run.reference_table = ReferenceTable();
 }
 
 }  // namespace
@@ -293,8 +295,8 @@ void run_job(int job_index, const Checkpoint* resume, const RemoteRanks& remote)
   // Before the accepted-draw files: a table that does not fit is refused before anything is
   // written.
   if (cv_count > 0 || gof_count > 0)
-    prepare_reference_table(counts.pilot_size, reference_table_memory_limit());
-  prepare_predictive_draws();
+    prepare_reference_table(run.reference_table, counts.pilot_size, reference_table_memory_limit());
+  prepare_predictive_draws(run);
   // The rest of the job, against what is left once the table (if any) is in memory.
   check_job_memory(estimate_job_memory(counts.pilot_size, nb_final), available_memory());
   const Stage from = resume ? resume->stage : Stage::pilot;
@@ -349,14 +351,16 @@ void run_job(int job_index, const Checkpoint* resume, const RemoteRanks& remote)
   // have as many rows as the threshold index, so that the threshold is the next row's
   // distance, as in the rejection step.
   if (cv_count > 0 || gof_count > 0) enter_stage(Stage::cross_validation);
-  if (cv_count > 0) run_cross_validation(counts.threshold_index, run.job_seed);
-  if (gof_count > 0) run_goodness_of_fit(counts.threshold_index, run.job_seed);
+  if (cv_count > 0) run_cross_validation(run.reference_table, counts.threshold_index, run.job_seed);
+  if (gof_count > 0)
+    run_goodness_of_fit(run.reference_table, run.predictive_draws, counts.threshold_index,
+                        run.job_seed);
   // The checkpoint goes first: it needs the accepted-draw files, which go next without -keep.
   end_checkpointed_job();
   if (keep_draws)
     keep_accepted_draw_files();
   else
     remove_accepted_draw_files();
-  release_reference_table();
-  predictive_draws = PredictiveDraws();
+  run.reference_table = ReferenceTable();
+  run.predictive_draws = PredictiveDraws();
 }

@@ -46,8 +46,9 @@ void run_simulation(Run& run, bool pilot_run, long long reps, long long first_bl
 // sorted pilot distances, and zeroes the acceptance counters.
 void set_thresholds(Run& run, long long threshold_index);
 
-// With -gof, sizes predictive_draws for the production run to fill (emptied otherwise).
-void prepare_predictive_draws();
+// With -gof, sizes the run's predictive_draws for the production run to fill (emptied
+// otherwise).
+void prepare_predictive_draws(Run& run);
 
 // Closes the accepted-draw files; a write that failed on the way ends the run with a
 // message naming the file.

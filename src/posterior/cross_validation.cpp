@@ -246,7 +246,8 @@ double reference_table_memory_limit() {
   return 0.75 * static_cast<double>(pages) * page_size;
 }
 
-void prepare_reference_table(long long size, double memory_limit, double extra_bytes) {
+void prepare_reference_table(ReferenceTable& t, long long size, double memory_limit,
+                             double extra_bytes) {
   const double bytes = reference_table_bytes(size, J, nb_class_fis, nb_class_fst) + extra_bytes;
   const double gib = 1024.0 * 1024.0 * 1024.0;
   const bool joint = estimation_method == EstimationMethod::joint;
@@ -267,7 +268,6 @@ void prepare_reference_table(long long size, double memory_limit, double extra_b
         "Not enough memory for %s of %lld simulations in %d populations needs %.2f GiB, more "
         "than the %.2f GiB it may take (%s)",
         what, size, J, bytes / gib, memory_limit / gib, advice);
-  ReferenceTable& t = reference_table;
   t.size = size;
   t.npop = J;
   t.nc_fis = nb_class_fis;
@@ -277,13 +277,11 @@ void prepare_reference_table(long long size, double memory_limit, double extra_b
     t.stats_fis.assign(static_cast<size_t>(J) * size * nb_class_fis, 0.0f);
     t.stats_fst.assign(static_cast<size_t>(J) * size * nb_class_fst, 0.0f);
   } catch (const std::bad_alloc&) {
-    release_reference_table();
+    t = ReferenceTable();
     fail("Not enough memory for %s of %lld simulations in %d populations needs %.2f GiB (%s)", what,
          size, J, bytes / gib, advice);
   }
 }
-
-void release_reference_table() { reference_table = ReferenceTable(); }
 
 std::vector<long long> choose_pseudo_observed(long long table_size, int count, uint32_t seed) {
   return choose_table_rows(table_size, count, seed, STREAM_CROSS_VALIDATION);
@@ -402,7 +400,8 @@ void report_cross_validation(const std::vector<CvEstimate>& estimates, std::time
   std::fflush(stdout);
 }
 
-void run_cross_validation(long long sample_size, uint32_t job_seed) {
+void run_cross_validation(const ReferenceTable& reference_table, long long sample_size,
+                          uint32_t job_seed) {
   if (!reference_table.kept()) fail("Bug detected: cross-validation without a reference table");
   const std::time_t start = std::time(nullptr);
   std::printf("\nCross-validation on %d pseudo-observed data sets...", cv_count);

@@ -22,14 +22,12 @@ double reference_table_bytes(long long size, int npop, int nc_fis, int nc_fst);
 // (the pilot distances, the accepted draws and the system need the rest).
 double reference_table_memory_limit();
 
-// Allocates reference_table for `size` replicates of the current job (a pilot run with -cv or
-// -gof, the simulations of -method joint), or ends the run with a message giving the figure
-// when the table and `extra_bytes` (what is computed from the table) would exceed
-// `memory_limit` bytes, or the table cannot be allocated.
-void prepare_reference_table(long long size, double memory_limit, double extra_bytes = 0.0);
-
-// Frees the reference table (after the analyses that use it).
-void release_reference_table();
+// Allocates `table` for `size` replicates of the current job (a pilot run with -cv or -gof,
+// the simulations of -method joint), or ends the run with a message giving the figure when
+// the table and `extra_bytes` (what is computed from the table) would exceed `memory_limit`
+// bytes, or the table cannot be allocated.
+void prepare_reference_table(ReferenceTable& table, long long size, double memory_limit,
+                             double extra_bytes = 0.0);
 
 // The rows of `count` distinct pseudo-observed data sets among `table_size`, in the order
 // they are drawn from the job's cross-validation stream (seeded from `seed`).
@@ -96,11 +94,11 @@ constexpr double CV_SAYS_LITTLE = 0.6;     // above this: the data say little
 constexpr double CV_COVERAGE_SHORTFALL = 0.1;
 
 // The cross-validation of the current job after its posterior analysis: chooses cv_count
-// pseudo-observed sets with the stream of the job's seed `job_seed`, estimates them with
-// samples of `sample_size`,
-// writes STEM_cv.txt and STEM_cv_summary.txt (and STEM_cv.svg with -plot) and prints the
-// summary.
-void run_cross_validation(long long sample_size, uint32_t job_seed);
+// pseudo-observed sets of the pilot run's `reference_table` with the stream of the job's
+// seed `job_seed`, estimates them with samples of `sample_size`, writes STEM_cv.txt and
+// STEM_cv_summary.txt (and STEM_cv.svg with -plot) and prints the summary.
+void run_cross_validation(const ReferenceTable& reference_table, long long sample_size,
+                          uint32_t job_seed);
 
 // Writes STEM_cv.txt, STEM_cv_summary.txt (and STEM_cv.svg with -plot) from the estimates of
 // a cross-validation begun at `start`, and prints its verdicts and time.

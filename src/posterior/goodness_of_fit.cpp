@@ -435,10 +435,12 @@ GofProjection principal_projection(const std::vector<const GofSet*>& sets, const
 
 namespace {
 
-// The test on `sets`, with the posterior predictive check of the production run's kept
-// draws when `predictive` is set: files, summary and warnings.
-void test_and_report(const std::vector<GofSet>& sets, long long nearest, uint32_t job_seed,
-                     bool predictive) {
+// The test on `sets` of the table, with the posterior predictive check of the production
+// run's kept draws when `predictive_draws` is given: files, summary and warnings.
+void test_and_report(const ReferenceTable& reference_table, const std::vector<GofSet>& sets,
+                     long long nearest, uint32_t job_seed,
+                     const PredictiveDraws* predictive_draws) {
+  const bool predictive = predictive_draws != nullptr;
   if (!reference_table.kept()) fail("Bug detected: goodness of fit without a reference table");
   const std::time_t start = std::time(nullptr);
   std::printf("\nGoodness of fit on %d simulated data sets...", gof_count);
@@ -451,7 +453,7 @@ void test_and_report(const std::vector<GofSet>& sets, long long nearest, uint32_
   std::vector<PpcRow> ppc;
   if (predictive) {
     const std::vector<std::vector<double>> replicated =
-        simulate_predictive_statistics(predictive_draws, job_seed, nb_procs);
+        simulate_predictive_statistics(*predictive_draws, job_seed, nb_procs);
     std::vector<double> observed(static_cast<size_t>(J) * PPC_STATISTICS);
     for (int p = 0; p < J; ++p)
       predictive_statistics(pop_target.data(), J, I, p, observed.data() + p * PPC_STATISTICS);
@@ -515,11 +517,14 @@ void test_and_report(const std::vector<GofSet>& sets, long long nearest, uint32_
 
 }  // namespace
 
-void run_goodness_of_fit(long long nearest, uint32_t job_seed) {
-  test_and_report(rejection_gof_sets(reference_table, target_fis, target_fst), nearest, job_seed,
-                  true);
+void run_goodness_of_fit(const ReferenceTable& reference_table,
+                         const PredictiveDraws& predictive_draws, long long nearest,
+                         uint32_t job_seed) {
+  test_and_report(reference_table, rejection_gof_sets(reference_table, target_fis, target_fst),
+                  nearest, job_seed, &predictive_draws);
 }
 
-void run_goodness_of_fit(const std::vector<GofSet>& sets, long long nearest, uint32_t job_seed) {
-  test_and_report(sets, nearest, job_seed, false);
+void run_goodness_of_fit(const ReferenceTable& reference_table, const std::vector<GofSet>& sets,
+                         long long nearest, uint32_t job_seed) {
+  test_and_report(reference_table, sets, nearest, job_seed, nullptr);
 }

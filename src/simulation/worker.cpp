@@ -63,12 +63,11 @@ void production_gauge(Run& run) {
   run.run_gauge.show(static_cast<int>(static_cast<long long>(least) * 100 / nb_final));
 }
 
-// With -gof: keeps the parameter vector of a Fis acceptance of population p whose rank is
-// among the first predictive_draws.wanted. `cursor` walks the block's vectors, which are in
-// the order of the replicates, as the lines are.
-void keep_predictive_draw(const BlockLines& block, const AcceptedLine& line, int rank,
-                          size_t& cursor) {
-  PredictiveDraws& kept = predictive_draws;
+// With -gof: keeps in `kept` the parameter vector of a Fis acceptance of population p whose
+// rank is among the first kept.wanted. `cursor` walks the block's vectors, which are in the
+// order of the replicates, as the lines are.
+void keep_predictive_draw(PredictiveDraws& kept, const BlockLines& block, const AcceptedLine& line,
+                          int rank, size_t& cursor) {
   if (kept.wanted == 0 || line.fst || rank > kept.wanted) return;
   const size_t stride = static_cast<size_t>(kept.width) + 1;
   while (cursor < block.vectors.size() && block.vectors[cursor] != static_cast<double>(line.offset))
@@ -88,7 +87,7 @@ void commit_lines(Run& run, const BlockLines& block) {
     std::atomic<int>& count = line.fst ? run.nb_fst[line.population] : run.nb_fis[line.population];
     const int rank = count.load(std::memory_order_relaxed) + 1;
     count.store(rank, std::memory_order_relaxed);
-    keep_predictive_draw(block, line, rank, cursor);
+    keep_predictive_draw(run.predictive_draws, block, line, rank, cursor);
     // Acceptances beyond nb_final are counted but not written: every file ends up with the
     // first nb_final acceptances in replicate order.
     if (rank <= nb_final) {
@@ -306,8 +305,8 @@ void record_pilot_replicate(Run& run, const WorkerState& w, long long r) {
     run.v_dist_fst[p][r] = w.dist_fst[p];
   }
   // With -cv the cross-validation's reference table keeps the replicate too.
-  if (reference_table.kept())
-    reference_table.store(r, w.fis.data(), w.fst.data(), w.stat_fis.data(), w.stat_fst.data());
+  if (run.reference_table.kept())
+    run.reference_table.store(r, w.fis.data(), w.fst.data(), w.stat_fis.data(), w.stat_fst.data());
 }
 
 void collect_acceptances(const Run& run, WorkerState& w, int offset) {
@@ -315,7 +314,7 @@ void collect_acceptances(const Run& run, WorkerState& w, int offset) {
   const std::vector<double>& quantile_fis = run.quantile_fis;
   const std::vector<double>& quantile_fst = run.quantile_fst;
   // A NaN distance compares false and so accepts nothing.
-  bool vector_kept = predictive_draws.wanted == 0;
+  bool vector_kept = run.predictive_draws.wanted == 0;
   for (int p = 0; p < w.npop; ++p) {
     if (w.dist_fis[p] <= quantile_fis[p]) {
       if (!vector_kept) {
