@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Observed data: written by the input reader at the start of each job, read-only afterwards
-// (the simulation workers read it without locking).
+// Observed data: written by the input reader when a job is made, read-only afterwards (the
+// simulation workers read it without locking).
 #pragma once
 
 #include <cstddef>
@@ -15,18 +15,19 @@ struct LocusRecord {
   double q;
 };
 
-extern int I;  // number of loci
-extern int J;  // number of populations
+struct ObservedData {
+  int I = 0;  // number of loci
+  int J = 0;  // number of populations
 
-// Record p * I + l is population p, locus l (both from 0): every population block holds
-// exactly the job's loci, in pop_target and in the workers' simulated data sets alike.
-inline size_t record_index(int p, int l) { return static_cast<size_t>(p) * I + l; }
+  // Record p * I + l is population p, locus l (both from 0): every population block holds
+  // exactly the job's loci, in pop_target and in the workers' simulated data sets alike.
+  size_t record_index(int p, int l) const { return static_cast<size_t>(p) * I + l; }
 
-// J * I records, sized by the reader for each job; the storage of one job is reused by the
-// next.
-extern std::vector<LocusRecord> pop_target;
+  // J * I records, sized by the reader.
+  std::vector<LocusRecord> pop_target;
 
-// Observed summary statistics: population p, class c at p * nb_class_fis + c
-// (p * nb_class_fst + c for Fst). J * nb_class_fis and J * nb_class_fst values.
-extern std::vector<double> target_fis;
-extern std::vector<double> target_fst;
+  // Observed summary statistics: population p, class c at p * nb_class_fis + c
+  // (p * nb_class_fst + c for Fst). J * nb_class_fis and J * nb_class_fst values.
+  std::vector<double> target_fis;
+  std::vector<double> target_fst;
+};

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/progress_gauge.h"
+#include "job.h"
 #include "predictive_draws.h"
 #include "reference_table.h"
 
@@ -79,14 +80,18 @@ struct RemoteRanks {
 // thread); a production block committed (by the committer, under mutex_outfile). Either may
 // write a checkpoint that is due.
 struct BlockListeners {
-  void (*pilot_block_done)(Run& run, long long block) = nullptr;
-  void (*block_committed)(Run& run, long long block) = nullptr;
+  void* context = nullptr;  // the listener's own state, handed back to each call
+  void (*pilot_block_done)(void* context, Run& run, long long block) = nullptr;
+  void (*block_committed)(void* context, Run& run, long long block) = nullptr;
 };
 
 struct Run {
-  Run() = default;
+  explicit Run(const Job& job) : job(job) {}
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
+
+  // The job the run simulates for, which outlives it.
+  const Job& job;
 
   bool pilot = true;  // true in the pilot run, false in the production run
   // The random stream of the pilot run's blocks (seed_block_generator): STREAM_PILOT, or

@@ -82,8 +82,6 @@ bool file_exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-void restore_default_configuration() { reset_run_configuration(); }
-
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define BANDSTAT_SHADOW_MEMORY 1
 #elif defined(__has_feature)

@@ -45,10 +45,6 @@ bool file_exists(const std::string& path);
 // Lines in a text (its newline characters).
 int count_lines(const std::string& text);
 
-// Puts the run configuration back to the program's defaults (the program's own
-// reset_run_configuration), so that tests setting globals do not leak.
-void restore_default_configuration();
-
 // Why a test that caps the address space (setrlimit RLIMIT_AS) cannot run in this build,
 // or null where it can: AddressSanitizer and ThreadSanitizer reserve terabytes of shadow
 // address space up front, so any cap stops the process before the code under test runs.

@@ -24,7 +24,7 @@ void set_counts(const std::vector<std::vector<std::pair<int, int>>>& pops) {
 std::string convert(TempDir& dir, const std::vector<double>& fis) {
   odir = dir.path() + "/";
   file_prefix = "alleles";
-  write_codominant(fis);
+  write_codominant(job, fis);
   return read_file(dir.file("alleles_codominant.txt"));
 }
 
@@ -108,6 +108,6 @@ TEST(Codominant, UncreatableFileIsAnError) {
   set_counts({{{20, 5}}});
   odir = dir.path() + "/missing-folder/";
   file_prefix = "alleles";
-  EXPECT_EXIT(write_codominant({0.1}), testing::ExitedWithCode(1),
+  EXPECT_EXIT(write_codominant(job, {0.1}), testing::ExitedWithCode(1),
               "Cannot create codominant file .*missing-folder/alleles_codominant.txt");
 }

@@ -50,8 +50,8 @@ PosteriorSamples run_job(const TempDir& dir, int n, bool outside) {
   write_file(dir.file("job_Fst1.txt"), draws_text(3, n, 0, 1));
   write_file(dir.file("job_Fst2.txt"), draws_text(4, n, outside ? 1.0 : 0.0, outside ? 6 : 1));
   const std::vector<double> thresholds(J, 1.0);
-  PosteriorSamples posterior = perform_regression(thresholds, thresholds);
-  write_regression_outputs(posterior);
+  PosteriorSamples posterior = perform_regression(job, thresholds, thresholds);
+  write_regression_outputs(job, posterior);
   return posterior;
 }
 
@@ -72,7 +72,7 @@ TEST(Diagnostics, InsideTheCloudNoWarning) {
   TempDir dir;
   const PosteriorSamples posterior = run_job(dir, 500, false);
   testing::internal::CaptureStderr();
-  write_diagnostics(posterior);
+  write_diagnostics(job, posterior);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err, "");
   auto table = table_of(read_file(dir.file("job_diagnostics.txt")));
@@ -98,7 +98,7 @@ TEST(Diagnostics, OutsideTheCloudWarnsForThatRowOnly) {
   TempDir dir;
   const PosteriorSamples posterior = run_job(dir, 500, true);
   testing::internal::CaptureStderr();
-  write_diagnostics(posterior);
+  write_diagnostics(job, posterior);
   std::string err = testing::internal::GetCapturedStderr();
   // One warning line, for Fst of population 2, giving the reason and the fallback file; a
   // line end first closes the regression's console line.
@@ -202,7 +202,7 @@ TEST(DiagnosticsDeathTest, UncreatableFileIsAnError) {
   TempDir dir;
   const PosteriorSamples posterior = run_job(dir, 50, false);
   odir = dir.path() + "/no-such-folder/";
-  EXPECT_EXIT(write_diagnostics(posterior), testing::ExitedWithCode(1),
+  EXPECT_EXIT(write_diagnostics(job, posterior), testing::ExitedWithCode(1),
               "Cannot create diagnostics file .*no-such-folder/job_diagnostics.txt");
 }
 

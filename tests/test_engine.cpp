@@ -386,10 +386,10 @@ TEST_F(Engine, BlocksAreCommittedInIndexOrder) {
   EXPECT_EQ(run.replicates_done, 160);
   const std::string gauge = testing::internal::GetCapturedStdout();
   close_accepted_draw_files(run);
-  EXPECT_EQ(read_file(accepted_draw_file_name("Fis", 1)), " 0 0\n 0 1\n 0 2\n");
-  EXPECT_EQ(read_file(accepted_draw_file_name("Fis", 2)), " 0 3\n 0 4\n 0 5\n");
-  EXPECT_EQ(read_file(accepted_draw_file_name("Fst", 1)), " 0 10\n 0 11\n 0 12\n");
-  EXPECT_EQ(read_file(accepted_draw_file_name("Fst", 2)), " 0 13\n 0 14\n 0 15\n");
+  EXPECT_EQ(read_file(accepted_draw_file_name(job, "Fis", 1)), " 0 0\n 0 1\n 0 2\n");
+  EXPECT_EQ(read_file(accepted_draw_file_name(job, "Fis", 2)), " 0 3\n 0 4\n 0 5\n");
+  EXPECT_EQ(read_file(accepted_draw_file_name(job, "Fst", 1)), " 0 10\n 0 11\n 0 12\n");
+  EXPECT_EQ(read_file(accepted_draw_file_name(job, "Fst", 2)), " 0 13\n 0 14\n 0 15\n");
   // The slowest counter (Fst of population 2) moved by a third at blocks 13, 14 and 15.
   EXPECT_EQ(gauge, " 33% 66% 100%");
 }
@@ -470,9 +470,9 @@ TEST_F(Engine, RunsWithOneTwoAndFourWorkersAlike) {
     expect_gauge_complete(production_out);
     std::vector<std::string> files;
     for (int k = 1; k <= J; ++k) {
-      files.push_back(check_accepted_draw_file(accepted_draw_file_name("Fis", k), nb_class_fis,
+      files.push_back(check_accepted_draw_file(accepted_draw_file_name(job, "Fis", k), nb_class_fis,
                                                run.quantile_fis[k - 1]));
-      files.push_back(check_accepted_draw_file(accepted_draw_file_name("Fst", k), nb_class_fst,
+      files.push_back(check_accepted_draw_file(accepted_draw_file_name(job, "Fst", k), nb_class_fst,
                                                run.quantile_fst[k - 1]));
     }
     if (workers == 1) {
@@ -504,7 +504,7 @@ TEST_F(Engine, PredictiveDrawsAreTheVectorsOfTheFirstFisAcceptances) {
     for (int p = 0; p < J; ++p) {
       SCOPED_TRACE(p);
       ASSERT_EQ(run.predictive_draws.count(p), 12);
-      std::istringstream lines(read_file(accepted_draw_file_name("Fis", p + 1)));
+      std::istringstream lines(read_file(accepted_draw_file_name(job, "Fis", p + 1)));
       for (int i = 0; i < 12; ++i) {
         std::string line;
         ASSERT_TRUE(std::getline(lines, line));
@@ -542,9 +542,9 @@ TEST_F(Engine, SecondJobStartsFromReplicateZero) {
   expect_gauge_complete(pilot_out);
   expect_gauge_complete(production_out);
   for (int k = 1; k <= 3; ++k) {
-    check_accepted_draw_file(accepted_draw_file_name("Fis", k), nb_class_fis,
+    check_accepted_draw_file(accepted_draw_file_name(job, "Fis", k), nb_class_fis,
                              run.quantile_fis[k - 1]);
-    check_accepted_draw_file(accepted_draw_file_name("Fst", k), nb_class_fst,
+    check_accepted_draw_file(accepted_draw_file_name(job, "Fst", k), nb_class_fst,
                              run.quantile_fst[k - 1]);
   }
 }

@@ -81,7 +81,7 @@ class ReadInput : public testing::Test {
     file_name = "alleles.txt";
     file_prefix = "alleles";
     std::ifstream in(file_name);
-    read_input(in);
+    read_input(job, in);
   }
 
   std::string check_file() { return read_file("alleles_check-input.txt"); }
@@ -126,11 +126,11 @@ TEST_F(ReadInput, BytesInMemoryReadAsTheFileWould) {
   file_name = "alleles.txt";
   file_prefix = "alleles";
   const std::string expected = std::string(WORKED_CHECK_HEAD) + WORKED_CHECK_TAIL;
-  read_input_bytes(WORKED_EXAMPLE);
+  read_input_bytes(job, WORKED_EXAMPLE);
   EXPECT_EQ(check_file(), expected);
-  EXPECT_THROW(read_input_bytes("[loci]=3\n[populations]=1\n[pop]=1\n1 9 9\n2 9 10\n3 9 0\n"),
+  EXPECT_THROW(read_input_bytes(job, "[loci]=3\n[populations]=1\n[pop]=1\n1 9 9\n2 9 10\n3 9 0\n"),
                InputError);
-  read_input_bytes(WORKED_EXAMPLE);
+  read_input_bytes(job, WORKED_EXAMPLE);
   EXPECT_EQ(check_file(), expected);
   EXPECT_EQ(pop_target[record_index(0, 1)].k, 12);
 }

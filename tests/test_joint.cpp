@@ -58,7 +58,7 @@ TEST_F(JointFeaturesTest, PoolsScalesAndTheOthersMean) {
   }
   // The Fst statistic is 0 everywhere: own and others' mean are constant, hence dropped.
   target_fis = {1.0, 4.0, 3.0};
-  const JointFeatures f = prepare_joint_features(t);
+  const JointFeatures f = prepare_joint_features(job, t);
 
   ASSERT_EQ(f.nfeatures, 4);
   EXPECT_EQ(f.names, (std::vector<std::string>{"fis1", "fst1", "others_fis1", "others_fst1"}));
@@ -107,7 +107,7 @@ TEST_F(JointFeaturesTest, OnePopulationHasNoOthersMean) {
   FixtureUniform u{7};
   for (float& v : t.stats_fis) v = static_cast<float>(u());
   for (float& v : t.stats_fst) v = static_cast<float>(u());
-  const JointFeatures f = prepare_joint_features(t);
+  const JointFeatures f = prepare_joint_features(job, t);
   EXPECT_EQ(f.nfeatures, 3);
   EXPECT_EQ(f.pools[0].kept, (std::vector<int>{0, 1, 2}));
 }
@@ -121,7 +121,7 @@ TEST_F(JointFeaturesTest, CrossValidationLeavesOutThePseudoObservedDataSet) {
   for (float& v : t.parameters) v = static_cast<float>(u());
   for (float& v : t.stats_fis) v = static_cast<float>(u());
   for (float& v : t.stats_fst) v = static_cast<float>(u());
-  const JointFeatures f = prepare_joint_features(t);
+  const JointFeatures f = prepare_joint_features(job, t);
   const std::vector<long long> pods = {0, 17, 299};
   // One draw per estimate: its unadjusted mean is the nearest training row's parameter.
   // Were the data set's own rows candidates, its own row would be that row (distance 0).

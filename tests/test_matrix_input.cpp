@@ -60,7 +60,7 @@ class MatrixInput : public testing::Test {
     std::ifstream in(name);
     testing::internal::CaptureStderr();
     try {
-      read_input(in);
+      read_input(job, in);
     } catch (...) {
       testing::internal::GetCapturedStderr();
       throw;

@@ -60,7 +60,7 @@ Thresholds set_job(const TempDir& dir, int pops, int n, int pfis, int pfst, doub
   return {std::vector<double>(pops, t_fis), std::vector<double>(pops, t_fst)};
 }
 
-PosteriorSamples regress(const Thresholds& t) { return perform_regression(t.fis, t.fst); }
+PosteriorSamples regress(const Thresholds& t) { return perform_regression(job, t.fis, t.fst); }
 
 void write_draws(const TempDir& dir, const char* parameter, int pop,
                  const std::vector<Draw>& draws) {
@@ -200,7 +200,7 @@ TEST(Regression, MatchesWeightedNormalEquations) {
       EXPECT_EQ(noreg[i], float(std::strtod(theta.c_str(), nullptr)));
     }
   }
-  write_regression_outputs(s);
+  write_regression_outputs(job, s);
 }
 
 TEST(Regression, KernelWeights) {
@@ -255,7 +255,7 @@ TEST(Regression, ExactBoundsAreReplacedAndWritten) {
   EXPECT_NEAR(s.design_fis[0].y[1], -18.420680733952367, 1e-6);
   EXPECT_EQ(s.noreg_fis[0][0], float(0.99999999));
   EXPECT_EQ(s.noreg_fis[0][1], float(1e-8));
-  write_regression_outputs(s);
+  write_regression_outputs(job, s);
   std::vector<std::string> lines = lines_of(read_file(dir.file("job_no_regression.txt")));
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], " 1 1");
@@ -307,7 +307,7 @@ TEST(Regression, OutputLayout) {
       write_draws(dir, "Fst", k, fst);
     }
     const PosteriorSamples s = regress(t);
-    write_regression_outputs(s);
+    write_regression_outputs(job, s);
     for (const char* file : {"job_regression.txt", "job_no_regression.txt"}) {
       std::vector<std::string> lines = lines_of(read_file(dir.file(file)));
       ASSERT_EQ(lines.size(), 5u) << file;
@@ -436,7 +436,7 @@ TEST(StatisticsFile, HeaderLinesAndEstimate) {
     PosteriorSamples posterior(2);
     posterior.reg_fis = {{0.5f, 0.5f, 0.5f, 0.5f}, {0.1f, 0.2f, 0.3f, 0.4f}};
     posterior.reg_fst = {{0.123456f, 0.123456f, 0.123456f, 0.123456f}, {0.2f, 0.2f, 0.2f, 0.2f}};
-    const std::vector<double> fis_estimate = write_statistics_file(posterior);
+    const std::vector<double> fis_estimate = write_statistics_file(job, posterior);
     std::vector<std::string> lines = lines_of(read_file(dir.file("stats.txt")));
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], c.header);
@@ -459,6 +459,6 @@ TEST(StatisticsFileDeathTest, UncreatableFileIsAnError) {
   PosteriorSamples posterior(1);
   posterior.reg_fis = {{0.1f, 0.2f}};
   posterior.reg_fst = {{0.1f, 0.2f}};
-  EXPECT_EXIT(write_statistics_file(posterior), testing::ExitedWithCode(1),
+  EXPECT_EXIT(write_statistics_file(job, posterior), testing::ExitedWithCode(1),
               "Cannot create statistics file .*no-such-folder/stats.txt");
 }

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "config.h"
+#include "core/job_message.h"
 #include "driver/command_line.h"
 #include "errors.h"
 #include "observed_data.h"
@@ -123,10 +124,11 @@ struct Receiving {
 };
 
 // The version of the run-state message; a new field takes a new version.
-constexpr uint32_t RUN_STATE_VERSION = 1;
+constexpr uint32_t RUN_STATE_VERSION = 2;
 
-// Everything the other ranks need of a run to simulate its blocks exactly as rank 0 would,
-// listed once for both directions: a field added here is sent and received alike.
+// What the other ranks need of a run, beyond its job (which travels before it as a job
+// message, core/job_message.h), to simulate its blocks exactly as rank 0 would, listed once
+// for both directions: a field added here is sent and received alike.
 template <class Io>
 void run_state_fields(Io& io, Run& run) {
   uint32_t version = RUN_STATE_VERSION;
@@ -134,24 +136,14 @@ void run_state_fields(Io& io, Run& run) {
   if (version != RUN_STATE_VERSION)
     fail("The MPI ranks run different versions of bandstat (run-state message %u, expected %u)",
          version, RUN_STATE_VERSION);
-  io(I);
-  io(J);
-  io(nb_class_fis);
-  io(nb_class_fst);
-  io(bias_hidden);
-  io(bias_fixed);
   io(run.job_seed);
   io(run.block_size);
   io(run.pilot);
   io(run.pilot_stream);
   io(run.nbreps);
-  io(nb_procs);
   // With -gof the other ranks send the parameter vectors of their Fis acceptances too.
   io(run.predictive_draws.wanted);
   io(run.predictive_draws.width);
-  io.array(pop_target);
-  io.array(target_fis);
-  io.array(target_fst);
   io.array(run.quantile_fis);
   io.array(run.quantile_fst);
 }
@@ -191,6 +183,8 @@ void report_to_rank_0(int status) {
 
 void send_run_state(Run& run, int to) {
   Buffer b;
+  const std::string job = encode_job(run.job);
+  b.put_array(std::vector<char>(job.begin(), job.end()));
   Sending io{b};
   run_state_fields(io, run);
   send(b, to, TAG_RUN);
@@ -214,12 +208,13 @@ Service service;
 
 // Feeds the results of one block simulated elsewhere into the run.
 void take_result(Run& run, Buffer& b, int& shown) {
+  const Job& job = run.job;
   const long long block = b.get<long long>();
   if (run.pilot) {
     const long long first = block * run.block_size;
     const long long count = b.get<long long>();
     for (long long i = 0; i < count; ++i)
-      for (int p = 0; p < J; ++p) {
+      for (int p = 0; p < job.J; ++p) {
         run.v_dist_fis[p][first + i] = b.get<double>();
         run.v_dist_fst[p][first + i] = b.get<double>();
       }
@@ -228,7 +223,8 @@ void take_result(Run& run, Buffer& b, int& shown) {
       run.rep.fetch_add(1, std::memory_order_relaxed);
       update_gauge(run, shown);
     }
-    if (run.block_listeners.pilot_block_done) run.block_listeners.pilot_block_done(run, block);
+    if (run.block_listeners.pilot_block_done)
+      run.block_listeners.pilot_block_done(run.block_listeners.context, run, block);
   } else {
     BlockLines lines;
     lines.clear(block);
@@ -291,13 +287,14 @@ bool serve_arrivals(Run& run) {
 // start with rank 0's workers: these serve only between blocks, and a block can take a
 // second at the largest sizes. Takes a round trip.
 void begin_service(Run& run) {
+  const Job& job = run.job;
   for (int r = 1; r <= run.remote_workers; ++r) send_run_state(run, r);
   std::lock_guard<std::mutex> lock(service.mutex);
   // With -cv the pilot also fills the reference table, which stays on rank 0.
   service.local_only = run.pilot && run.reference_table.kept();
   service.pending.clear();
   service.open_requests =
-      static_cast<long long>(run.remote_workers) * std::max(nb_procs, 1) * REQUESTS_PER_WORKER;
+      static_cast<long long>(run.remote_workers) * std::max(job.nb_procs, 1) * REQUESTS_PER_WORKER;
   service.first_requests_due = service.open_requests;
   service.blocks_out = 0;
   service.shown = 0;
@@ -321,7 +318,11 @@ void finish_service(Run& run) {
 
 // ---- other ranks --------------------------------------------------------------------
 
-void read_run_state(Buffer& b, Run& run) {
+// The job first, into the Job that `run` refers to (no worker runs meanwhile).
+void read_run_state(Buffer& b, Job& job, Run& run) {
+  std::vector<char> bytes;
+  b.get_array(bytes);
+  job = decode_job(std::string(bytes.begin(), bytes.end()));
   Receiving io{b};
   run_state_fields(io, run);
 }
@@ -334,7 +335,8 @@ void read_run_state(Buffer& b, Run& run) {
 // message, which it does only between blocks of its own. Each result has a buffer of its
 // own until the send is complete, one per request open.
 void simulate_blocks(const Run& run) {
-  WorkerState w(J, I, nb_class_fis, nb_class_fst);
+  const Job& job = run.job;
+  WorkerState w(job);
   std::vector<Buffer> outgoing(REQUESTS_PER_WORKER);
   std::vector<MPI_Request> sending(REQUESTS_PER_WORKER, MPI_REQUEST_NULL);
   size_t turn = 0;
@@ -358,7 +360,7 @@ void simulate_blocks(const Run& run) {
     simulate_block(
         run, w, block, [](long long) {},
         [&](long long) {
-          for (int p = 0; p < J; ++p) {
+          for (int p = 0; p < job.J; ++p) {
             out.put(w.dist_fis[p]);
             out.put(w.dist_fst[p]);
           }
@@ -385,10 +387,11 @@ void simulate_blocks_or_fail(const Run& run) {
 
 // Simulates the blocks rank 0 hands out for one run, on -nprocs threads.
 void simulate_run(const Run& run) {
+  const Job& job = run.job;
   // For the tests: an error on a rank other than 0 must end the whole run.
   if (const char* rank = std::getenv("BANDSTAT_MPI_FAIL_ON_RANK"))
     if (std::atoi(rank) == my_rank()) fail("Simulated failure on MPI rank %d", my_rank());
-  const int threads = std::max(nb_procs, 1);
+  const int threads = std::max(job.nb_procs, 1);
   const int requests = REQUESTS_PER_WORKER * threads;
   for (int i = 0; i < requests; ++i) MPI_Send(nullptr, 0, MPI_BYTE, 0, TAG_REQUEST, MPI_COMM_WORLD);
   std::vector<std::thread> workers;
@@ -408,7 +411,8 @@ void simulate_run(const Run& run) {
 void serve_rank_0() {
   Buffer b;
   // This rank's copy of what rank 0's runs tell it, one run after the other.
-  Run run;
+  Job job;
+  Run run(job);
   for (;;) {
     MPI_Status status;
     MPI_Probe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &status);
@@ -416,7 +420,7 @@ void serve_rank_0() {
     if (status.MPI_TAG == TAG_QUIT) return;
     if (status.MPI_TAG != TAG_RUN)
       fail("Bug detected: unexpected message %d from rank 0", status.MPI_TAG);
-    read_run_state(b, run);
+    read_run_state(b, job, run);
     simulate_run(run);
   }
 }

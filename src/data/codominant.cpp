@@ -10,10 +10,10 @@
 #include <fstream>
 #include <iomanip>
 
-#include "config.h"
 #include "core/output_file.h"
 #include "core/output_names.h"
 #include "errors.h"
+#include "job.h"
 #include "observed_data.h"
 
 int round2(double x) { return x > 0 ? static_cast<int>(x + 0.5) : static_cast<int>(x - 0.5); }
@@ -27,22 +27,22 @@ double null_allele_frequency(double P, double F) {
   return (std::sqrt(D) - F) / (2 * (1 - F));
 }
 
-void write_codominant(const std::vector<double>& fis_estimate) {
-  const std::string name = codominant_file_name();
+void write_codominant(const Job& job, const std::vector<double>& fis_estimate) {
+  const std::string name = codominant_file_name(job);
   OutputFile file(name);
   if (!file.is_open()) fail("Cannot create codominant file %s", name.c_str());
   std::ofstream& out = file.stream();
-  if (static_cast<int>(fis_estimate.size()) < J)
+  if (static_cast<int>(fis_estimate.size()) < job.J)
     fail("Bug detected: codominant conversion without a Fis estimate per population");
 
   out << "#value of Fis used to convert from dominant data: \n";
-  for (int p = 0; p < J; ++p) out << "#Population " << p + 1 << ": " << fis_estimate[p] << "\n";
-  out << "\n[loci]=" << I << "\n\n[populations]=" << J << "\n\n";
-  for (int p = 0; p < J; ++p) {
+  for (int p = 0; p < job.J; ++p) out << "#Population " << p + 1 << ": " << fis_estimate[p] << "\n";
+  out << "\n[loci]=" << job.I << "\n\n[populations]=" << job.J << "\n\n";
+  for (int p = 0; p < job.J; ++p) {
     const double F = fis_estimate[p];
     out << "[pop]=" << p + 1 << "\n";
-    for (int l = 0; l < I; ++l) {
-      const LocusRecord& r = pop_target[record_index(p, l)];
+    for (int l = 0; l < job.I; ++l) {
+      const LocusRecord& r = job.pop_target[job.record_index(p, l)];
       // A locus with nobody sampled has no frequency to convert: no alleles either way.
       int a = 0;
       if (r.n > 0) {

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "job.h"
+
 // Rounds to the nearest integer, halves away from zero.
 int round2(double x);
 
@@ -13,4 +15,4 @@ double null_allele_frequency(double P, double F);
 
 // Writes odir + file_prefix + "_codominant.txt" from pop_target and each population's Fis
 // estimate (index population - 1).
-void write_codominant(const std::vector<double>& fis_estimate);
+void write_codominant(const Job& job, const std::vector<double>& fis_estimate);

@@ -61,35 +61,47 @@ bool file_checksum(const std::string& path, uint64_t& sum);
 // does not match, ends the run with a message (status 1), the file untouched.
 Checkpoint read_checkpoint(const std::string& path);
 
-// The job in the driver's hands: the state of its runs (which the checkpoints save; it must
-// outlive end_checkpointed_job), its index on the command line and what was resumed, if
-// anything (null for a fresh job). Called before the job's first stage, once `run` holds
-// the job's seed, blocks and pilot distances; from then on the runs tell the checkpoints of
-// their blocks (run.block_listeners).
-void begin_checkpointed_job(Run& run, int job_index, const Checkpoint* resumed);
-// The main thread enters `stage` (no worker runs). Holding the checkpoint lock meanwhile
-// keeps a checkpoint from seeing the state half changed: `change` runs under it.
-void enter_stage(Stage stage, const std::function<void()>& change = nullptr);
-// The job is done: the checkpoint goes, and with it the job's state stops being saved.
-void end_checkpointed_job();
+struct CheckpointState;
 
-// Signal path: writes the checkpoint of the job in progress, if any, and returns its name
-// (empty when there is none). The accepted-draw files that it needs are released from the
-// incomplete files, so that the clean-up keeps them. Never returns the locks it takes: the
-// process ends after it.
-std::string checkpoint_on_signal();
+// The checkpoints of one job in the driver's hands, from before its first stage to its end.
+// Made once `run` holds the job's seed, blocks and pilot distances (the run must outlive
+// it); from then on the runs tell it of their blocks (run.block_listeners). `resumed`: the
+// checkpoint the job goes on from (null for a fresh job).
+class JobCheckpoints {
+ public:
+  JobCheckpoints(Run& run, const Checkpoint* resumed);
+  ~JobCheckpoints();
+  JobCheckpoints(const JobCheckpoints&) = delete;
+  JobCheckpoints& operator=(const JobCheckpoints&) = delete;
 
-// The run record's line on the resumes of this job ("" for a job never resumed): how many
-// times and from which stages, this one included.
-std::string resume_summary();
-// The run record's line on the checkpoints this process wrote for the job ("" for none):
-// their number, the seconds they took and the size of the last.
-std::string checkpoint_summary();
+  // The main thread enters `stage` (no worker runs). Holding the checkpoint lock meanwhile
+  // keeps a checkpoint from seeing the state half changed: `change` runs under it.
+  void enter_stage(Stage stage, const std::function<void()>& change = nullptr);
+  // The job is done: the checkpoint goes, and with it the job's state stops being saved.
+  void end();
 
-// Restoring a resumed job's state, by the driver, before the stage it resumes runs: the
-// pilot rows already simulated, or the thresholds, counts, reference table and -gof
-// vectors of the production run.
-// restore_pilot returns the first block the pilot run has left to simulate.
-long long restore_pilot(Run& run, const Checkpoint& c);
-// Returns the block to commit next; sets run.replicates_done.
-long long restore_production(Run& run, const Checkpoint& c);
+  // The run record's line on the resumes of this job ("" for a job never resumed): how
+  // many times and from which stages, this one included.
+  std::string resume_summary() const;
+  // The run record's line on the checkpoints this process wrote for the job ("" for none):
+  // their number, the seconds they took and the size of the last.
+  std::string checkpoint_summary();
+
+  // Restoring a resumed job's state, by the driver, before the stage it resumes runs: the
+  // pilot rows already simulated, or the thresholds, counts, reference table and -gof
+  // vectors of the production run.
+  // restore_pilot returns the first block the pilot run has left to simulate.
+  long long restore_pilot(const Checkpoint& c);
+  // Returns the block to commit next; sets the run's replicates_done.
+  long long restore_production(const Checkpoint& c);
+
+ private:
+  std::unique_ptr<CheckpointState> state_;
+};
+
+// Signal path: writes the checkpoint of every job in progress, if any, and returns the
+// first one's name (empty when there is none), with the program word of its command line
+// in `program`. The accepted-draw files that they need are released from the incomplete
+// files, so that the clean-up keeps them. Never returns the locks it takes: the process
+// ends after it.
+std::string checkpoint_on_signal(std::string* program = nullptr);

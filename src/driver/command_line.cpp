@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "config.h"
 #include "data/input_error.h"
 #include "data/read_input.h"
 #include "driver/checkpoint.h"
@@ -22,6 +21,7 @@
 #include "driver/run_driver.h"
 #include "driver/run_record.h"
 #include "errors.h"
+#include "job.h"
 #include "observed_data.h"
 #include "options/anyoption.h"
 #include "posterior/regression.h"
@@ -30,7 +30,6 @@ namespace {
 
 // The one option parser; created before main. Only this file reads it: everything the rest
 // of the program needs from the command line is copied into the run configuration.
-AnyOption* opt = new AnyOption();
 
 // Every option, one row each in the order of the usage text: its name, whether it takes a
 // value (the next word) or is a flag (given or not), and its usage line (the trailing
@@ -118,8 +117,8 @@ size_t edit_distance(const std::string& a, const std::string& b) {
 
 // The value of option `name` as a whole number (digits, an optional sign, nothing else, and
 // within an int), or `fallback` when the option is not given.
-int whole_value(const char* name, int fallback) {
-  const char* text = opt->getValue(name);
+int whole_value(AnyOption& opt, const char* name, int fallback) {
+  const char* text = opt.getValue(name);
   if (!text) return fallback;
   char* end = nullptr;
   errno = 0;
@@ -133,8 +132,8 @@ int whole_value(const char* name, int fallback) {
 
 // The value of option `name` as a finite number ("0.05", "5e-2"; nothing after it), or
 // `fallback` when the option is not given.
-double number_value(const char* name, double fallback) {
-  const char* text = opt->getValue(name);
+double number_value(AnyOption& opt, const char* name, double fallback) {
+  const char* text = opt.getValue(name);
   if (!text) return fallback;
   char* end = nullptr;
   const double v = std::strtod(text, &end);
@@ -155,8 +154,8 @@ int parse_count(const char* text) {
 }
 
 // The value text of an option for a refusal message ("(default)" when it was not given).
-std::string shown(const char* name) {
-  const char* v = opt->getValue(name);
+std::string shown(AnyOption& opt, const char* name) {
+  const char* v = opt.getValue(name);
   return v ? std::string("\"") + v + "\"" : std::string("(default)");
 }
 
@@ -169,27 +168,28 @@ EstimationMethod parse_method(const std::string& value) {
 // -method joint: a table large enough that the accepted fraction of it can carry a
 // regression on every feature (at most twice nfis + nfst of them) and leave rows over for
 // the kernel's threshold.
-void check_joint_method() {
-  if (estimation_method != EstimationMethod::joint) {
-    if (opt->getValue("sims"))
+void check_joint_method(AnyOption& opt, const Config& config) {
+  if (config.estimation_method != EstimationMethod::joint) {
+    if (opt.getValue("sims"))
       fail("Invalid value for -sims: %s; -sims sets the reference table of -method joint",
-           shown("sims").c_str());
+           shown(opt, "sims").c_str());
     return;
   }
-  if (sims_count < 1)
-    fail("Invalid value for -sims: %s; give a whole number of simulations", shown("sims").c_str());
-  const long long features = 2LL * (nb_class_fis + nb_class_fst);
-  const long long draws = static_cast<long long>(ratio * sims_count);
-  if (draws < features + 2 || draws + 2 > sims_count)
+  if (config.sims_count < 1)
+    fail("Invalid value for -sims: %s; give a whole number of simulations",
+         shown(opt, "sims").c_str());
+  const long long features = 2LL * (config.nb_class_fis + config.nb_class_fst);
+  const long long draws = static_cast<long long>(config.ratio * config.sims_count);
+  if (draws < features + 2 || draws + 2 > config.sims_count)
     fail(
         "Invalid value for -sims: %s; with -ar %g each estimate uses %lld of the simulations, and "
         "its regression needs at least %lld (raise -sims or -ar)",
-        shown("sims").c_str(), ratio, draws, features + 2);
-  if (opt->getValue("cv") && (cv_count < 2 || cv_count > sims_count))
+        shown(opt, "sims").c_str(), config.ratio, draws, features + 2);
+  if (opt.getValue("cv") && (config.cv_count < 2 || config.cv_count > config.sims_count))
     fail(
         "Invalid value for -cv: %s; give a whole number of pseudo-observed data sets, from 2 to "
         "the %d simulations of the reference table",
-        shown("cv").c_str(), sims_count);
+        shown(opt, "cv").c_str(), config.sims_count);
 }
 
 // -seed: a whole number that fits in 32 bits, in decimal digits only (no sign, no
@@ -219,89 +219,91 @@ InputFormat parse_input_format(const std::string& value) {
 // by the spread of their true values), no more than the pilot run has, and estimation
 // samples (threshold index rows of the table, the next row giving the threshold) large
 // enough for the regression.
-void check_cross_validation(const DerivedCounts& counts) {
-  if (!opt->getValue("cv")) return;
-  if (cv_count < 2)
+void check_cross_validation(AnyOption& opt, const Config& config, const DerivedCounts& counts) {
+  if (!opt.getValue("cv")) return;
+  if (config.cv_count < 2)
     fail("Invalid value for -cv: %s; give a whole number of pseudo-observed data sets, at least 2",
-         shown("cv").c_str());
-  if (cv_count > counts.pilot_size)
+         shown(opt, "cv").c_str());
+  if (config.cv_count > counts.pilot_size)
     fail(
         "Invalid value for -cv: %s; the pilot run has only %lld simulations to choose from "
         "(raise -n or lower -ar)",
-        shown("cv").c_str(), counts.pilot_size);
-  const int stats = std::max(nb_class_fis, nb_class_fst);
+        shown(opt, "cv").c_str(), counts.pilot_size);
+  const int stats = std::max(config.nb_class_fis, config.nb_class_fst);
   if (counts.threshold_index < stats + 1 || counts.threshold_index + 2 > counts.pilot_size)
     fail(
         "Invalid value for -cv: %s; each cross-validation estimate uses %lld simulations "
         "(about n / 10), and its regression needs at least %d (raise -n)",
-        shown("cv").c_str(), counts.threshold_index, stats + 1);
+        shown(opt, "cv").c_str(), counts.threshold_index, stats + 1);
 }
 
 // The goodness-of-fit test needs at least two simulated data sets for a null distribution
 // and no more than the pilot run has. Each of them, left out of the table, still has the
 // threshold index of nearest rows: that index is below the pilot size whenever -ar < 1.
-void check_goodness_of_fit(const DerivedCounts& counts) {
-  if (!opt->getValue("gof")) return;
-  if (gof_count < 2)
+void check_goodness_of_fit(AnyOption& opt, const Config& config, const DerivedCounts& counts) {
+  if (!opt.getValue("gof")) return;
+  if (config.gof_count < 2)
     fail("Invalid value for -gof: %s; give a whole number of simulated data sets, at least 2",
-         shown("gof").c_str());
-  if (estimation_method == EstimationMethod::joint) {
-    if (gof_count > sims_count)
+         shown(opt, "gof").c_str());
+  if (config.estimation_method == EstimationMethod::joint) {
+    if (config.gof_count > config.sims_count)
       fail(
           "Invalid value for -gof: %s; the reference table has only %d simulations to choose "
           "from (raise -sims)",
-          shown("gof").c_str(), sims_count);
-  } else if (gof_count > counts.pilot_size) {
+          shown(opt, "gof").c_str(), config.sims_count);
+  } else if (config.gof_count > counts.pilot_size) {
     fail(
         "Invalid value for -gof: %s; the pilot run has only %lld simulations to choose from "
         "(raise -n or lower -ar)",
-        shown("gof").c_str(), counts.pilot_size);
+        shown(opt, "gof").c_str(), counts.pilot_size);
   }
 }
 
 // Values that would make a run impossible or unbounded are refused before any job starts.
-void check_configuration() {
-  if (opt->getValue("pops") != nullptr && !std::ifstream(pops_file).is_open())
+void check_configuration(AnyOption& opt, const Config& config) {
+  if (opt.getValue("pops") != nullptr && !std::ifstream(config.pops_file).is_open())
     fail("Invalid value for -pops: %s; the population file cannot be opened",
-         shown("pops").c_str());
-  if (nb_procs < 1)
+         shown(opt, "pops").c_str());
+  if (config.nb_procs < 1)
     fail("Invalid value for -nprocs: %s; at least 1 worker thread is needed",
-         shown("nprocs").c_str());
-  if (!(ratio > 0.0 && ratio < 1.0))
+         shown(opt, "nprocs").c_str());
+  if (!(config.ratio > 0.0 && config.ratio < 1.0))
     fail("Invalid value for -ar: %s; the acceptance ratio must lie strictly between 0 and 1",
-         shown("ar").c_str());
-  if (nb_final < 2)
-    fail("Invalid value for -n: %s; at least 2 accepted draws are needed", shown("n").c_str());
-  if (nb_class_fis < 1)
-    fail("Invalid value for -nfis: %s; at least 1 statistic is needed", shown("nfis").c_str());
-  if (nb_class_fst < 1)
-    fail("Invalid value for -nfst: %s; at least 1 statistic is needed", shown("nfst").c_str());
-  if (nb_final <= nb_class_fis || nb_final <= nb_class_fst)
+         shown(opt, "ar").c_str());
+  if (config.nb_final < 2)
+    fail("Invalid value for -n: %s; at least 2 accepted draws are needed", shown(opt, "n").c_str());
+  if (config.nb_class_fis < 1)
+    fail("Invalid value for -nfis: %s; at least 1 statistic is needed", shown(opt, "nfis").c_str());
+  if (config.nb_class_fst < 1)
+    fail("Invalid value for -nfst: %s; at least 1 statistic is needed", shown(opt, "nfst").c_str());
+  if (config.nb_final <= config.nb_class_fis || config.nb_final <= config.nb_class_fst)
     fail(
         "Invalid value for -n: %s; the regression needs more accepted draws than statistics "
         "(-nfis %d, -nfst %d)",
-        shown("n").c_str(), nb_class_fis, nb_class_fst);
+        shown(opt, "n").c_str(), config.nb_class_fis, config.nb_class_fst);
   // The counts themselves: derived_counts refuses values outside an int.
-  DerivedCounts counts = derived_counts(nb_final, ratio);
+  DerivedCounts counts = derived_counts(config.nb_final, config.ratio);
   if (counts.pilot_size < 1)
     fail("Invalid values for -n %s and -ar %s: the pilot run would have no simulation",
-         shown("n").c_str(), shown("ar").c_str());
+         shown(opt, "n").c_str(), shown(opt, "ar").c_str());
   if (counts.threshold_index < 1)
     fail(
         "Invalid values for -n %s and -ar %s: the acceptance threshold would be the smallest "
         "of %lld pilot distances (index %lld); raise -n",
-        shown("n").c_str(), shown("ar").c_str(), counts.pilot_size, counts.threshold_index);
-  check_joint_method();
+        shown(opt, "n").c_str(), shown(opt, "ar").c_str(), counts.pilot_size,
+        counts.threshold_index);
+  check_joint_method(opt, config);
   // The joint method has no pilot run: its -cv and -gof draw from its own table.
-  if (estimation_method != EstimationMethod::joint) check_cross_validation(counts);
-  check_goodness_of_fit(counts);
+  if (config.estimation_method != EstimationMethod::joint)
+    check_cross_validation(opt, config, counts);
+  check_goodness_of_fit(opt, config, counts);
 }
 
 // Every input file is opened before the first job starts, so that a missing one stops the
 // run at once rather than after the jobs before it.
-void check_input_files(int first) {
-  for (int i = first; i < opt->getArgc(); ++i) {
-    const char* name = opt->getArgv(i);
+void check_input_files(AnyOption& opt, int first) {
+  for (int i = first; i < opt.getArgc(); ++i) {
+    const char* name = opt.getArgv(i);
     struct stat info;
     if (stat(name, &info) == 0 && S_ISDIR(info.st_mode))
       fail_on_stdout("Could not open file %s: it is a folder\n", name);
@@ -320,31 +322,39 @@ struct RunOverrides {
   int checkpoint = -1;
 };
 
-RunOverrides read_overrides() {
+RunOverrides read_overrides(AnyOption& opt) {
   RunOverrides o;
-  o.nprocs = whole_value("nprocs", -1);
-  o.checkpoint = whole_value("checkpoint", -1);
-  if (opt->getValue("nprocs") && o.nprocs < 1)
+  o.nprocs = whole_value(opt, "nprocs", -1);
+  o.checkpoint = whole_value(opt, "checkpoint", -1);
+  if (opt.getValue("nprocs") && o.nprocs < 1)
     fail("Invalid value for -nprocs: %s; at least 1 worker thread is needed",
-         shown("nprocs").c_str());
-  if (opt->getValue("checkpoint") && o.checkpoint < 0)
+         shown(opt, "nprocs").c_str());
+  if (opt.getValue("checkpoint") && o.checkpoint < 0)
     fail("Invalid value for -checkpoint: %s; give the seconds between checkpoints, 0 for none",
-         shown("checkpoint").c_str());
+         shown(opt, "checkpoint").c_str());
   return o;
 }
 
+// The words of a saved command line, which the parser that reads them points into.
+struct SavedWords {
+  std::vector<std::string> words;
+  std::vector<char*> pointers;
+};
+
 // -resume FILE: reads the checkpoint and puts the command line of the job it saved in place
 // of this one, in its working folder. The refusals leave the checkpoint as it is.
-Checkpoint prepare_resume(const std::string& path) {
+Checkpoint prepare_resume(std::unique_ptr<AnyOption>& parser, SavedWords& saved,
+                          const std::string& path) {
+  AnyOption& opt = *parser;
   for (const OptionRow& row : OPTIONS)
     if (!allowed_with_resume(row.name) &&
-        (row.takes_value ? opt->getValue(row.name) != nullptr : opt->getFlag(row.name)))
+        (row.takes_value ? opt.getValue(row.name) != nullptr : opt.getFlag(row.name)))
       fail(
           "Option -%s cannot be given with -resume: the job's configuration comes from the "
           "checkpoint (only -nprocs and -checkpoint may be given)",
           row.name);
-  if (opt->getArgc() > 0)
-    fail("-resume takes no input file (%s): the checkpoint names the job's input", opt->getArgv(0));
+  if (opt.getArgc() > 0)
+    fail("-resume takes no input file (%s): the checkpoint names the job's input", opt.getArgv(0));
   Checkpoint c = read_checkpoint(path);
   if (chdir(c.directory.c_str()) != 0)
     fail("Cannot resume from %s: its working folder %s cannot be entered", path.c_str(),
@@ -362,18 +372,15 @@ Checkpoint prepare_resume(const std::string& path) {
          c.pops_name.c_str());
 
   // The saved command line, parsed as the first run parsed it. The parser keeps pointers
-  // to the words, so they live as long as the program.
-  static std::vector<std::string> saved;
-  static std::vector<char*> words;
-  saved = c.command_words;
-  words.clear();
-  for (std::string& word : saved) words.push_back(&word[0]);
-  remember_command_line(static_cast<int>(words.size()), words.data());
-  delete opt;
-  opt = new AnyOption();
-  register_options(*opt);
-  opt->processCommandArgs(static_cast<int>(words.size()), words.data());
-  if (opt->getArgc() <= c.job_index || c.input_name != opt->getArgv(c.job_index))
+  // to the words, so they live as long as the parser.
+  saved.words = c.command_words;
+  saved.pointers.clear();
+  for (std::string& word : saved.words) saved.pointers.push_back(&word[0]);
+  parser.reset(new AnyOption());
+  AnyOption& again = *parser;
+  register_options(again);
+  again.processCommandArgs(static_cast<int>(saved.pointers.size()), saved.pointers.data());
+  if (again.getArgc() <= c.job_index || c.input_name != again.getArgv(c.job_index))
     fail(
         "Cannot resume from %s: its command line does not name its input file (a damaged "
         "checkpoint)",
@@ -413,108 +420,122 @@ std::string output_stem(const std::string& input_name) {
   return stem;
 }
 
+Config read_configuration(AnyOption& opt) {
+  Config config;
+  config.nb_class_fis = whole_value(opt, "nfis", config.nb_class_fis);
+  config.nb_class_fst = whole_value(opt, "nfst", config.nb_class_fst);
+  config.nb_final = whole_value(opt, "n", config.nb_final);
+  config.nb_procs = whole_value(opt, "nprocs", config.nb_procs);
+  config.ratio = number_value(opt, "ar", config.ratio);
+  if (const char* v = opt.getValue("s")) config.stats_prefix = v;
+  if (const char* v = opt.getValue("od")) config.odir = v;
+  if (const char* v = opt.getValue("o")) {
+    config.output_prefix_given = true;
+    config.output_prefix = v;
+  }
+  // Checked as read, in double: the coverage must also stay inside (0, 1) as a float.
+  const double hpdi = number_value(opt, "hpdi", config.hpdi_pc);
+  if (!(hpdi > 0.0 && hpdi < 1.0 && static_cast<float>(hpdi) > 0.0f &&
+        static_cast<float>(hpdi) < 1.0f))
+    fail("Invalid value for -hpdi: %s; the HPDI coverage must lie strictly between 0 and 1",
+         shown(opt, "hpdi").c_str());
+  config.hpdi_pc = static_cast<float>(hpdi);
+  config.bias_hidden = whole_value(opt, "bh", config.bias_hidden);
+  config.bias_fixed = whole_value(opt, "bf", config.bias_fixed);
+  if (const char* v = opt.getValue("seed")) {
+    if (!parse_seed(v, config.user_seed))
+      fail("Invalid value for -seed: \"%s\"; the seed must be a whole number from 0 to %u", v,
+           UINT32_MAX);
+    config.user_seed_given = true;
+  }
+  config.stats_wanted = opt.getValue("s") != nullptr;
+  config.keep_draws = opt.getFlag("keep");
+  config.convert_data = opt.getFlag("convert");
+  if (const char* v = opt.getValue("format")) config.input_format = parse_input_format(v);
+  if (const char* v = opt.getValue("pops")) config.pops_file = v;
+  if (const char* v = opt.getValue("cv")) config.cv_count = parse_count(v);
+  if (const char* v = opt.getValue("gof")) config.gof_count = parse_count(v);
+  config.plot_figures = opt.getFlag("plot");
+  if (const char* v = opt.getValue("method")) config.estimation_method = parse_method(v);
+  if (const char* v = opt.getValue("sims")) config.sims_count = parse_count(v);
+  config.checkpoint_seconds = whole_value(opt, "checkpoint", config.checkpoint_seconds);
+  if (config.checkpoint_seconds < 0)
+    fail("Invalid value for -checkpoint: %s; give the seconds between checkpoints, 0 for none",
+         shown(opt, "checkpoint").c_str());
+  check_configuration(opt, config);
+  return config;
+}
+
+Job make_job(const Config& config, int job_index, const std::string& input_name) {
+  Job job(config);
+  job.job_index = job_index;
+  job.file_name = input_name;
+  job.file_prefix = config.output_prefix_given ? config.output_prefix : output_stem(input_name);
+  std::ifstream in(job.file_name);
+  if (!in.is_open()) fail_on_stdout("Could not open file %s\n", job.file_name.c_str());
+  try {
+    read_input(job, in);
+  } catch (const InputError& e) {
+    fail("%s", e.what());
+  }
+  return job;
+}
+
 int run_program(int argc, char** argv, const RemoteRanks& remote) {
   // First, before any thread starts: every thread inherits the blocked signals.
   install_interrupt_handling();
   return_gsl_errors_as_statuses();
-  remember_command_line(argc, argv);
-  register_options(*opt);
-  opt->processCommandArgs(argc, argv);
+  std::unique_ptr<AnyOption> parser(new AnyOption());
+  register_options(*parser);
+  parser->processCommandArgs(argc, argv);
+  std::vector<std::string> command_words(argv, argv + argc);
 
   // -version (or --version) answers alone, whatever else the command line holds.
-  if (opt->getFlag("version")) {
+  if (parser->getFlag("version")) {
     std::printf("bandstat %s\n", PROGRAM_VERSION);
-    delete opt;
-    opt = nullptr;
     return 0;
   }
   // A mistyped option or a value left out would otherwise run with the default.
-  if (const char* word = opt->unknownOption()) refuse_unknown_option(word);
-  if (const char* word = opt->optionWithoutValue())
+  if (const char* word = parser->unknownOption()) refuse_unknown_option(word);
+  if (const char* word = parser->optionWithoutValue())
     fail("Option %s needs a value (the next word)", word);
 
   Checkpoint resumed;
   RunOverrides overrides;
-  if (const char* path = opt->getValue("resume")) {
-    overrides = read_overrides();
-    resumed = prepare_resume(path);
+  // With -resume, the parser is replaced by one of the saved command line, which points
+  // into `saved`.
+  SavedWords saved;
+  if (const char* path = parser->getValue("resume")) {
+    overrides = read_overrides(*parser);
+    resumed = prepare_resume(parser, saved, path);
+    command_words = saved.words;
   }
+  AnyOption& opt = *parser;
   const bool resuming = !resumed.path.empty();
 
-  if (!opt->hasOptions() || opt->getArgc() == 0) {
-    opt->printUsage();
-    delete opt;
-    opt = nullptr;
+  if (!opt.hasOptions() || opt.getArgc() == 0) {
+    opt.printUsage();
     return 0;
   }
   // A refused command line is a failed run, so the status is 1.
-  if (opt->getValue("s") == nullptr && opt->getFlag("convert"))
+  if (opt.getValue("s") == nullptr && opt.getFlag("convert"))
     fail_on_stdout(
         "Statistics calculation required to convert to codominant data (use -s option)\n");
-  if (opt->getFlag("help")) opt->printUsage();
+  if (opt.getFlag("help")) opt.printUsage();
 
-  nb_class_fis = whole_value("nfis", nb_class_fis);
-  nb_class_fst = whole_value("nfst", nb_class_fst);
-  nb_final = whole_value("n", nb_final);
-  nb_procs = whole_value("nprocs", nb_procs);
-  ratio = number_value("ar", ratio);
-  if (const char* v = opt->getValue("s")) stats_prefix = v;
-  // Checked as read, in double: the coverage must also stay inside (0, 1) as a float.
-  const double hpdi = number_value("hpdi", hpdi_pc);
-  if (!(hpdi > 0.0 && hpdi < 1.0 && static_cast<float>(hpdi) > 0.0f &&
-        static_cast<float>(hpdi) < 1.0f))
-    fail("Invalid value for -hpdi: %s; the HPDI coverage must lie strictly between 0 and 1",
-         shown("hpdi").c_str());
-  hpdi_pc = static_cast<float>(hpdi);
-  bias_hidden = whole_value("bh", bias_hidden);
-  bias_fixed = whole_value("bf", bias_fixed);
-  if (const char* v = opt->getValue("seed")) {
-    if (!parse_seed(v, user_seed))
-      fail("Invalid value for -seed: \"%s\"; the seed must be a whole number from 0 to %u", v,
-           UINT32_MAX);
-    user_seed_given = true;
-  }
-  stats_wanted = opt->getValue("s") != nullptr;
-  keep_draws = opt->getFlag("keep");
-  convert_data = opt->getFlag("convert");
-  if (const char* v = opt->getValue("format")) input_format = parse_input_format(v);
-  if (const char* v = opt->getValue("pops")) pops_file = v;
-  if (const char* v = opt->getValue("cv")) cv_count = parse_count(v);
-  if (const char* v = opt->getValue("gof")) gof_count = parse_count(v);
-  plot_figures = opt->getFlag("plot");
-  if (const char* v = opt->getValue("method")) estimation_method = parse_method(v);
-  if (const char* v = opt->getValue("sims")) sims_count = parse_count(v);
-  checkpoint_seconds = whole_value("checkpoint", checkpoint_seconds);
-  if (checkpoint_seconds < 0)
-    fail("Invalid value for -checkpoint: %s; give the seconds between checkpoints, 0 for none",
-         shown("checkpoint").c_str());
+  Config config = read_configuration(opt);
+  config.command_words = command_words;
   // A resumed job runs with the -nprocs and -checkpoint given now, if any.
-  if (overrides.nprocs > 0) nb_procs = overrides.nprocs;
-  if (overrides.checkpoint >= 0) checkpoint_seconds = overrides.checkpoint;
-  check_configuration();
+  if (overrides.nprocs > 0) config.nb_procs = overrides.nprocs;
+  if (overrides.checkpoint >= 0) config.checkpoint_seconds = overrides.checkpoint;
   const int first_job = resuming ? resumed.job_index : 0;
-  check_input_files(first_job);
+  check_input_files(opt, first_job);
 
-  for (int i = first_job; i < opt->getArgc(); ++i) {
-    file_name = opt->getArgv(i);
-    if (const char* v = opt->getValue("od")) odir = v;
-    if (const char* v = opt->getValue("o"))
-      file_prefix = v;
-    else
-      file_prefix = output_stem(file_name);
-
-    std::ifstream in(file_name);
-    // Jobs not yet run are not run.
-    if (!in.is_open()) fail_on_stdout("Could not open file %s\n", file_name.c_str());
-    try {
-      read_input(in);
-    } catch (const InputError& e) {
-      fail("%s", e.what());
-    }
+  for (int i = first_job; i < opt.getArgc(); ++i) {
+    // Jobs not yet run are not run when one cannot be read.
+    const Job job = make_job(config, i, opt.getArgv(i));
     // The resumed job goes on from its checkpoint; the ones after it run from the start.
-    run_job(i, resuming && i == first_job ? &resumed : nullptr, remote);
+    run_job(job, resuming && i == first_job ? &resumed : nullptr, remote);
   }
-  delete opt;
-  opt = nullptr;
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "job.h"
 #include "run_state.h"
 
 class AnyOption;
@@ -13,6 +14,15 @@ class AnyOption;
 // processes that simulate blocks for every job's runs (the MPI build's other ranks; none in
 // the plain program).
 int run_program(int argc, char** argv, const RemoteRanks& remote = RemoteRanks());
+
+// The run configuration that a parsed command line asks for. Values that would make a run
+// impossible or unbounded end the run with a message naming the option (status 1).
+Config read_configuration(AnyOption& parser);
+
+// Job number `job_index` of a run (its input file's place on the command line, from 0):
+// `config` with the input file `input_name` read into it, and its check file written. Input
+// that cannot be used ends the run with a message naming the file (status 1).
+Job make_job(const Config& config, int job_index, const std::string& input_name);
 
 // The output-name stem of an input file name, when -o is not given.
 std::string output_stem(const std::string& input_name);

@@ -22,12 +22,13 @@ namespace {
   // completing a file behind this clean-up.
   // A job in progress keeps its state first: the checkpoint, and the accepted-draw files it
   // needs, which are then no longer among the incomplete files.
-  const std::string checkpoint = checkpoint_on_signal();
+  std::string program = "bandstat";
+  const std::string checkpoint = checkpoint_on_signal(&program);
   const std::vector<std::string> removed = remove_incomplete_files_at_exit();
   std::fflush(stdout);
   // On a terminal the message starts on a line of its own, after the progress gauge.
   const std::string line = (isatty(STDERR_FILENO) ? "\n" : "") +
-                           interrupt_message(signal_number, removed, checkpoint) + "\n";
+                           interrupt_message(signal_number, removed, checkpoint, program) + "\n";
   std::fputs(line.c_str(), stderr);
   end_process(128 + signal_number);
 }
@@ -35,15 +36,13 @@ namespace {
 }  // namespace
 
 std::string interrupt_message(int signal_number, const std::vector<std::string>& removed,
-                              const std::string& checkpoint) {
+                              const std::string& checkpoint, const std::string& program) {
   std::string line = signal_number == SIGINT ? "Interrupted (SIGINT)"
                      : signal_number == SIGTERM
                          ? "Terminated (SIGTERM)"
                          : "Stopped by signal " + std::to_string(signal_number);
   if (!checkpoint.empty()) {
-    const std::vector<std::string>& words = remembered_command_words();
-    line += "; checkpoint written to " + checkpoint +
-            "; resume with: " + (words.empty() ? std::string("bandstat") : words[0]) + " -resume " +
+    line += "; checkpoint written to " + checkpoint + "; resume with: " + program + " -resume " +
             checkpoint;
     if (removed.empty()) return line;
   }

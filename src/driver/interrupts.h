@@ -15,6 +15,7 @@
 void install_interrupt_handling();
 
 // The line written on standard error when `signal_number` ends the run, given the names of
-// the files removed and the checkpoint written (empty: none).
+// the files removed and the checkpoint written (empty: none), which `program` resumes.
 std::string interrupt_message(int signal_number, const std::vector<std::string>& removed,
-                              const std::string& checkpoint = "");
+                              const std::string& checkpoint = "",
+                              const std::string& program = "bandstat");

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "config.h"
 #include "errors.h"
+#include "job.h"
 #include "observed_data.h"
 
 namespace {
@@ -35,9 +35,10 @@ std::string own_cgroup_directory() {
 
 }  // namespace
 
-JobMemory estimate_job_memory(long long pilot_size, long long accepted) {
+JobMemory estimate_job_memory(const Job& job, long long pilot_size, long long accepted) {
   const double record = sizeof(LocusRecord);
-  const double loci = I, pops = J, stats = static_cast<double>(nb_class_fis) + nb_class_fst;
+  const double loci = job.I, pops = job.J,
+               stats = static_cast<double>(job.nb_class_fis) + job.nb_class_fst;
   const double draws = static_cast<double>(accepted);
   JobMemory m;
   // pop_target, the observed statistics, and the reader's totals of each locus.
@@ -48,16 +49,17 @@ JobMemory estimate_job_memory(long long pilot_size, long long accepted) {
   // distances and ranks, and the statistics.
   const double worker = pops * loci * record + loci * (3 * sizeof(int) + 4 * sizeof(double)) +
                         pops * (5 * sizeof(double) + 2 * sizeof(int) + stats * sizeof(double));
-  m.worker_states = std::max(nb_procs, 1) * worker;
+  m.worker_states = std::max(job.nb_procs, 1) * worker;
   // Per population and accepted draw: the adjusted and unadjusted Fis and Fst (floats), the
   // regression designs kept for the diagnostics (the statistics as floats, the response and
   // weight as doubles, for both parameters); plus the least-squares system of one population.
   m.posterior_samples =
       pops * draws * (4 * sizeof(float) + stats * sizeof(float) + 4 * sizeof(double)) +
-      draws * (std::max(nb_class_fis, nb_class_fst) + 3) * sizeof(double);
+      draws * (std::max(job.nb_class_fis, job.nb_class_fst) + 3) * sizeof(double);
   // With -gof: the parameter vectors (2J + 1 values) that its predictive check simulates again.
-  if (gof_count > 0)
-    m.posterior_samples += pops * std::min(gof_count, nb_final) * (2 * pops + 1) * sizeof(double);
+  if (job.gof_count > 0)
+    m.posterior_samples +=
+        pops * std::min(job.gof_count, job.nb_final) * (2 * pops + 1) * sizeof(double);
   return m;
 }
 
@@ -107,14 +109,14 @@ std::string format_bytes(double bytes) {
   return text;
 }
 
-void check_job_memory(const JobMemory& need, double available) {
+void check_job_memory(const Job& job, const JobMemory& need, double available) {
   // Nothing to compare with when the machine does not say.
   if (available < 0.0 || need.total() <= available) return;
   fail(
       "Not enough memory for the job on \"%s\" (%d loci, %d populations): it needs about %s "
       "(observed data %s, pilot distances %s, worker states %s, posterior samples %s), but "
       "%s are available. Reduce -n, raise -ar or use fewer threads (-nprocs).",
-      file_name.c_str(), I, J, format_bytes(need.total()).c_str(),
+      job.file_name.c_str(), job.I, job.J, format_bytes(need.total()).c_str(),
       format_bytes(need.observed).c_str(), format_bytes(need.pilot_distances).c_str(),
       format_bytes(need.worker_states).c_str(), format_bytes(need.posterior_samples).c_str(),
       format_bytes(available).c_str());

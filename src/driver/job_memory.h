@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "job.h"
+
 // Bytes, as doubles: the products of the data's dimensions and the run's counts can exceed
 // any integer type long before they could be allocated.
 struct JobMemory {
@@ -20,7 +22,7 @@ struct JobMemory {
 // -nprocs, a pilot run of `pilot_size` replicates (0 for -method joint, whose table is
 // checked with the cross-validation's) and `draws` accepted draws per population and
 // parameter (-n).
-JobMemory estimate_job_memory(long long pilot_size, long long draws);
+JobMemory estimate_job_memory(const Job& job, long long pilot_size, long long draws);
 
 // Bytes this process can still use: the kernel's estimate of available memory
 // (MemAvailable), or the physical memory where that cannot be read, lowered to what the
@@ -31,4 +33,4 @@ double available_memory();
 std::string format_bytes(double bytes);
 
 // Ends the run (status 1) with both figures when the job's estimate exceeds `available`.
-void check_job_memory(const JobMemory& need, double available);
+void check_job_memory(const Job& job, const JobMemory& need, double available);

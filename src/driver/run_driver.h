@@ -10,10 +10,10 @@
 #include "driver/checkpoint.h"
 #include "run_state.h"
 
-// Runs job `job_index` (its input file's place on the command line) from its start, or from
-// the checkpoint `resume` (null for a fresh job). The job's runs own a Run of their own;
-// `remote`: the other processes that simulate blocks for them (none in the plain program).
-void run_job(int job_index = 0, const Checkpoint* resume = nullptr,
+// Runs `job` from its start, or from the checkpoint `resume` (null for a fresh job). The
+// job's runs own a Run of their own; `remote`: the other processes that simulate blocks for
+// them (none in the plain program).
+void run_job(const Job& job, const Checkpoint* resume = nullptr,
              const RemoteRanks& remote = RemoteRanks());
 
 // Counts derived from nb_final and ratio, computed in 80-bit extended precision and

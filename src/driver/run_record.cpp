@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "config.h"
 #include "core/output_file.h"
 #include "core/output_names.h"
 #include "errors.h"
+#include "job.h"
 
 #ifndef BANDSTAT_VERSION
 #define BANDSTAT_VERSION "unknown"
@@ -17,8 +17,6 @@
 const char PROGRAM_VERSION[] = BANDSTAT_VERSION;
 
 namespace {
-
-std::vector<std::string> command_words;
 
 double steady_seconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -56,11 +54,7 @@ std::string exact(double v) {
 
 }  // namespace
 
-void remember_command_line(int argc, char** argv) { command_words.assign(argv, argv + argc); }
-
-const std::vector<std::string>& remembered_command_words() { return command_words; }
-
-std::string command_line_text() {
+std::string command_line_text(const std::vector<std::string>& command_words) {
   std::string line;
   for (const std::string& word : command_words) {
     if (!line.empty()) line += ' ';
@@ -77,8 +71,8 @@ JobRecord begin_job_record() {
   return r;
 }
 
-void write_run_record(const JobRecord& record) {
-  const std::string name = run_record_file_name();
+void write_run_record(const Job& job, const JobRecord& record) {
+  const std::string name = run_record_file_name(job);
   const std::time_t end_time = std::time(nullptr);
   const double wall = steady_seconds() - record.start_wall;
   const double cpu = static_cast<double>(std::clock() - record.start_cpu) / CLOCKS_PER_SEC;
@@ -87,10 +81,10 @@ void write_run_record(const JobRecord& record) {
   if (!file.is_open()) fail("Cannot create run record %s", name.c_str());
   std::ostream& out = file.stream();
   out << "bandstat " << PROGRAM_VERSION << "\n";
-  out << "command line: " << command_line_text() << "\n";
-  out << "input file: " << file_name << "\n";
-  out << "seed: " << record.job_seed << (user_seed_given ? " (-seed)" : " (drawn)") << "\n";
-  out << "nprocs: " << nb_procs << "\n";
+  out << "command line: " << command_line_text(job.command_words) << "\n";
+  out << "input file: " << job.file_name << "\n";
+  out << "seed: " << record.job_seed << (job.user_seed_given ? " (-seed)" : " (drawn)") << "\n";
+  out << "nprocs: " << job.nb_procs << "\n";
   out << "replicates per block: " << record.block_size << "\n";
   if (record.method_lines.empty()) {
     out << "pilot size: " << record.pilot_size << "\n";

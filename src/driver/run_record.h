@@ -8,18 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "job.h"
+
 // The program's version, the project version of the build ("1.2.0"): printed by -version
 // and written at the head of every run record.
 extern const char PROGRAM_VERSION[];
 
-// Keeps the program's command line for the records of every job.
-void remember_command_line(int argc, char** argv);
-
-// The command line as one shell line: words quoted where the shell would split or expand
+// A command line as one shell line: words quoted where the shell would split or expand
 // them.
-std::string command_line_text();
-// The words themselves.
-const std::vector<std::string>& remembered_command_words();
+std::string command_line_text(const std::vector<std::string>& command_words);
 
 // The timing and counts of one job, filled by the run driver as the job goes.
 struct JobRecord {
@@ -44,4 +41,4 @@ JobRecord begin_job_record();
 
 // Writes the run record of the current job (under a temporary name, renamed when
 // complete); a file that cannot be written ends the run with a message naming it.
-void write_run_record(const JobRecord& record);
+void write_run_record(const Job& job, const JobRecord& record);

@@ -13,10 +13,10 @@
 #include <memory>
 #include <utility>
 
-#include "config.h"
 #include "core/output_file.h"
 #include "core/output_names.h"
 #include "errors.h"
+#include "job.h"
 #include "observed_data.h"
 #include "posterior/regression.h"
 
@@ -42,15 +42,16 @@ struct FileCloser {
 // ends the run with the file and record named (a short file must not become a regression
 // on garbage).
 template <typename T>
-T read_number(FILE* f, const char* format, const std::string& name, int record, const char* what) {
+T read_number(const Job& job, FILE* f, const char* format, const std::string& name, int record,
+              const char* what) {
   T value;
   int got = std::fscanf(f, format, &value);
   if (got != 1)
-    fail("Accepted-draw file %s: record %d of %d: %s %s", name.c_str(), record + 1, nb_final, what,
-         got == EOF ? "missing (file too short)" : "is not a number");
+    fail("Accepted-draw file %s: record %d of %d: %s %s", name.c_str(), record + 1, job.nb_final,
+         what, got == EOF ? "missing (file too short)" : "is not a number");
   if (!std::isfinite(value))
     fail("Accepted-draw file %s: record %d of %d: %s is not a finite number", name.c_str(),
-         record + 1, nb_final, what);
+         record + 1, job.nb_final, what);
   return value;
 }
 
@@ -68,9 +69,10 @@ AcceptedDrawFile open_accepted_draws(const std::string& name) {
 // Reads the nb_final records (distance, parameter, statistics) of one accepted-draw file
 // into `design` (weights under `threshold`, logit responses, statistics as read) and the
 // parameter values into `noreg`.
-void read_accepted_draws(AcceptedDrawFile file, const std::string& name, int nb_stats,
-                         double threshold, RegressionDesign& design, std::vector<float>& noreg) {
-  const int n = nb_final;
+void read_accepted_draws(const Job& job, AcceptedDrawFile file, const std::string& name,
+                         int nb_stats, double threshold, RegressionDesign& design,
+                         std::vector<float>& noreg) {
+  const int n = job.nb_final;
   const int p = nb_stats;
   design.n = n;
   design.p = p;
@@ -80,10 +82,10 @@ void read_accepted_draws(AcceptedDrawFile file, const std::string& name, int nb_
   noreg.assign(n, 0.0f);
 
   for (int i = 0; i < n; ++i) {
-    float d = read_number<float>(file.get(), "%f", name, i, "distance");
+    float d = read_number<float>(job, file.get(), "%f", name, i, "distance");
     design.w[i] = kernel_weight(d, threshold);
 
-    double theta = read_number<double>(file.get(), "%lf", name, i, "parameter");
+    double theta = read_number<double>(job, file.get(), "%lf", name, i, "parameter");
     if (theta < 0.0 || theta > 1.0)
       fail("Accepted-draw file %s: record %d of %d: parameter %g lies outside [0, 1]", name.c_str(),
            i + 1, n, theta);
@@ -92,19 +94,22 @@ void read_accepted_draws(AcceptedDrawFile file, const std::string& name, int nb_
     noreg[i] = static_cast<float>(theta);
 
     float* row = &design.x[static_cast<size_t>(i) * p];
-    for (int j = 0; j < p; ++j) row[j] = read_number<float>(file.get(), "%f", name, i, "statistic");
+    for (int j = 0; j < p; ++j)
+      row[j] = read_number<float>(job, file.get(), "%f", name, i, "statistic");
   }
 }
 
-void regress_parameter(const char* parameter, int nb_stats, const std::vector<double>& thresholds,
+void regress_parameter(const Job& job, const char* parameter, int nb_stats,
+                       const std::vector<double>& thresholds,
                        std::vector<RegressionDesign>& designs, std::vector<std::vector<float>>& reg,
                        std::vector<std::vector<float>>& noreg) {
   std::cout << "\n" << parameter << ": population " << std::flush;
-  for (int k = 0; k < J; ++k) {
-    const std::string name = accepted_draw_file_name(parameter, k + 1);
+  for (int k = 0; k < job.J; ++k) {
+    const std::string name = accepted_draw_file_name(job, parameter, k + 1);
     AcceptedDrawFile file = open_accepted_draws(name);
     std::cout << k + 1 << ", " << std::flush;
-    read_accepted_draws(std::move(file), name, nb_stats, thresholds.at(k), designs[k], noreg[k]);
+    read_accepted_draws(job, std::move(file), name, nb_stats, thresholds.at(k), designs[k],
+                        noreg[k]);
     fit_and_adjust(parameter, k, designs[k], reg[k]);
   }
 }
@@ -128,30 +133,30 @@ void fit_and_adjust(const char* parameter, int k, const RegressionDesign& design
     fail("Regression failed for %s of population %d: %s", parameter, k + 1, gsl_strerror(status));
 }
 
-void check_regression_outputs() {
+void check_regression_outputs(const Job& job) {
   // Both are created and dropped (an OutputFile that is not committed removes its temporary
   // file): the refusal comes before hours of fitting, and no handle outlives the check.
-  open_output(regression_file_name());
-  open_output(no_regression_file_name());
+  open_output(regression_file_name(job));
+  open_output(no_regression_file_name(job));
 }
 
-PosteriorSamples perform_regression(const std::vector<double>& thresholds_fis,
+PosteriorSamples perform_regression(const Job& job, const std::vector<double>& thresholds_fis,
                                     const std::vector<double>& thresholds_fst) {
   std::cout << "\n\nPerforming regression... " << std::flush;
-  check_regression_outputs();
+  check_regression_outputs(job);
 
-  PosteriorSamples posterior(J);
-  regress_parameter("Fis", nb_class_fis, thresholds_fis, posterior.design_fis, posterior.reg_fis,
-                    posterior.noreg_fis);
-  regress_parameter("Fst", nb_class_fst, thresholds_fst, posterior.design_fst, posterior.reg_fst,
-                    posterior.noreg_fst);
+  PosteriorSamples posterior(job.J);
+  regress_parameter(job, "Fis", job.nb_class_fis, thresholds_fis, posterior.design_fis,
+                    posterior.reg_fis, posterior.noreg_fis);
+  regress_parameter(job, "Fst", job.nb_class_fst, thresholds_fst, posterior.design_fst,
+                    posterior.reg_fst, posterior.noreg_fst);
   std::cout << std::flush;
   return posterior;
 }
 
-void write_regression_outputs(const PosteriorSamples& posterior) {
-  std::unique_ptr<OutputFile> regression_file = open_output(regression_file_name());
-  std::unique_ptr<OutputFile> no_regression_file = open_output(no_regression_file_name());
+void write_regression_outputs(const Job& job, const PosteriorSamples& posterior) {
+  std::unique_ptr<OutputFile> regression_file = open_output(regression_file_name(job));
+  std::unique_ptr<OutputFile> no_regression_file = open_output(no_regression_file_name(job));
   std::ofstream& reg_out = regression_file->stream();
   std::ofstream& noreg_out = no_regression_file->stream();
   const std::vector<std::vector<float>>& reg_fis = posterior.reg_fis;

@@ -25,12 +25,12 @@
 #include <new>
 #include <sstream>
 
-#include "config.h"
 #include "core/output_file.h"
 #include "core/output_names.h"
 #include "core/parallel.h"
 #include "core/progress_gauge.h"
 #include "errors.h"
+#include "job.h"
 #include "observed_data.h"
 #include "posterior/figures.h"
 #include "posterior/posterior_stats.h"
@@ -160,21 +160,21 @@ CvSummaryRow summarise(const std::string& label, const std::vector<CvEstimate>& 
   return row;
 }
 
-void write_cv_file(const std::vector<CvEstimate>& estimates, int npop) {
-  OutputFile out(cv_file_name());
-  if (!out.is_open()) fail("Cannot create output file %s", cv_file_name().c_str());
+void write_cv_file(const Job& job, const std::vector<CvEstimate>& estimates, int npop) {
+  OutputFile out(cv_file_name(job));
+  if (!out.is_open()) fail("Cannot create output file %s", cv_file_name(job).c_str());
   std::ostream& s = out.stream();
   s << "pod parameter true mean_adjusted mean_unadjusted hpdi_low hpdi_high\n";
   for (const CvEstimate& e : estimates)
     s << e.pod << " " << parameter_label(e.parameter, npop) << " " << written(e.truth) << " "
       << written(e.mean_adjusted) << " " << written(e.mean_unadjusted) << " " << written(e.hpdi_low)
       << " " << written(e.hpdi_high) << "\n";
-  if (!out.commit()) fail("Cannot write output file %s", cv_file_name().c_str());
+  if (!out.commit()) fail("Cannot write output file %s", cv_file_name(job).c_str());
 }
 
-void write_cv_summary_file(const std::vector<CvSummaryRow>& rows) {
-  OutputFile out(cv_summary_file_name());
-  if (!out.is_open()) fail("Cannot create output file %s", cv_summary_file_name().c_str());
+void write_cv_summary_file(const Job& job, const std::vector<CvSummaryRow>& rows) {
+  OutputFile out(cv_summary_file_name(job));
+  if (!out.is_open()) fail("Cannot create output file %s", cv_summary_file_name(job).c_str());
   std::ostream& s = out.stream();
   s << "parameter prediction_error_adjusted prediction_error_unadjusted coverage_adjusted "
        "coverage_unadjusted\n";
@@ -182,7 +182,7 @@ void write_cv_summary_file(const std::vector<CvSummaryRow>& rows) {
     s << r.label << " " << written(r.prediction_error_adjusted) << " "
       << written(r.prediction_error_unadjusted) << " " << written(r.coverage_adjusted) << " "
       << written(r.coverage_unadjusted) << "\n";
-  if (!out.commit()) fail("Cannot write output file %s", cv_summary_file_name().c_str());
+  if (!out.commit()) fail("Cannot write output file %s", cv_summary_file_name(job).c_str());
 }
 
 }  // namespace
@@ -246,40 +246,41 @@ double reference_table_memory_limit() {
   return 0.75 * static_cast<double>(pages) * page_size;
 }
 
-void prepare_reference_table(ReferenceTable& t, long long size, double memory_limit,
+void prepare_reference_table(const Job& job, ReferenceTable& t, long long size, double memory_limit,
                              double extra_bytes) {
-  const double bytes = reference_table_bytes(size, J, nb_class_fis, nb_class_fst) + extra_bytes;
+  const double bytes =
+      reference_table_bytes(size, job.J, job.nb_class_fis, job.nb_class_fst) + extra_bytes;
   const double gib = 1024.0 * 1024.0 * 1024.0;
-  const bool joint = estimation_method == EstimationMethod::joint;
+  const bool joint = job.estimation_method == EstimationMethod::joint;
   // The analyses that asked for the table, for the messages.
   const char* what =
       joint ? "-method joint: its reference table"
-      : cv_count > 0 && gof_count > 0
+      : job.cv_count > 0 && job.gof_count > 0
           ? "the cross-validation and the goodness-of-fit test: their reference table"
-      : cv_count > 0 ? "the cross-validation: its reference table"
-                     : "the goodness-of-fit test: its reference table";
+      : job.cv_count > 0 ? "the cross-validation: its reference table"
+                         : "the goodness-of-fit test: its reference table";
   const char* advice = joint ? "lower -sims"
-                       : cv_count > 0 && gof_count > 0
+                       : job.cv_count > 0 && job.gof_count > 0
                            ? "reduce -n or raise -ar, or leave out -cv and -gof"
-                       : cv_count > 0 ? "reduce -n or raise -ar, or leave out -cv"
-                                      : "reduce -n or raise -ar, or leave out -gof";
+                       : job.cv_count > 0 ? "reduce -n or raise -ar, or leave out -cv"
+                                          : "reduce -n or raise -ar, or leave out -gof";
   if (bytes > memory_limit)
     fail(
         "Not enough memory for %s of %lld simulations in %d populations needs %.2f GiB, more "
         "than the %.2f GiB it may take (%s)",
-        what, size, J, bytes / gib, memory_limit / gib, advice);
+        what, size, job.J, bytes / gib, memory_limit / gib, advice);
   t.size = size;
-  t.npop = J;
-  t.nc_fis = nb_class_fis;
-  t.nc_fst = nb_class_fst;
+  t.npop = job.J;
+  t.nc_fis = job.nb_class_fis;
+  t.nc_fst = job.nb_class_fst;
   try {
-    t.parameters.assign(static_cast<size_t>(2) * J * size, 0.0f);
-    t.stats_fis.assign(static_cast<size_t>(J) * size * nb_class_fis, 0.0f);
-    t.stats_fst.assign(static_cast<size_t>(J) * size * nb_class_fst, 0.0f);
+    t.parameters.assign(static_cast<size_t>(2) * job.J * size, 0.0f);
+    t.stats_fis.assign(static_cast<size_t>(job.J) * size * job.nb_class_fis, 0.0f);
+    t.stats_fst.assign(static_cast<size_t>(job.J) * size * job.nb_class_fst, 0.0f);
   } catch (const std::bad_alloc&) {
     t = ReferenceTable();
     fail("Not enough memory for %s of %lld simulations in %d populations needs %.2f GiB (%s)", what,
-         size, J, bytes / gib, advice);
+         size, job.J, bytes / gib, advice);
   }
 }
 
@@ -385,30 +386,31 @@ std::string cv_verdict(const CvSummaryRow& row, double coverage) {
   return s.str();
 }
 
-void report_cross_validation(const std::vector<CvEstimate>& estimates, std::time_t start) {
-  const std::vector<CvSummaryRow> summary = summarise_cross_validation(estimates, J);
-  write_cv_file(estimates, J);
-  write_cv_summary_file(summary);
-  if (plot_figures) write_cv_figure(estimates, summary, J);
+void report_cross_validation(const Job& job, const std::vector<CvEstimate>& estimates,
+                             std::time_t start) {
+  const std::vector<CvSummaryRow> summary = summarise_cross_validation(estimates, job.J);
+  write_cv_file(job, estimates, job.J);
+  write_cv_summary_file(job, summary);
+  if (job.plot_figures) write_cv_figure(job, estimates, summary, job.J);
 
-  std::printf("\n\nCross-validation (%s, %s):\n", cv_file_name().c_str(),
-              cv_summary_file_name().c_str());
+  std::printf("\n\nCross-validation (%s, %s):\n", cv_file_name(job).c_str(),
+              cv_summary_file_name(job).c_str());
   for (size_t i = summary.size() - 2; i < summary.size(); ++i)
-    std::printf("%s\n", cv_verdict(summary[i], hpdi_pc).c_str());
+    std::printf("%s\n", cv_verdict(summary[i], job.hpdi_pc).c_str());
   std::printf("\nCross-validation made in %lld seconds\n",
               static_cast<long long>(std::time(nullptr) - start));
   std::fflush(stdout);
 }
 
-void run_cross_validation(const ReferenceTable& reference_table, long long sample_size,
-                          uint32_t job_seed) {
+void run_cross_validation(const Job& job, const ReferenceTable& reference_table,
+                          long long sample_size, uint32_t job_seed) {
   if (!reference_table.kept()) fail("Bug detected: cross-validation without a reference table");
   const std::time_t start = std::time(nullptr);
-  std::printf("\nCross-validation on %d pseudo-observed data sets...", cv_count);
+  std::printf("\nCross-validation on %d pseudo-observed data sets...", job.cv_count);
   std::fflush(stdout);
   const std::vector<long long> pods =
-      choose_pseudo_observed(reference_table.size, cv_count, job_seed);
+      choose_pseudo_observed(reference_table.size, job.cv_count, job_seed);
   const std::vector<CvEstimate> estimates =
-      cross_validate(reference_table, pods, sample_size, hpdi_pc, nb_procs);
-  report_cross_validation(estimates, start);
+      cross_validate(reference_table, pods, sample_size, job.hpdi_pc, job.nb_procs);
+  report_cross_validation(job, estimates, start);
 }

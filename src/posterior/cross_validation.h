@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "job.h"
 #include "posterior/cv_results.h"
 #include "posterior/regression.h"
 #include "reference_table.h"
@@ -26,8 +27,8 @@ double reference_table_memory_limit();
 // the simulations of -method joint), or ends the run with a message giving the figure when
 // the table and `extra_bytes` (what is computed from the table) would exceed `memory_limit`
 // bytes, or the table cannot be allocated.
-void prepare_reference_table(ReferenceTable& table, long long size, double memory_limit,
-                             double extra_bytes = 0.0);
+void prepare_reference_table(const Job& job, ReferenceTable& table, long long size,
+                             double memory_limit, double extra_bytes = 0.0);
 
 // The rows of `count` distinct pseudo-observed data sets among `table_size`, in the order
 // they are drawn from the job's cross-validation stream (seeded from `seed`).
@@ -97,9 +98,10 @@ constexpr double CV_COVERAGE_SHORTFALL = 0.1;
 // pseudo-observed sets of the pilot run's `reference_table` with the stream of the job's
 // seed `job_seed`, estimates them with samples of `sample_size`, writes STEM_cv.txt and
 // STEM_cv_summary.txt (and STEM_cv.svg with -plot) and prints the summary.
-void run_cross_validation(const ReferenceTable& reference_table, long long sample_size,
-                          uint32_t job_seed);
+void run_cross_validation(const Job& job, const ReferenceTable& reference_table,
+                          long long sample_size, uint32_t job_seed);
 
 // Writes STEM_cv.txt, STEM_cv_summary.txt (and STEM_cv.svg with -plot) from the estimates of
 // a cross-validation begun at `start`, and prints its verdicts and time.
-void report_cross_validation(const std::vector<CvEstimate>& estimates, std::time_t start);
+void report_cross_validation(const Job& job, const std::vector<CvEstimate>& estimates,
+                             std::time_t start);

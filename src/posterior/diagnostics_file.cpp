@@ -7,10 +7,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "config.h"
 #include "core/output_file.h"
 #include "core/output_names.h"
 #include "errors.h"
+#include "job.h"
 #include "observed_data.h"
 #include "posterior/adjustment.h"
 #include "posterior/diagnostics.h"
@@ -45,10 +45,10 @@ void print_warnings(const std::vector<std::string>& warnings) {
 
 }  // namespace
 
-void write_diagnostics(const PosteriorSamples& posterior) {
+void write_diagnostics(const Job& job, const PosteriorSamples& posterior) {
   std::vector<DiagnosticsRow> rows;
   std::vector<std::string> warnings;
-  const std::string no_regression = no_regression_file_name();
+  const std::string no_regression = no_regression_file_name(job);
   for (int t = 0; t < 2; ++t) {
     const char* parameter = t == 0 ? "Fis" : "Fst";
     const std::vector<RegressionDesign>& designs =
@@ -56,9 +56,9 @@ void write_diagnostics(const PosteriorSamples& posterior) {
     const std::vector<std::vector<float>>& reg = t == 0 ? posterior.reg_fis : posterior.reg_fst;
     const std::vector<std::vector<float>>& noreg =
         t == 0 ? posterior.noreg_fis : posterior.noreg_fst;
-    if (designs.size() != static_cast<size_t>(J) || reg.size() != static_cast<size_t>(J))
+    if (designs.size() != static_cast<size_t>(job.J) || reg.size() != static_cast<size_t>(job.J))
       fail("Bug detected: diagnostics before the regression adjustment");
-    for (int k = 0; k < J; ++k) {
+    for (int k = 0; k < job.J; ++k) {
       unsigned long seed = DIAGNOSTICS_SEED + rows.size();
       rows.push_back(
           diagnose(parameter + std::to_string(k + 1), designs[k], reg[k], noreg[k], seed));
@@ -66,6 +66,6 @@ void write_diagnostics(const PosteriorSamples& posterior) {
       if (!warning.empty()) warnings.push_back(warning);
     }
   }
-  write_rows(diagnostics_file_name(), rows);
+  write_rows(diagnostics_file_name(job), rows);
   print_warnings(warnings);
 }

@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <sstream>
 
-#include "config.h"
 #include "core/output_file.h"
 #include "core/output_names.h"
 #include "errors.h"
+#include "job.h"
 #include "observed_data.h"
 #include "posterior/posterior_samples.h"
 #include "posterior/posterior_stats.h"
@@ -458,18 +458,18 @@ std::string gof_figure_svg(const std::vector<GofResult>& results,
   return svg.finish();
 }
 
-void write_posterior_figure(const PosteriorSamples& posterior) {
-  write_figure(posterior_figure_file_name(),
+void write_posterior_figure(const Job& job, const PosteriorSamples& posterior) {
+  write_figure(posterior_figure_file_name(job),
                posterior_figure_svg(posterior.reg_fis, posterior.noreg_fis, posterior.reg_fst,
-                                    posterior.noreg_fst, hpdi_pc));
+                                    posterior.noreg_fst, job.hpdi_pc));
 }
 
-void write_cv_figure(const std::vector<CvEstimate>& estimates,
+void write_cv_figure(const Job& job, const std::vector<CvEstimate>& estimates,
                      const std::vector<CvSummaryRow>& summary, int npop) {
-  write_figure(cv_figure_file_name(), cv_figure_svg(estimates, summary, npop));
+  write_figure(cv_figure_file_name(job), cv_figure_svg(estimates, summary, npop));
 }
 
-void write_gof_figure(const std::vector<GofResult>& results,
+void write_gof_figure(const Job& job, const std::vector<GofResult>& results,
                       const std::vector<GofProjection>& projections, int npop) {
-  write_figure(gof_figure_file_name(), gof_figure_svg(results, projections, npop));
+  write_figure(gof_figure_file_name(job), gof_figure_svg(results, projections, npop));
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "job.h"
 #include "posterior/cv_results.h"
 #include "posterior/gof_results.h"
 #include "posterior/posterior_samples.h"
@@ -30,8 +31,8 @@ std::string gof_figure_svg(const std::vector<GofResult>& results,
                            const std::vector<GofProjection>& projections, int npop);
 
 // Write STEM_posterior.svg from the job's samples, STEM_cv.svg and STEM_gof.svg.
-void write_posterior_figure(const PosteriorSamples& posterior);
-void write_cv_figure(const std::vector<CvEstimate>& estimates,
+void write_posterior_figure(const Job& job, const PosteriorSamples& posterior);
+void write_cv_figure(const Job& job, const std::vector<CvEstimate>& estimates,
                      const std::vector<CvSummaryRow>& summary, int npop);
-void write_gof_figure(const std::vector<GofResult>& results,
+void write_gof_figure(const Job& job, const std::vector<GofResult>& results,
                       const std::vector<GofProjection>& projections, int npop);

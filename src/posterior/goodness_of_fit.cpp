@@ -10,11 +10,11 @@
 #include <new>
 #include <sstream>
 
-#include "config.h"
 #include "core/output_file.h"
 #include "core/output_names.h"
 #include "core/parallel.h"
 #include "errors.h"
+#include "job.h"
 #include "observed_data.h"
 #include "posterior/cross_validation.h"
 #include "posterior/figures.h"
@@ -54,20 +54,21 @@ std::string shown_p(double p) {
   return buf;
 }
 
-void write_gof_file(const std::vector<GofResult>& results) {
-  OutputFile out(gof_file_name());
-  if (!out.is_open()) fail("Cannot create output file %s", gof_file_name().c_str());
+void write_gof_file(const Job& job, const std::vector<GofResult>& results) {
+  OutputFile out(gof_file_name(job));
+  if (!out.is_open()) fail("Cannot create output file %s", gof_file_name(job).c_str());
   std::ostream& s = out.stream();
   s << "parameter D_observed null_median null_q95 p_value\n";
   for (const GofResult& r : results)
     s << r.label << " " << written(r.observed) << " " << written(r.null_median) << " "
       << written(r.null_q95) << " " << written(r.p_value) << "\n";
-  if (!out.commit()) fail("Cannot write output file %s", gof_file_name().c_str());
+  if (!out.commit()) fail("Cannot write output file %s", gof_file_name(job).c_str());
 }
 
-void write_null_file(const std::vector<GofResult>& results, const std::vector<long long>& rows) {
-  OutputFile out(gof_null_file_name());
-  if (!out.is_open()) fail("Cannot create output file %s", gof_null_file_name().c_str());
+void write_null_file(const Job& job, const std::vector<GofResult>& results,
+                     const std::vector<long long>& rows) {
+  OutputFile out(gof_null_file_name(job));
+  if (!out.is_open()) fail("Cannot create output file %s", gof_null_file_name(job).c_str());
   std::ostream& s = out.stream();
   s << "pod row";
   for (const GofResult& r : results) s << " " << r.label;
@@ -77,12 +78,12 @@ void write_null_file(const std::vector<GofResult>& results, const std::vector<lo
     for (const GofResult& r : results) s << " " << written(r.null[i]);
     s << "\n";
   }
-  if (!out.commit()) fail("Cannot write output file %s", gof_null_file_name().c_str());
+  if (!out.commit()) fail("Cannot write output file %s", gof_null_file_name(job).c_str());
 }
 
-void write_ppc_file(const std::vector<PpcRow>& rows) {
-  OutputFile out(ppc_file_name());
-  if (!out.is_open()) fail("Cannot create output file %s", ppc_file_name().c_str());
+void write_ppc_file(const Job& job, const std::vector<PpcRow>& rows) {
+  OutputFile out(ppc_file_name(job));
+  if (!out.is_open()) fail("Cannot create output file %s", ppc_file_name(job).c_str());
   std::ostream& s = out.stream();
   s << "population statistic observed predictive_mean predictive_low predictive_high "
        "p_value\n";
@@ -90,7 +91,7 @@ void write_ppc_file(const std::vector<PpcRow>& rows) {
     s << r.population + 1 << " " << PPC_STATISTIC_NAMES[r.statistic] << " " << written(r.observed)
       << " " << written(r.predictive_mean) << " " << written(r.predictive_low) << " "
       << written(r.predictive_high) << " " << written(r.p_value) << "\n";
-  if (!out.commit()) fail("Cannot write output file %s", ppc_file_name().c_str());
+  if (!out.commit()) fail("Cannot write output file %s", ppc_file_name(job).c_str());
 }
 
 // The projections of the figure: per population and set for a few populations, per set
@@ -437,40 +438,41 @@ namespace {
 
 // The test on `sets` of the table, with the posterior predictive check of the production
 // run's kept draws when `predictive_draws` is given: files, summary and warnings.
-void test_and_report(const ReferenceTable& reference_table, const std::vector<GofSet>& sets,
-                     long long nearest, uint32_t job_seed,
+void test_and_report(const Job& job, const ReferenceTable& reference_table,
+                     const std::vector<GofSet>& sets, long long nearest, uint32_t job_seed,
                      const PredictiveDraws* predictive_draws) {
   const bool predictive = predictive_draws != nullptr;
   if (!reference_table.kept()) fail("Bug detected: goodness of fit without a reference table");
   const std::time_t start = std::time(nullptr);
-  std::printf("\nGoodness of fit on %d simulated data sets...", gof_count);
+  std::printf("\nGoodness of fit on %d simulated data sets...", job.gof_count);
   std::fflush(stdout);
   const std::vector<long long> null_rows =
-      choose_table_rows(reference_table.size, gof_count, job_seed, STREAM_GOODNESS_OF_FIT);
-  const std::vector<GofResult> results = goodness_of_fit(sets, null_rows, nearest, nb_procs);
+      choose_table_rows(reference_table.size, job.gof_count, job_seed, STREAM_GOODNESS_OF_FIT);
+  const std::vector<GofResult> results = goodness_of_fit(sets, null_rows, nearest, job.nb_procs);
 
   // The posterior predictive check: the kept draws simulated again.
   std::vector<PpcRow> ppc;
   if (predictive) {
     const std::vector<std::vector<double>> replicated =
-        simulate_predictive_statistics(*predictive_draws, job_seed, nb_procs);
-    std::vector<double> observed(static_cast<size_t>(J) * PPC_STATISTICS);
-    for (int p = 0; p < J; ++p)
-      predictive_statistics(pop_target.data(), J, I, p, observed.data() + p * PPC_STATISTICS);
+        simulate_predictive_statistics(job, *predictive_draws, job_seed, job.nb_procs);
+    std::vector<double> observed(static_cast<size_t>(job.J) * PPC_STATISTICS);
+    for (int p = 0; p < job.J; ++p)
+      predictive_statistics(job.pop_target.data(), job.J, job.I, p,
+                            observed.data() + p * PPC_STATISTICS);
     ppc = compare_predictive(replicated, observed);
   }
 
-  write_gof_file(results);
-  write_null_file(results, null_rows);
-  if (predictive) write_ppc_file(ppc);
-  if (plot_figures) write_gof_figure(results, figure_projections(sets, J), J);
+  write_gof_file(job, results);
+  write_null_file(job, results, null_rows);
+  if (predictive) write_ppc_file(job, ppc);
+  if (job.plot_figures) write_gof_figure(job, results, figure_projections(sets, job.J), job.J);
 
   if (predictive)
-    std::printf("\n\nGoodness of fit (%s, %s, %s):\n", gof_file_name().c_str(),
-                gof_null_file_name().c_str(), ppc_file_name().c_str());
+    std::printf("\n\nGoodness of fit (%s, %s, %s):\n", gof_file_name(job).c_str(),
+                gof_null_file_name(job).c_str(), ppc_file_name(job).c_str());
   else
-    std::printf("\n\nGoodness of fit (%s, %s):\n", gof_file_name().c_str(),
-                gof_null_file_name().c_str());
+    std::printf("\n\nGoodness of fit (%s, %s):\n", gof_file_name(job).c_str(),
+                gof_null_file_name(job).c_str());
   int failures = 0;
   for (const GofResult& r : results) {
     std::printf("%s\n", gof_verdict(r).c_str());
@@ -505,26 +507,27 @@ void test_and_report(const ReferenceTable& reference_table, const std::vector<Go
               static_cast<long long>(std::time(nullptr) - start));
   std::fflush(stdout);
 
-  for (int p = 0; p < J; ++p) {
+  for (int p = 0; p < job.J; ++p) {
     std::vector<const GofResult*> failed;
     for (const GofResult& r : results)
       if (r.population == p && r.p_value < GOF_LEVEL) failed.push_back(&r);
     if (!failed.empty())
-      std::fprintf(stderr, "%s\n", gof_warning(p, failed, gof_file_name()).c_str());
+      std::fprintf(stderr, "%s\n", gof_warning(p, failed, gof_file_name(job)).c_str());
   }
   std::fflush(stderr);
 }
 
 }  // namespace
 
-void run_goodness_of_fit(const ReferenceTable& reference_table,
+void run_goodness_of_fit(const Job& job, const ReferenceTable& reference_table,
                          const PredictiveDraws& predictive_draws, long long nearest,
                          uint32_t job_seed) {
-  test_and_report(reference_table, rejection_gof_sets(reference_table, target_fis, target_fst),
-                  nearest, job_seed, &predictive_draws);
+  test_and_report(job, reference_table,
+                  rejection_gof_sets(reference_table, job.target_fis, job.target_fst), nearest,
+                  job_seed, &predictive_draws);
 }
 
-void run_goodness_of_fit(const ReferenceTable& reference_table, const std::vector<GofSet>& sets,
-                         long long nearest, uint32_t job_seed) {
-  test_and_report(reference_table, sets, nearest, job_seed, nullptr);
+void run_goodness_of_fit(const Job& job, const ReferenceTable& reference_table,
+                         const std::vector<GofSet>& sets, long long nearest, uint32_t job_seed) {
+  test_and_report(job, reference_table, sets, nearest, job_seed, nullptr);
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "job.h"
 #include "posterior/gof_results.h"
 #include "predictive_draws.h"
 #include "reference_table.h"
@@ -117,12 +118,12 @@ GofProjection principal_projection(const std::vector<const GofSet*>& sets, const
 // null sets chosen by the stream of the job's seed `job_seed`, estimation samples of `nearest`
 // rows; writes STEM_gof.txt, STEM_gof_null.txt, STEM_ppc.txt (and STEM_gof.svg with -plot), prints
 // the summary and warns on standard error for every population that fails.
-void run_goodness_of_fit(const ReferenceTable& reference_table,
+void run_goodness_of_fit(const Job& job, const ReferenceTable& reference_table,
                          const PredictiveDraws& predictive_draws, long long nearest,
                          uint32_t job_seed);
 
 // The same test on the sets of another estimation method (-method joint), which keeps no
 // parameter vectors of accepted replicates: without the posterior predictive check (no
 // STEM_ppc.txt), and said so in the summary.
-void run_goodness_of_fit(const ReferenceTable& reference_table, const std::vector<GofSet>& sets,
-                         long long nearest, uint32_t job_seed);
+void run_goodness_of_fit(const Job& job, const ReferenceTable& reference_table,
+                         const std::vector<GofSet>& sets, long long nearest, uint32_t job_seed);

@@ -12,10 +12,10 @@
 #include <new>
 #include <string>
 
-#include "config.h"
 #include "core/output_file.h"
 #include "core/output_names.h"
 #include "errors.h"
+#include "job.h"
 #include "observed_data.h"
 #include "posterior/adjustment.h"
 #include "posterior/cross_validation.h"
@@ -31,8 +31,9 @@ constexpr double MAD_TO_SD = 1.4826;
 // and `own_fst` are the population's statistics, `sums` the sums of every statistic over
 // all populations (nfis Fis sums, then nfst Fst sums).
 template <typename T>
-void raw_features(const T* own_fis, const T* own_fst, const double* sums, int npop, double* out) {
-  const int nfis = nb_class_fis, nfst = nb_class_fst, nstats = nfis + nfst;
+void raw_features(const Job& job, const T* own_fis, const T* own_fst, const double* sums, int npop,
+                  double* out) {
+  const int nfis = job.nb_class_fis, nfst = job.nb_class_fst, nstats = nfis + nfst;
   for (int c = 0; c < nfis; ++c) out[c] = own_fis[c];
   for (int c = 0; c < nfst; ++c) out[nfis + c] = own_fst[c];
   if (npop < 2) return;
@@ -74,7 +75,7 @@ double feature_scale(std::vector<double>& values) {
 
 // Fills one pool's training rows: raw features first (all of them), then the scales, then
 // the rows compacted to the kept features, scaled.
-void build_pool(const ReferenceTable& t, JointPool& pool, int nfeatures) {
+void build_pool(const Job& job, const ReferenceTable& t, JointPool& pool, int nfeatures) {
   const long long size = t.size;
   const size_t members = pool.populations.size();
   pool.count = static_cast<long long>(members) * size;
@@ -85,7 +86,7 @@ void build_pool(const ReferenceTable& t, JointPool& pool, int nfeatures) {
     table_row_sums(t, r, sums);
     for (size_t m = 0; m < members; ++m) {
       const int p = pool.populations[m];
-      raw_features(t.stats(0, p, r), t.stats(1, p, r), sums.data(), t.npop, raw.data());
+      raw_features(job, t.stats(0, p, r), t.stats(1, p, r), sums.data(), t.npop, raw.data());
       float* out = rows.data() + (m * size + r) * nfeatures;
       for (int c = 0; c < nfeatures; ++c) out[c] = static_cast<float>(raw[c]);
     }
@@ -113,15 +114,17 @@ void build_pool(const ReferenceTable& t, JointPool& pool, int nfeatures) {
 }
 
 // The scaled kept features of the observed data for population p of `pool`.
-std::vector<float> observed_features(const JointPool& pool, int p, int nfeatures) {
-  const int nfis = nb_class_fis, nfst = nb_class_fst;
+std::vector<float> observed_features(const Job& job, const JointPool& pool, int p, int nfeatures) {
+  const int nfis = job.nb_class_fis, nfst = job.nb_class_fst;
   std::vector<double> sums(static_cast<size_t>(nfis) + nfst, 0.0), raw(nfeatures);
-  for (int i = 0; i < J; ++i) {
-    for (int c = 0; c < nfis; ++c) sums[c] += target_fis[static_cast<size_t>(i) * nfis + c];
-    for (int c = 0; c < nfst; ++c) sums[nfis + c] += target_fst[static_cast<size_t>(i) * nfst + c];
+  for (int i = 0; i < job.J; ++i) {
+    for (int c = 0; c < nfis; ++c) sums[c] += job.target_fis[static_cast<size_t>(i) * nfis + c];
+    for (int c = 0; c < nfst; ++c)
+      sums[nfis + c] += job.target_fst[static_cast<size_t>(i) * nfst + c];
   }
-  raw_features(target_fis.data() + static_cast<size_t>(p) * nfis,
-               target_fst.data() + static_cast<size_t>(p) * nfst, sums.data(), J, raw.data());
+  raw_features(job, job.target_fis.data() + static_cast<size_t>(p) * nfis,
+               job.target_fst.data() + static_cast<size_t>(p) * nfst, sums.data(), job.J,
+               raw.data());
   std::vector<float> out;
   for (int c : pool.kept) out.push_back(static_cast<float>(raw[c] / pool.scale[c]));
   return out;
@@ -191,8 +194,9 @@ void accept_nearest_rows(const ReferenceTable& t, const JointFeatures& f, int p,
 
 // With -keep: the accepted rows of population k + 1 in the layout of the default method's
 // accepted-draw files, the statistics being the scaled feature differences.
-void write_accepted_rows(const char* parameter, int k, const JointSample& s, int which) {
-  const std::string name = accepted_draw_file_name(parameter, k + 1);
+void write_accepted_rows(const Job& job, const char* parameter, int k, const JointSample& s,
+                         int which) {
+  const std::string name = accepted_draw_file_name(job, parameter, k + 1);
   OutputFile file(name);
   if (!file.is_open()) fail("Could not open file %s for writing", name.c_str());
   const RegressionDesign& d = s.design[which];
@@ -212,11 +216,11 @@ void write_accepted_rows(const char* parameter, int k, const JointSample& s, int
   if (!file.commit()) fail("Could not write the accepted draws to %s", name.c_str());
 }
 
-std::string feature_name(int c, int nstats) {
+std::string feature_name(const Job& job, int c, int nstats) {
   const bool others = c >= nstats;
   const int s = c % nstats;
-  const std::string own = s < nb_class_fis ? "fis" + std::to_string(s + 1)
-                                           : "fst" + std::to_string(s - nb_class_fis + 1);
+  const std::string own = s < job.nb_class_fis ? "fis" + std::to_string(s + 1)
+                                               : "fst" + std::to_string(s - job.nb_class_fis + 1);
   return others ? "others_" + own : own;
 }
 
@@ -231,17 +235,17 @@ double joint_feature_bytes(long long size, int npop, int nc_fis, int nc_fst, int
          std::max(threads, 1) * rows * (sizeof(double) + sizeof(long long));
 }
 
-std::vector<int> pools_by_sample_sizes() {
-  std::vector<int> pool_of(J, -1);
+std::vector<int> pools_by_sample_sizes(const Job& job) {
+  std::vector<int> pool_of(job.J, -1);
   int pools = 0;
-  for (int p = 0; p < J; ++p) {
+  for (int p = 0; p < job.J; ++p) {
     if (pool_of[p] >= 0) continue;
     pool_of[p] = pools;
-    for (int o = p + 1; o < J; ++o) {
+    for (int o = p + 1; o < job.J; ++o) {
       if (pool_of[o] >= 0) continue;
       bool same = true;
-      for (int l = 0; l < I && same; ++l)
-        same = pop_target[record_index(p, l)].n == pop_target[record_index(o, l)].n;
+      for (int l = 0; l < job.I && same; ++l)
+        same = job.pop_target[job.record_index(p, l)].n == job.pop_target[job.record_index(o, l)].n;
       if (same) pool_of[o] = pools;
     }
     ++pools;
@@ -249,23 +253,24 @@ std::vector<int> pools_by_sample_sizes() {
   return pool_of;
 }
 
-JointFeatures prepare_joint_features(const ReferenceTable& table) {
+JointFeatures prepare_joint_features(const Job& job, const ReferenceTable& table) {
   JointFeatures f;
   f.table_size = table.size;
-  f.npop = J;
-  f.nstats = nb_class_fis + nb_class_fst;
-  f.nfeatures = J > 1 ? 2 * f.nstats : f.nstats;
-  for (int c = 0; c < f.nfeatures; ++c) f.names.push_back(feature_name(c, f.nstats));
-  f.pool_of = pools_by_sample_sizes();
+  f.npop = job.J;
+  f.nstats = job.nb_class_fis + job.nb_class_fst;
+  f.nfeatures = job.J > 1 ? 2 * f.nstats : f.nstats;
+  for (int c = 0; c < f.nfeatures; ++c) f.names.push_back(feature_name(job, c, f.nstats));
+  f.pool_of = pools_by_sample_sizes(job);
   const int npools = *std::max_element(f.pool_of.begin(), f.pool_of.end()) + 1;
   f.pools.resize(npools);
-  for (int p = 0; p < J; ++p) f.pools[f.pool_of[p]].populations.push_back(p);
+  for (int p = 0; p < job.J; ++p) f.pools[f.pool_of[p]].populations.push_back(p);
   try {
-    for (JointPool& pool : f.pools) build_pool(table, pool, f.nfeatures);
+    for (JointPool& pool : f.pools) build_pool(job, table, pool, f.nfeatures);
   } catch (const std::bad_alloc&) {
     fail("Not enough memory for the features of -method joint (lower -sims)");
   }
-  for (int p = 0; p < J; ++p) f.observed.push_back(observed_features(f.pool(p), p, f.nfeatures));
+  for (int p = 0; p < job.J; ++p)
+    f.observed.push_back(observed_features(job, f.pool(p), p, f.nfeatures));
   return f;
 }
 
@@ -276,19 +281,19 @@ long long joint_sample_size(const JointFeatures& f, double acceptance_ratio) {
   return static_cast<long long>(acceptance_ratio * static_cast<double>(fewest));
 }
 
-PosteriorSamples estimate_joint(const ReferenceTable& table, const JointFeatures& f,
+PosteriorSamples estimate_joint(const Job& job, const ReferenceTable& table, const JointFeatures& f,
                                 long long sample_size) {
   std::cout << "\n\nPerforming regression on the joint statistics... " << std::flush;
-  check_regression_outputs();
-  PosteriorSamples posterior(J);
+  check_regression_outputs(job);
+  PosteriorSamples posterior(job.J);
   std::cout << "\nFis and Fst: population " << std::flush;
   JointSample s;
-  for (int k = 0; k < J; ++k) {
+  for (int k = 0; k < job.J; ++k) {
     std::cout << k + 1 << ", " << std::flush;
     accept_nearest_rows(table, f, k, f.observed[k].data(), -1, sample_size, s);
-    if (keep_draws) {
-      write_accepted_rows("Fis", k, s, 0);
-      write_accepted_rows("Fst", k, s, 1);
+    if (job.keep_draws) {
+      write_accepted_rows(job, "Fis", k, s, 0);
+      write_accepted_rows(job, "Fst", k, s, 1);
     }
     posterior.design_fis[k] = s.design[0];
     posterior.design_fst[k] = s.design[1];
@@ -323,17 +328,19 @@ std::vector<CvEstimate> joint_cross_validate(const ReferenceTable& table, const 
   });
 }
 
-void run_joint_cross_validation(const ReferenceTable& table, const JointFeatures& features,
-                                long long sample_size, uint32_t job_seed) {
+void run_joint_cross_validation(const Job& job, const ReferenceTable& table,
+                                const JointFeatures& features, long long sample_size,
+                                uint32_t job_seed) {
   const std::time_t start = std::time(nullptr);
-  std::printf("\nCross-validation on %d pseudo-observed data sets...", cv_count);
+  std::printf("\nCross-validation on %d pseudo-observed data sets...", job.cv_count);
   std::fflush(stdout);
-  const std::vector<long long> pods = choose_pseudo_observed(table.size, cv_count, job_seed);
+  const std::vector<long long> pods = choose_pseudo_observed(table.size, job.cv_count, job_seed);
   report_cross_validation(
-      joint_cross_validate(table, features, pods, sample_size, hpdi_pc, nb_procs), start);
+      job, joint_cross_validate(table, features, pods, sample_size, job.hpdi_pc, job.nb_procs),
+      start);
 }
 
-std::vector<GofSet> joint_gof_sets(const JointFeatures& f) {
+std::vector<GofSet> joint_gof_sets(const Job& job, const JointFeatures& f) {
   std::vector<GofSet> sets;
   for (int parameter = 0; parameter < 2; ++parameter) {
     for (int p = 0; p < f.npop; ++p) {
@@ -342,7 +349,7 @@ std::vector<GofSet> joint_gof_sets(const JointFeatures& f) {
       // The kept features of this parameter's type, by their place in a training row.
       std::vector<int> columns;
       for (int k = 0; k < width; ++k) {
-        const bool fis_type = pool.kept[k] % f.nstats < nb_class_fis;
+        const bool fis_type = pool.kept[k] % f.nstats < job.nb_class_fis;
         if (fis_type == (parameter == 0)) columns.push_back(k);
       }
       const long long member =
@@ -368,7 +375,8 @@ std::vector<GofSet> joint_gof_sets(const JointFeatures& f) {
   return sets;
 }
 
-std::vector<std::string> joint_record_lines(const JointFeatures& f, long long sample_size) {
+std::vector<std::string> joint_record_lines(const Job& job, const JointFeatures& f,
+                                            long long sample_size) {
   std::vector<std::string> lines;
   lines.push_back("method: joint");
   lines.push_back("reference table: " + std::to_string(f.table_size) + " simulations");
@@ -376,7 +384,7 @@ std::vector<std::string> joint_record_lines(const JointFeatures& f, long long sa
   for (const std::string& n : f.names) names += (names.empty() ? "" : " ") + n;
   lines.push_back("features: " + names);
   lines.push_back("draws per population: " + std::to_string(sample_size));
-  for (int p = 0; p < J; ++p) {
+  for (int p = 0; p < job.J; ++p) {
     const JointPool& pool = f.pool(p);
     std::string line = "population " + std::to_string(p + 1) + ": " + std::to_string(pool.count) +
                        " training rows, pool";

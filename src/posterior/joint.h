@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "job.h"
 #include "posterior/cv_results.h"
 #include "posterior/goodness_of_fit.h"
 #include "posterior/posterior_samples.h"
@@ -67,10 +68,10 @@ double joint_feature_bytes(long long size, int npop, int nc_fis, int nc_fst, int
 
 // Groups the populations of the observed data by their per-locus sample sizes: pool_of[p]
 // is the pool of population p, pools numbered in order of their first population.
-std::vector<int> pools_by_sample_sizes();
+std::vector<int> pools_by_sample_sizes(const Job& job);
 
 // The features of `table` and of the observed statistics (target_fis, target_fst).
-JointFeatures prepare_joint_features(const ReferenceTable& table);
+JointFeatures prepare_joint_features(const Job& job, const ReferenceTable& table);
 
 // The draws per population and parameter: the `ar` fraction of the smallest pool's training
 // rows, the same for every population so that the posterior sample files stay rectangular.
@@ -80,7 +81,7 @@ long long joint_sample_size(const JointFeatures& f, double acceptance_ratio);
 // returns the designs and samples (of `sample_size` draws) as the regression adjustment
 // does, and with -keep writes the accepted-draw files (distance, parameter, the scaled
 // feature differences). Prints its progress.
-PosteriorSamples estimate_joint(const ReferenceTable& table, const JointFeatures& f,
+PosteriorSamples estimate_joint(const Job& job, const ReferenceTable& table, const JointFeatures& f,
                                 long long sample_size);
 
 // Estimates every population of the table rows `pods` from the training rows of the other
@@ -94,15 +95,17 @@ std::vector<CvEstimate> joint_cross_validate(const ReferenceTable& table, const 
 // The cross-validation of -method joint: cv_count rows of the table, each estimated as
 // the observed data from the training rows of the other table rows; writes and prints as
 // run_cross_validation does, with the stream of the job's seed `job_seed`.
-void run_joint_cross_validation(const ReferenceTable& table, const JointFeatures& features,
-                                long long sample_size, uint32_t job_seed);
+void run_joint_cross_validation(const Job& job, const ReferenceTable& table,
+                                const JointFeatures& features, long long sample_size,
+                                uint32_t job_seed);
 
 // The statistic sets of the goodness-of-fit test (-gof) under -method joint: per population,
 // its pool's training rows and its observed features, once restricted to the Fis-type
 // features (its own and the others' band-frequency quantiles) and once to the Fst-type
 // ones, so that the test reports a Fis and a Fst row per population as under the default
 // method. The sets point into `f`, which must outlive them.
-std::vector<GofSet> joint_gof_sets(const JointFeatures& f);
+std::vector<GofSet> joint_gof_sets(const Job& job, const JointFeatures& f);
 
 // The lines of the run record that describe the estimation (table, features, pools).
-std::vector<std::string> joint_record_lines(const JointFeatures& f, long long sample_size);
+std::vector<std::string> joint_record_lines(const Job& job, const JointFeatures& f,
+                                            long long sample_size);

@@ -12,9 +12,9 @@
 #include <fstream>
 #include <vector>
 
-#include "config.h"
 #include "core/output_file.h"
 #include "errors.h"
+#include "job.h"
 #include "observed_data.h"
 
 namespace {
@@ -119,27 +119,27 @@ void calculate_stats(float* v, double coverage, int n, double* mean, double* var
   *mode = grid[best];
 }
 
-std::vector<double> write_statistics_file(PosteriorSamples& posterior) {
-  const std::string name = odir + stats_prefix;
+std::vector<double> write_statistics_file(const Job& job, PosteriorSamples& posterior) {
+  const std::string name = job.odir + job.stats_prefix;
   // A negative coverage would ask for more candidate intervals than there are values.
-  if (!(hpdi_pc >= 0)) fail("Invalid HPDI coverage %g (must not be negative)", hpdi_pc);
+  if (!(job.hpdi_pc >= 0)) fail("Invalid HPDI coverage %g (must not be negative)", job.hpdi_pc);
   OutputFile file(name);
   if (!file.is_open()) fail("Cannot create statistics file %s", name.c_str());
   std::ofstream& out = file.stream();
   std::vector<std::vector<float>>& reg_fis = posterior.reg_fis;
   std::vector<std::vector<float>>& reg_fst = posterior.reg_fst;
-  if (reg_fis.size() != static_cast<size_t>(J) || reg_fst.size() != static_cast<size_t>(J))
+  if (reg_fis.size() != static_cast<size_t>(job.J) || reg_fst.size() != static_cast<size_t>(job.J))
     fail("Bug detected: statistics before the posterior samples");
-  std::vector<double> fis_estimate(J, 0.0);
+  std::vector<double> fis_estimate(job.J, 0.0);
 
   // In double from the widened float: 0.945f is 0.94499999..., announced as 94.
   out << "      mean "
       << " mode"
-      << " variance " << std::round(100 * static_cast<double>(hpdi_pc)) << "% HPDI\n";
+      << " variance " << std::round(100 * static_cast<double>(job.hpdi_pc)) << "% HPDI\n";
   out.precision(3);
   double mean, variance, low, high, mode;
-  for (int k = 0; k < J; ++k) {
-    calculate_stats(reg_fis[k].data(), hpdi_pc, static_cast<int>(reg_fis[k].size()), &mean,
+  for (int k = 0; k < job.J; ++k) {
+    calculate_stats(reg_fis[k].data(), job.hpdi_pc, static_cast<int>(reg_fis[k].size()), &mean,
                     &variance, &low, &high, &mode);
     // The posterior mean: it uses the whole sample, where the mode hangs on the bandwidth
     // and the grid.
@@ -147,8 +147,8 @@ std::vector<double> write_statistics_file(PosteriorSamples& posterior) {
     out << "Fis" << k + 1 << " " << mean << " " << mode << " " << variance << " [" << low << ";"
         << high << "]\n";
   }
-  for (int k = 0; k < J; ++k) {
-    calculate_stats(reg_fst[k].data(), hpdi_pc, static_cast<int>(reg_fst[k].size()), &mean,
+  for (int k = 0; k < job.J; ++k) {
+    calculate_stats(reg_fst[k].data(), job.hpdi_pc, static_cast<int>(reg_fst[k].size()), &mean,
                     &variance, &low, &high, &mode);
     out << "Fst" << k + 1 << " " << mean << " " << mode << " " << variance << " [" << low << ";"
         << high << "]\n";

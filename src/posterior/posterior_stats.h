@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "job.h"
 #include "posterior/posterior_samples.h"
 
 // Mean and variance (divisor count - 1) of a sample in which value i is counted counts[i]
@@ -43,4 +44,4 @@ int minindex(double* values, int count);
 // each population's adjusted Fis (the estimate the codominant conversion uses). Sorts each
 // adjusted sample ascending in place, as calculate_stats does: the steps after it (the
 // figure) have always read them so.
-std::vector<double> write_statistics_file(PosteriorSamples& posterior);
+std::vector<double> write_statistics_file(const Job& job, PosteriorSamples& posterior);

@@ -74,7 +74,8 @@ void predictive_statistics(const LocusRecord* data, int npop, int nloci, int p, 
   out[4] = pairs > 0 ? correlations / pairs : NAN;
 }
 
-std::vector<std::vector<double>> simulate_predictive_statistics(const PredictiveDraws& draws,
+std::vector<std::vector<double>> simulate_predictive_statistics(const Job& job,
+                                                                const PredictiveDraws& draws,
                                                                 uint32_t seed, int threads) {
   const int npop = static_cast<int>(draws.vectors.size());
   std::vector<std::vector<double>> out(npop);
@@ -83,7 +84,7 @@ std::vector<std::vector<double>> simulate_predictive_statistics(const Predictive
   std::atomic<int> next{0};
   auto work = [&]() {
     try {
-      WorkerState w(J, I, nb_class_fis, nb_class_fst);
+      WorkerState w(job);
       for (int p = next++; p < npop; p = next++) {
         seed_block_generator(w.mt, seed, STREAM_PREDICTIVE, static_cast<uint32_t>(p));
         const std::vector<double>& v = draws.vectors[p];
@@ -102,7 +103,7 @@ std::vector<std::vector<double>> simulate_predictive_statistics(const Predictive
             w.fst[q] = y[npop + q];
           }
           simulate_loci(w);
-          predictive_statistics(w.data.data(), npop, I, p,
+          predictive_statistics(w.data.data(), npop, job.I, p,
                                 out[p].data() + static_cast<size_t>(i) * PPC_STATISTICS);
         }
       }

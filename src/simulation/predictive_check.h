@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "job.h"
 #include "observed_data.h"
 #include "predictive_draws.h"
 
@@ -27,5 +28,6 @@ void predictive_statistics(const LocusRecord* data, int npop, int nloci, int p, 
 // at the Fis and Fst of its own vector i, and its statistics of population p, at
 // [p][i * PPC_STATISTICS + s]. Population p's data sets come from the stream
 // {seed, STREAM_PREDICTIVE, p}, so the result does not depend on `threads`.
-std::vector<std::vector<double>> simulate_predictive_statistics(const PredictiveDraws& draws,
+std::vector<std::vector<double>> simulate_predictive_statistics(const Job& job,
+                                                                const PredictiveDraws& draws,
                                                                 uint32_t seed, int threads);

@@ -89,10 +89,10 @@ static bool counted_fis_statistics(const LocusRecord* block, const int* loci, in
   return true;
 }
 
-void compute_fis_statistics(const LocusRecord* data, int npop, const int* loci, int nloci, int nc,
-                            double* stat, double* scratch) {
+void compute_fis_statistics(const LocusRecord* data, int stride, int npop, const int* loci,
+                            int nloci, int nc, double* stat, double* scratch) {
   for (int p = 0; p < npop; ++p) {
-    const LocusRecord* block = data + record_index(p, 0);
+    const LocusRecord* block = data + static_cast<size_t>(p) * stride;
     if (nloci > 0 && counted_fis_statistics(block, loci, nloci, nc, stat + p * nc)) continue;
     for (int i = 0; i < nloci; ++i) {
       const LocusRecord& r = block[loci[i]];
@@ -176,8 +176,9 @@ static bool bit_order_statistics(double* values, int count, int nc, double* out)
   return radix_order_statistics<3>(values, count, nc, out);
 }
 
-void compute_fst_statistics(const LocusRecord* data, int npop, const int* loci, int nloci,
-                            const int* T0, const int* T1, int nc, double* stat, double* scratch) {
+void compute_fst_statistics(const LocusRecord* data, int stride, int npop, const int* loci,
+                            int nloci, const int* T0, const int* T1, int nc, double* stat,
+                            double* scratch) {
   // The pooled frequency of each locus, once for all populations. A locus without the band
   // anywhere has no pooled frequency to deviate from; it counts as no deviation (0 marks it:
   // a pooled frequency is never 0 otherwise).
@@ -193,7 +194,7 @@ void compute_fst_statistics(const LocusRecord* data, int npop, const int* loci, 
   // from a table of the n + 1 possible quotients, computed by the same division.
   double frequency[MAX_COUNTED_N + 1];
   for (int p = 0; p < npop; ++p) {
-    const LocusRecord* block = data + record_index(p, 0);
+    const LocusRecord* block = data + static_cast<size_t>(p) * stride;
     const int n = nloci > 0 ? block[loci[0]].n : 0;
     const bool tabulated = n > 0 && n <= MAX_COUNTED_N;
     if (tabulated)

@@ -55,12 +55,13 @@ void format_line(std::string& out, double dist, double param, const double* stat
 // Production gauge after a committed replicate: the slowest population and parameter.
 // Called by the committer only, under mutex_outfile.
 void production_gauge(Run& run) {
-  int least = nb_final;
-  for (int p = 0; p < J; ++p) {
+  const Job& job = run.job;
+  int least = job.nb_final;
+  for (int p = 0; p < job.J; ++p) {
     least = std::min(least, run.nb_fis[p].load(std::memory_order_relaxed));
     least = std::min(least, run.nb_fst[p].load(std::memory_order_relaxed));
   }
-  run.run_gauge.show(static_cast<int>(static_cast<long long>(least) * 100 / nb_final));
+  run.run_gauge.show(static_cast<int>(static_cast<long long>(least) * 100 / job.nb_final));
 }
 
 // With -gof: keeps in `kept` the parameter vector of a Fis acceptance of population p whose
@@ -80,6 +81,7 @@ void keep_predictive_draw(PredictiveDraws& kept, const BlockLines& block, const 
 
 // Counts and writes the lines of one block, in order, then tests the stop condition.
 void commit_lines(Run& run, const BlockLines& block) {
+  const Job& job = run.job;
   size_t begin = 0;
   size_t cursor = 0;
   for (size_t i = 0; i < block.lines.size(); ++i) {
@@ -90,7 +92,7 @@ void commit_lines(Run& run, const BlockLines& block) {
     keep_predictive_draw(run.predictive_draws, block, line, rank, cursor);
     // Acceptances beyond nb_final are counted but not written: every file ends up with the
     // first nb_final acceptances in replicate order.
-    if (rank <= nb_final) {
+    if (rank <= job.nb_final) {
       std::ofstream& file =
           line.fst ? run.outfile_fst[line.population] : run.outfile_fis[line.population];
       file.write(block.text.data() + begin, static_cast<std::streamsize>(line.end - begin));
@@ -101,34 +103,35 @@ void commit_lines(Run& run, const BlockLines& block) {
   }
   run.replicates_done += run.block_size;
   bool all_done = run.replicates_done >= run.nbreps;
-  for (int p = 0; p < J && all_done; ++p) {
-    if (run.nb_fis[p].load(std::memory_order_relaxed) < nb_final) all_done = false;
-    if (run.nb_fst[p].load(std::memory_order_relaxed) < nb_final) all_done = false;
+  for (int p = 0; p < job.J && all_done; ++p) {
+    if (run.nb_fis[p].load(std::memory_order_relaxed) < job.nb_final) all_done = false;
+    if (run.nb_fst[p].load(std::memory_order_relaxed) < job.nb_final) all_done = false;
   }
   if (all_done) run.finished.store(true);
 }
 
 }  // namespace
 
-WorkerState::WorkerState(int npop_, int nloci_, int nc_fis_, int nc_fst_)
-    : npop(npop_),
-      nloci(nloci_),
-      nc_fis(nc_fis_),
-      nc_fst(nc_fst_),
-      data(static_cast<size_t>(npop_) * nloci_, LocusRecord{0, 0, 0.0}),
-      fis(npop_),
-      fst(npop_),
-      theta(npop_),
-      dist_fis(npop_),
-      dist_fst(npop_),
-      rank_fis(npop_),
-      rank_fst(npop_),
-      kept(nloci_),
-      T0(nloci_),
-      T1(nloci_),
-      stat_fis(static_cast<size_t>(npop_) * nc_fis_),
-      stat_fst(static_cast<size_t>(npop_) * nc_fst_),
-      scratch(nloci_ > 0 ? nloci_ : 1) {
+WorkerState::WorkerState(const Job& job_)
+    : job(job_),
+      npop(job_.J),
+      nloci(job_.I),
+      nc_fis(job_.nb_class_fis),
+      nc_fst(job_.nb_class_fst),
+      data(static_cast<size_t>(npop) * nloci, LocusRecord{0, 0, 0.0}),
+      fis(npop),
+      fst(npop),
+      theta(npop),
+      dist_fis(npop),
+      dist_fst(npop),
+      rank_fis(npop),
+      rank_fst(npop),
+      kept(nloci),
+      T0(nloci),
+      T1(nloci),
+      stat_fis(static_cast<size_t>(npop) * nc_fis),
+      stat_fst(static_cast<size_t>(npop) * nc_fst),
+      scratch(nloci > 0 ? nloci : 1) {
   for (int m = 0; m < nloci; ++m) kept[m] = m;
 }
 
@@ -153,6 +156,7 @@ double band_probability(double q, double fis) {
 }
 
 void simulate_replicate(WorkerState& w) {
+  const Job& job = w.job;
   MTRand& mt = w.mt;
   const int npop = w.npop;
 
@@ -162,25 +166,26 @@ void simulate_replicate(WorkerState& w) {
 
   simulate_loci(w);
 
-  compute_fis_statistics(w.data.data(), npop, w.kept.data(), w.nloci, w.nc_fis, w.stat_fis.data(),
-                         w.scratch.data());
+  compute_fis_statistics(w.data.data(), w.nloci, npop, w.kept.data(), w.nloci, w.nc_fis,
+                         w.stat_fis.data(), w.scratch.data());
   for (int p = 0; p < npop; ++p)
-    w.dist_fis[p] = statistics_distance(w.stat_fis.data(), target_fis.data(), p, w.nc_fis);
-  compute_fst_statistics(w.data.data(), npop, w.kept.data(), w.nloci, w.T0.data(), w.T1.data(),
-                         w.nc_fst, w.stat_fst.data(), w.scratch.data());
+    w.dist_fis[p] = statistics_distance(w.stat_fis.data(), job.target_fis.data(), p, w.nc_fis);
+  compute_fst_statistics(w.data.data(), w.nloci, npop, w.kept.data(), w.nloci, w.T0.data(),
+                         w.T1.data(), w.nc_fst, w.stat_fst.data(), w.scratch.data());
   for (int p = 0; p < npop; ++p)
-    w.dist_fst[p] = statistics_distance(w.stat_fst.data(), target_fst.data(), p, w.nc_fst);
+    w.dist_fst[p] = statistics_distance(w.stat_fst.data(), job.target_fst.data(), p, w.nc_fst);
 }
 
 void simulate_loci(WorkerState& w) {
+  const Job& job = w.job;
   MTRand& mt = w.mt;
   const int npop = w.npop;
 
   for (int p = 0; p < npop; ++p) w.theta[p] = 1.0 / w.fst[p] - 1.0;
 
   w.drawn_loci = 0;
-  const int hidden_below = bias_hidden;
-  const int fixed_margin = bias_fixed;
+  const int hidden_below = job.bias_hidden;
+  const int fixed_margin = job.bias_fixed;
   const size_t stride = static_cast<size_t>(w.nloci);
   int m = 0;
   while (m < w.nloci) {
@@ -190,7 +195,7 @@ void simulate_loci(WorkerState& w) {
     // Slot m of population p, and the observed record it takes its sample size from, step
     // through the population blocks (nloci records each, as in pop_target).
     LocusRecord* rec_p = w.data.data() + m;
-    const LocusRecord* observed = pop_target.data() + m;
+    const LocusRecord* observed = job.pop_target.data() + m;
     for (int p = 0; p < npop; ++p, rec_p += stride, observed += stride) {
       LocusRecord& rec = *rec_p;
       const double theta = w.theta[p];
@@ -225,13 +230,14 @@ int choose_block_size(int nloci, int npop, long long pilot_size) {
 }
 
 void begin_block_schedule(Run& run, long long first_block) {
+  const Job& job = run.job;
   run.next_block = first_block;
   run.commit_turn = first_block;
   run.replicates_done = run.pilot ? 0 : first_block * run.block_size;
   // A worker of another process also has as many blocks on their way to it or back, asked
   // for ahead so that it never waits for one: without room for those, the workers here would
   // stop for the oldest of them.
-  const size_t workers_here = static_cast<size_t>(std::max(nb_procs, 1));
+  const size_t workers_here = static_cast<size_t>(std::max(job.nb_procs, 1));
   const size_t room =
       workers_here * (1 + 2 * static_cast<size_t>(run.remote_workers)) * WAITING_BLOCKS_PER_WORKER;
   run.waiting_room.assign(room, BlockLines());
@@ -242,13 +248,14 @@ namespace {
 
 // The hand-out under mutex_counter, once there is room for the block (production).
 void hand_out(Run& run, long long& block) {
+  const Job& job = run.job;
   // The block number keys the generator: it must not wrap. 2^32 blocks are far beyond
   // any run that can end, so reaching them means the run never will.
   if (!run.pilot && run.next_block > static_cast<long long>(UINT32_MAX))
     fail(
         "The production run has simulated %lld data sets without reaching %d accepted draws "
         "for every population and parameter",
-        run.next_block * run.block_size, nb_final);
+        run.next_block * run.block_size, job.nb_final);
   block = run.next_block++;
   // The pilot counts its replicates one by one as they begin (for the gauge); the
   // production run counts those handed out.
@@ -310,6 +317,7 @@ void record_pilot_replicate(Run& run, const WorkerState& w, long long r) {
 }
 
 void collect_acceptances(const Run& run, WorkerState& w, int offset) {
+  const Job& job = run.job;
   BlockLines& out = w.block;
   const std::vector<double>& quantile_fis = run.quantile_fis;
   const std::vector<double>& quantile_fst = run.quantile_fst;
@@ -324,14 +332,14 @@ void collect_acceptances(const Run& run, WorkerState& w, int offset) {
         out.vectors.push_back(w.a);
         vector_kept = true;
       }
-      format_line(out.text, w.dist_fis[p], w.fis[p], w.stat_fis.data(), target_fis.data(), p,
+      format_line(out.text, w.dist_fis[p], w.fis[p], w.stat_fis.data(), job.target_fis.data(), p,
                   w.nc_fis);
       out.lines.push_back(AcceptedLine{offset, p, false, out.text.size()});
     }
   }
   for (int p = 0; p < w.npop; ++p) {
     if (w.dist_fst[p] <= quantile_fst[p]) {
-      format_line(out.text, w.dist_fst[p], w.fst[p], w.stat_fst.data(), target_fst.data(), p,
+      format_line(out.text, w.dist_fst[p], w.fst[p], w.stat_fst.data(), job.target_fst.data(), p,
                   w.nc_fst);
       out.lines.push_back(AcceptedLine{offset, p, true, out.text.size()});
     }
@@ -360,7 +368,8 @@ void commit_block(Run& run, BlockLines& block) {
       if (!waiting_ready[turn] || waiting_room[turn].block != commit_turn.load()) break;
       commit_lines(run, waiting_room[turn]);
       if (run.block_listeners.block_committed)
-        run.block_listeners.block_committed(run, waiting_room[turn].block);
+        run.block_listeners.block_committed(run.block_listeners.context, run,
+                                            waiting_room[turn].block);
       waiting_room[turn].clear(-1);
       waiting_ready[turn] = 0;
       commit_turn.store(commit_turn.load() + 1);
@@ -384,8 +393,9 @@ void update_gauge(Run& run, int& shown) {
 }
 
 void run_worker(Run& run) {
+  const Job& job = run.job;
   try {
-    WorkerState w(J, I, nb_class_fis, nb_class_fst);
+    WorkerState w(job);
     int shown = 0;  // the last pilot percentage this worker saw printed
     long long block;
     while (take_block(run, block)) {
@@ -396,7 +406,8 @@ void run_worker(Run& run) {
             update_gauge(run, shown);
           });
       if (run.pilot) {
-        if (run.block_listeners.pilot_block_done) run.block_listeners.pilot_block_done(run, block);
+        if (run.block_listeners.pilot_block_done)
+          run.block_listeners.pilot_block_done(run.block_listeners.context, run, block);
       } else {
         commit_block(run, w.block);
       }

@@ -26,12 +26,13 @@
 // Everything one worker owns, allocated once when the thread starts and reused by every
 // replicate, so that a replicate allocates nothing but the text of its accepted lines.
 struct WorkerState {
-  // nloci is the job's I: the data set shares the record layout of pop_target.
-  WorkerState(int npop, int nloci, int nc_fis, int nc_fst);
+  // The data set shares the record layout of the job's pop_target.
+  explicit WorkerState(const Job& job);
 
-  int npop;    // J
-  int nloci;   // I: loci kept per data set
-  int nc_fis;  // statistics per population
+  const Job& job;  // the observed data and the filter the replicates are measured against
+  int npop;        // J
+  int nloci;       // I: loci kept per data set
+  int nc_fis;      // statistics per population
   int nc_fst;
 
   MTRand mt;

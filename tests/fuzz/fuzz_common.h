@@ -146,7 +146,7 @@ inline void check_matrix(const MatrixCounts& m) {
 // written to the scratch folder). Returns false on a refusal.
 inline bool read_whole(std::string_view bytes) {
   try {
-    read_input_bytes(bytes);
+    read_input_bytes(job, bytes);
   } catch (const InputError&) {
     return false;
   }
@@ -161,7 +161,7 @@ inline void check_counts_round_trip() {
   std::vector<LocusRecord> first;
   for (int p = 0; p < pops; ++p)
     for (int l = 0; l < loci; ++l) first.push_back(pop_target[record_index(p, l)]);
-  std::ifstream in(counts_file_name(), std::ios::binary);
+  std::ifstream in(counts_file_name(job), std::ios::binary);
   FUZZ_CHECK(in.is_open(), "no counts file after a matrix input");
   std::stringstream text;
   text << in.rdbuf();
@@ -172,7 +172,7 @@ inline void check_counts_round_trip() {
   bool ok = true;
   std::string why;
   try {
-    read_input_bytes(text.str());
+    read_input_bytes(job, text.str());
   } catch (const InputError& e) {
     ok = false;
     why = e.what();

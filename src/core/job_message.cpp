@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/job_message.h"
+
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+#include "errors.h"
+
+namespace {
+
+struct Writer {
+  std::string bytes;
+  template <class T>
+  void operator()(const T& v) {
+    static_assert(std::is_trivially_copyable<T>::value, "plain values only");
+    bytes.append(reinterpret_cast<const char*>(&v), sizeof v);
+  }
+  void operator()(const std::string& s) {
+    (*this)(static_cast<uint64_t>(s.size()));
+    bytes.append(s);
+  }
+  template <class T>
+  void operator()(const std::vector<T>& v) {
+    (*this)(static_cast<uint64_t>(v.size()));
+    for (const T& x : v) (*this)(x);
+  }
+};
+
+struct Reader {
+  const std::string& bytes;
+  size_t at = 0;
+  void take(void* to, size_t n) {
+    if (n > bytes.size() - at) fail("Bug detected: a job message cut short");
+    std::memcpy(to, bytes.data() + at, n);
+    at += n;
+  }
+  template <class T>
+  void operator()(T& v) {
+    take(&v, sizeof v);
+  }
+  void operator()(std::string& s) {
+    uint64_t n = 0;
+    (*this)(n);
+    if (n > bytes.size() - at) fail("Bug detected: a job message cut short");
+    s.assign(bytes.data() + at, static_cast<size_t>(n));
+    at += static_cast<size_t>(n);
+  }
+  template <class T>
+  void operator()(std::vector<T>& v) {
+    uint64_t n = 0;
+    (*this)(n);
+    if (n > bytes.size() - at) fail("Bug detected: a job message cut short");
+    v.resize(static_cast<size_t>(n));
+    for (T& x : v) (*this)(x);
+  }
+};
+
+// Every field of a Job, once, for both directions (JobRef: Job or const Job). A field added
+// to Config, ObservedData or Job goes here too; the size check below is there to say so.
+template <class Io, class JobRef>
+void job_fields(Io& io, JobRef& job) {
+  io(job.nb_class_fis);
+  io(job.nb_class_fst);
+  io(job.nb_final);
+  io(job.ratio);
+  io(job.nb_procs);
+  io(job.hpdi_pc);
+  io(job.bias_hidden);
+  io(job.bias_fixed);
+  io(job.user_seed_given);
+  io(job.user_seed);
+  io(job.cv_count);
+  io(job.gof_count);
+  io(job.plot_figures);
+  io(job.checkpoint_seconds);
+  io(job.estimation_method);
+  io(job.sims_count);
+  io(job.odir);
+  io(job.output_prefix_given);
+  io(job.output_prefix);
+  io(job.stats_prefix);
+  io(job.stats_wanted);
+  io(job.keep_draws);
+  io(job.convert_data);
+  io(job.input_format);
+  io(job.pops_file);
+  io(job.command_words);
+  io(job.I);
+  io(job.J);
+  io(job.pop_target);
+  io(job.target_fis);
+  io(job.target_fst);
+  io(job.job_index);
+  io(job.file_name);
+  io(job.file_prefix);
+}
+
+// The layout the list above was written for (x86-64 and the like). A Job of another size
+// has gained or lost a field: the list, and JOB_MESSAGE_VERSION, must follow.
+static_assert(sizeof(void*) != 8 || sizeof(Job) == 392, "a Job field is missing from job_fields");
+
+}  // namespace
+
+std::string encode_job(const Job& job) {
+  Writer w;
+  w(static_cast<uint32_t>(JOB_MESSAGE_VERSION));
+  job_fields(w, job);
+  return std::move(w.bytes);
+}
+
+Job decode_job(const std::string& bytes) {
+  Reader r{bytes};
+  uint32_t version = 0;
+  r(version);
+  if (version != JOB_MESSAGE_VERSION)
+    fail("The processes run different versions of bandstat (job message %u, expected %u)", version,
+         JOB_MESSAGE_VERSION);
+  Job job;
+  job_fields(r, job);
+  if (r.at != bytes.size()) fail("Bug detected: a job message longer than its fields");
+  return job;
+}
