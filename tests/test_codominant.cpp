@@ -12,18 +12,19 @@
 namespace {
 
 // Loads the (n, k) counts of J populations of I loci into pop_target.
-void set_counts(const std::vector<std::vector<std::pair<int, int>>>& pops) {
-  J = static_cast<int>(pops.size());
-  I = static_cast<int>(pops[0].size());
-  pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
-  for (int p = 0; p < J; ++p)
-    for (int l = 0; l < I; ++l)
-      pop_target[record_index(p, l)] = LocusRecord{pops[p][l].first, pops[p][l].second, 0.0};
+void set_counts(Job& job, const std::vector<std::vector<std::pair<int, int>>>& pops) {
+  job.J = static_cast<int>(pops.size());
+  job.I = static_cast<int>(pops[0].size());
+  job.pop_target.assign(static_cast<size_t>(job.J) * job.I, LocusRecord{0, 0, 0.0});
+  for (int p = 0; p < job.J; ++p)
+    for (int l = 0; l < job.I; ++l)
+      job.pop_target[job.record_index(p, l)] =
+          LocusRecord{pops[p][l].first, pops[p][l].second, 0.0};
 }
 
-std::string convert(TempDir& dir, const std::vector<double>& fis) {
-  odir = dir.path() + "/";
-  file_prefix = "alleles";
+std::string convert(Job& job, TempDir& dir, const std::vector<double>& fis) {
+  job.odir = dir.path() + "/";
+  job.file_prefix = "alleles";
   write_codominant(job, fis);
   return read_file(dir.file("alleles_codominant.txt"));
 }
@@ -43,9 +44,10 @@ TEST(Round2, HalvesGoAwayFromZero) {
 
 // The sample data set of the input format, converted with Fis 0.1 and 0.2.
 TEST(Codominant, WorkedExampleByteForByte) {
+  Job job;
   TempDir dir;
-  set_counts({{{20, 5}, {20, 12}, {19, 0}}, {{15, 15}, {16, 3}, {16, 7}}});
-  EXPECT_EQ(convert(dir, {0.1, 0.2}),
+  set_counts(job, {{{20, 5}, {20, 12}, {19, 0}}, {{15, 15}, {16, 3}, {16, 7}}});
+  EXPECT_EQ(convert(job, dir, {0.1, 0.2}),
             "#value of Fis used to convert from dominant data: \n"
             "#Population 1: 0.1\n"
             "#Population 2: 0.2\n"
@@ -90,10 +92,11 @@ TEST(Codominant, NullAlleleFrequencyCases) {
 }
 
 TEST(Codominant, EdgeCountsAndWideFields) {
+  Job job;
   TempDir dir;
   // k = n, k = 0, then a population of 1000 individuals whose fields widen.
-  set_counts({{{20, 20}, {20, 0}}, {{1000, 750}, {1000, 0}}});
-  std::string text = convert(dir, {1.0, 0.0});
+  set_counts(job, {{{20, 20}, {20, 0}}, {{1000, 750}, {1000, 0}}});
+  std::string text = convert(job, dir, {1.0, 0.0});
   // F = 1: q = P, so counts are k and n - k exactly; F = 0: q = sqrt(0.25) = 0.5.
   EXPECT_NE(text.find("[pop]=1\n  1  20  2   20 0\n  2  20  2    0 20\n"), std::string::npos)
       << text;
@@ -104,10 +107,11 @@ TEST(Codominant, EdgeCountsAndWideFields) {
 }
 
 TEST(Codominant, UncreatableFileIsAnError) {
+  Job job;
   TempDir dir;
-  set_counts({{{20, 5}}});
-  odir = dir.path() + "/missing-folder/";
-  file_prefix = "alleles";
+  set_counts(job, {{{20, 5}}});
+  job.odir = dir.path() + "/missing-folder/";
+  job.file_prefix = "alleles";
   EXPECT_EXIT(write_codominant(job, {0.1}), testing::ExitedWithCode(1),
               "Cannot create codominant file .*missing-folder/alleles_codominant.txt");
 }

@@ -38,18 +38,18 @@ std::string draws_text(uint64_t seed, int n, double offset, double slope) {
 
 // Two populations, each parameter with two statistics; population 2's Fst lies outside
 // its cloud when `outside` is set.
-PosteriorSamples run_job(const TempDir& dir, int n, bool outside) {
-  J = 2;
-  nb_final = n;
-  nb_class_fis = 2;
-  nb_class_fst = 2;
-  odir = dir.path() + "/";
-  file_prefix = "job";
+PosteriorSamples run_job(Job& job, const TempDir& dir, int n, bool outside) {
+  job.J = 2;
+  job.nb_final = n;
+  job.nb_class_fis = 2;
+  job.nb_class_fst = 2;
+  job.odir = dir.path() + "/";
+  job.file_prefix = "job";
   write_file(dir.file("job_Fis1.txt"), draws_text(1, n, 0, 1));
   write_file(dir.file("job_Fis2.txt"), draws_text(2, n, 0, 1));
   write_file(dir.file("job_Fst1.txt"), draws_text(3, n, 0, 1));
   write_file(dir.file("job_Fst2.txt"), draws_text(4, n, outside ? 1.0 : 0.0, outside ? 6 : 1));
-  const std::vector<double> thresholds(J, 1.0);
+  const std::vector<double> thresholds(job.J, 1.0);
   PosteriorSamples posterior = perform_regression(job, thresholds, thresholds);
   write_regression_outputs(job, posterior);
   return posterior;
@@ -69,8 +69,9 @@ std::vector<std::vector<std::string>> table_of(const std::string& text) {
 }  // namespace
 
 TEST(Diagnostics, InsideTheCloudNoWarning) {
+  Job job;
   TempDir dir;
-  const PosteriorSamples posterior = run_job(dir, 500, false);
+  const PosteriorSamples posterior = run_job(job, dir, 500, false);
   testing::internal::CaptureStderr();
   write_diagnostics(job, posterior);
   std::string err = testing::internal::GetCapturedStderr();
@@ -95,8 +96,9 @@ TEST(Diagnostics, InsideTheCloudNoWarning) {
 }
 
 TEST(Diagnostics, OutsideTheCloudWarnsForThatRowOnly) {
+  Job job;
   TempDir dir;
-  const PosteriorSamples posterior = run_job(dir, 500, true);
+  const PosteriorSamples posterior = run_job(job, dir, 500, true);
   testing::internal::CaptureStderr();
   write_diagnostics(job, posterior);
   std::string err = testing::internal::GetCapturedStderr();
@@ -198,10 +200,11 @@ TEST(Diagnostics, ShareAtBoundsCountsExactZerosAndOnes) {
 }
 
 TEST(DiagnosticsDeathTest, UncreatableFileIsAnError) {
+  Job job;
   testing::FLAGS_gtest_death_test_style = "threadsafe";
   TempDir dir;
-  const PosteriorSamples posterior = run_job(dir, 50, false);
-  odir = dir.path() + "/no-such-folder/";
+  const PosteriorSamples posterior = run_job(job, dir, 50, false);
+  job.odir = dir.path() + "/no-such-folder/";
   EXPECT_EXIT(write_diagnostics(job, posterior), testing::ExitedWithCode(1),
               "Cannot create diagnostics file .*no-such-folder/job_diagnostics.txt");
 }

@@ -54,33 +54,33 @@ const char* const WORKED_CHECK_TAIL =
 // default configuration and a parser that saw `args` (e.g. {"-s", "stats.txt"}).
 class ReadInput : public testing::Test {
  protected:
+  Job job;
   void SetUp() override {
     ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
     ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-    restore_default_configuration();
-    I = 0;
-    J = 0;
+    job.I = 0;
+    job.J = 0;
     parse_args({});
   }
   void TearDown() override { (void)!chdir(old_cwd_); }
 
   // The configuration the command line derives from `args`: only -s matters to the reader.
   void parse_args(const std::vector<std::string>& args) {
-    stats_wanted = false;
-    stats_prefix.clear();
+    job.stats_wanted = false;
+    job.stats_prefix.clear();
     for (size_t i = 0; i + 1 < args.size(); ++i)
       if (args[i] == "-s") {
-        stats_wanted = true;
-        stats_prefix = args[i + 1];
+        job.stats_wanted = true;
+        job.stats_prefix = args[i + 1];
       }
   }
 
   // Writes `text` as alleles.txt and reads it as the job loop does.
   void read(const std::string& text) {
     write_file("alleles.txt", text);
-    file_name = "alleles.txt";
-    file_prefix = "alleles";
-    std::ifstream in(file_name);
+    job.file_name = "alleles.txt";
+    job.file_prefix = "alleles";
+    std::ifstream in(job.file_name);
     read_input(job, in);
   }
 
@@ -106,10 +106,10 @@ TEST_F(ReadInput, WorkedExampleCheckFileWithStatisticsOption) {
 }
 
 TEST_F(ReadInput, CheckFileGoesToOutputDirectoryWithOptionsEchoed) {
-  odir = "out_";  // a raw prefix: no separator is inserted
-  nb_class_fis = 7;
-  nb_final = 1234;
-  ratio = 0.0125;
+  job.odir = "out_";  // a raw prefix: no separator is inserted
+  job.nb_class_fis = 7;
+  job.nb_final = 1234;
+  job.ratio = 0.0125;
   read(WORKED_EXAMPLE);
   const std::string text = read_file("out_alleles_check-input.txt");
   EXPECT_NE(text.find("There are 7 quantiles for each population used as summary statistics "
@@ -123,8 +123,8 @@ TEST_F(ReadInput, CheckFileGoesToOutputDirectoryWithOptionsEchoed) {
 // The reader on bytes in memory (how the fuzz targets drive it): the same check file as from
 // the file, and a refused call in between leaves nothing that changes the next one.
 TEST_F(ReadInput, BytesInMemoryReadAsTheFileWould) {
-  file_name = "alleles.txt";
-  file_prefix = "alleles";
+  job.file_name = "alleles.txt";
+  job.file_prefix = "alleles";
   const std::string expected = std::string(WORKED_CHECK_HEAD) + WORKED_CHECK_TAIL;
   read_input_bytes(job, WORKED_EXAMPLE);
   EXPECT_EQ(check_file(), expected);
@@ -132,7 +132,7 @@ TEST_F(ReadInput, BytesInMemoryReadAsTheFileWould) {
                InputError);
   read_input_bytes(job, WORKED_EXAMPLE);
   EXPECT_EQ(check_file(), expected);
-  EXPECT_EQ(pop_target[record_index(0, 1)].k, 12);
+  EXPECT_EQ(job.pop_target[job.record_index(0, 1)].k, 12);
 }
 
 // Observed statistics: all loci, totals over all populations, Fis then Fst per population.
@@ -142,16 +142,16 @@ TEST_F(ReadInput, ObservedStatisticsOfTheWorkedExample) {
   const double fis1[3] = {0.0, 0.25, 0.6};           // 0/19, 5/20, 12/20
   const double fis2[3] = {3.0 / 16, 7.0 / 16, 1.0};  // 3/16, 7/16, 15/15
   for (int c = 0; c < 15; ++c) {
-    EXPECT_EQ(target_fis[c], fis1[c / 5]) << c;
-    EXPECT_EQ(target_fis[15 + c], fis2[c / 5]) << c;
+    EXPECT_EQ(job.target_fis[c], fis1[c / 5]) << c;
+    EXPECT_EQ(job.target_fis[15 + c], fis2[c / 5]) << c;
   }
   // Pooled: 20/35, 15/36, 7/35. Population 1 lacks the band at locus 3: y = -1 is its least.
-  EXPECT_EQ(target_fst[0], -1.0);
+  EXPECT_EQ(job.target_fst[0], -1.0);
   const double pooled2 = 15.0 / 36;
-  EXPECT_DOUBLE_EQ(target_fst[24], (0.6 - pooled2) / pooled2);
+  EXPECT_DOUBLE_EQ(job.target_fst[24], (0.6 - pooled2) / pooled2);
   // Population 2's deviations: 0.75 at locus 1, about -0.55 at locus 2, 1.1875 at locus 3.
-  EXPECT_DOUBLE_EQ(target_fst[25 + 24], (7.0 / 16 - 0.2) / 0.2);
-  EXPECT_DOUBLE_EQ(target_fst[25 + 12], 0.75);  // rank (13 * 3) / 26 = 1
+  EXPECT_DOUBLE_EQ(job.target_fst[25 + 24], (7.0 / 16 - 0.2) / 0.2);
+  EXPECT_DOUBLE_EQ(job.target_fst[25 + 12], 0.75);  // rank (13 * 3) / 26 = 1
 }
 
 // Corners of the grammar. Each file is complete; the row states what must come out.
@@ -225,21 +225,21 @@ TEST_F(ReadInput, GrammarCorners) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    I = 0;
-    J = 0;
+    job.I = 0;
+    job.J = 0;
     read(c.text);
-    EXPECT_EQ(I, c.loci);
-    EXPECT_EQ(J, c.pops);
+    EXPECT_EQ(job.I, c.loci);
+    EXPECT_EQ(job.J, c.pops);
     const std::string text = check_file();
     const size_t from = text.find("There are 2 loci.");
     const size_t to = text.find("Allele counts:");
     ASSERT_NE(from, std::string::npos);
     ASSERT_NE(to, std::string::npos);
     EXPECT_EQ(text.substr(from, to - from), c.check_keys);
-    EXPECT_EQ(pop_target[record_index(0, 1)].n, 10);
-    EXPECT_EQ(pop_target[record_index(0, 1)].k, 2);
-    EXPECT_EQ(pop_target[record_index(1, 0)].n, c.pop2_locus1.n);
-    EXPECT_EQ(pop_target[record_index(1, 0)].k, c.pop2_locus1.k);
+    EXPECT_EQ(job.pop_target[job.record_index(0, 1)].n, 10);
+    EXPECT_EQ(job.pop_target[job.record_index(0, 1)].k, 2);
+    EXPECT_EQ(job.pop_target[job.record_index(1, 0)].n, c.pop2_locus1.n);
+    EXPECT_EQ(job.pop_target[job.record_index(1, 0)].k, c.pop2_locus1.k);
   }
 }
 
@@ -252,17 +252,17 @@ TEST_F(ReadInput, SmallerFileAfterALargerOne) {
     for (int l = 1; l <= 7; ++l) large += std::to_string(l) + " 20 " + std::to_string(l + p) + "\n";
   }
   read(large);
-  ASSERT_EQ(pop_target.size(), 21u);
+  ASSERT_EQ(job.pop_target.size(), 21u);
   read("[loci]=2\n[populations]=2\n[pop]=1\n1 10 1\n2 10 2\n[pop]=2\n1 8 3\n2 8 4\n");
-  ASSERT_EQ(pop_target.size(), 4u);
+  ASSERT_EQ(job.pop_target.size(), 4u);
   const int expected[4][2] = {{10, 1}, {10, 2}, {8, 3}, {8, 4}};
   for (int p = 0; p < 2; ++p)
     for (int l = 0; l < 2; ++l) {
-      EXPECT_EQ(pop_target[record_index(p, l)].n, expected[2 * p + l][0]);
-      EXPECT_EQ(pop_target[record_index(p, l)].k, expected[2 * p + l][1]);
+      EXPECT_EQ(job.pop_target[job.record_index(p, l)].n, expected[2 * p + l][0]);
+      EXPECT_EQ(job.pop_target[job.record_index(p, l)].k, expected[2 * p + l][1]);
     }
-  EXPECT_EQ(target_fis.size(), 2u * nb_class_fis);
-  EXPECT_EQ(target_fst.size(), 2u * nb_class_fst);
+  EXPECT_EQ(job.target_fis.size(), 2u * job.nb_class_fis);
+  EXPECT_EQ(job.target_fst.size(), 2u * job.nb_class_fst);
 }
 
 // Loci the simulation's filter rejects stay in the statistics but are reported.
@@ -282,8 +282,8 @@ TEST_F(ReadInput, WarnsAboutLociTheSimulationFilterRejects) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "-bh " << c.hidden << " -bf " << c.fixed);
-    bias_hidden = c.hidden;
-    bias_fixed = c.fixed;
+    job.bias_hidden = c.hidden;
+    job.bias_fixed = c.fixed;
     testing::internal::CaptureStderr();
     read(text);
     const std::string err = testing::internal::GetCapturedStderr();
@@ -292,20 +292,21 @@ TEST_F(ReadInput, WarnsAboutLociTheSimulationFilterRejects) {
     else
       EXPECT_NE(err.find(c.part), std::string::npos) << err;
     // The bandless loci take part: population 1's least x is 0, its y at them 0.
-    EXPECT_EQ(target_fis[0], 0.0);
+    EXPECT_EQ(job.target_fis[0], 0.0);
   }
 }
 
 TEST_F(ReadInput, ReadsTheRealDataSets) {
   const std::string dir = test_data_dir();
   ASSERT_TRUE(file_exists(dir + "/rootrot_18pops.txt")) << dir;
-  bias_hidden = 0;  // the data hold bandless loci; the warning is not under test here
+  job.bias_hidden = 0;  // the data hold bandless loci; the warning is not under test here
   testing::internal::CaptureStderr();
   read(read_file(dir + "/rootrot_18pops.txt"));
   testing::internal::GetCapturedStderr();
-  EXPECT_EQ(I, 56);
-  EXPECT_EQ(J, 18);
-  for (int p = 0; p < J; ++p) EXPECT_GT(pop_target[record_index(p, I - 1)].n, 0) << p;
+  EXPECT_EQ(job.I, 56);
+  EXPECT_EQ(job.J, 18);
+  for (int p = 0; p < job.J; ++p)
+    EXPECT_GT(job.pop_target[job.record_index(p, job.I - 1)].n, 0) << p;
 }
 
 // Every refusal: an InputError carrying a message that names what is wrong (the job loop
@@ -403,18 +404,18 @@ TEST_F(ReadInput, RefusesUnusableInput) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    bias_hidden = c.hidden;
-    bias_fixed = c.fixed;
-    nb_class_fis = c.nfis;
-    I = 0;  // a key the file lacks keeps the previous file's value
-    J = 0;
+    job.bias_hidden = c.hidden;
+    job.bias_fixed = c.fixed;
+    job.nb_class_fis = c.nfis;
+    job.I = 0;  // a key the file lacks keeps the previous file's value
+    job.J = 0;
     const std::string message = refusal_of([&] { read(c.text); });
     EXPECT_NE(message.find(c.message), std::string::npos) << message;
   }
 }
 
 TEST_F(ReadInput, RefusesACheckFileThatCannotBeCreated) {
-  odir = "no_such_folder/";
+  job.odir = "no_such_folder/";
   EXPECT_EQ(refusal_of([&] { read(WORKED_EXAMPLE); }),
             "Could not create the check file \"no_such_folder/alleles_check-input.txt\".");
 }

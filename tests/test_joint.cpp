@@ -28,28 +28,28 @@ ReferenceTable empty_table(int npop, long long size, int nc_fis, int nc_fst) {
 }
 
 // The observed data's shape: I loci, every population's per-locus sample sizes.
-void set_observed(const std::vector<std::vector<int>>& sizes) {
-  J = static_cast<int>(sizes.size());
-  I = static_cast<int>(sizes[0].size());
-  pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
-  for (int p = 0; p < J; ++p)
-    for (int l = 0; l < I; ++l) pop_target[record_index(p, l)].n = sizes[p][l];
-  target_fis.assign(static_cast<size_t>(J) * nb_class_fis, 0.0);
-  target_fst.assign(static_cast<size_t>(J) * nb_class_fst, 0.0);
+void set_observed(Job& job, const std::vector<std::vector<int>>& sizes) {
+  job.J = static_cast<int>(sizes.size());
+  job.I = static_cast<int>(sizes[0].size());
+  job.pop_target.assign(static_cast<size_t>(job.J) * job.I, LocusRecord{0, 0, 0.0});
+  for (int p = 0; p < job.J; ++p)
+    for (int l = 0; l < job.I; ++l) job.pop_target[job.record_index(p, l)].n = sizes[p][l];
+  job.target_fis.assign(static_cast<size_t>(job.J) * job.nb_class_fis, 0.0);
+  job.target_fst.assign(static_cast<size_t>(job.J) * job.nb_class_fst, 0.0);
 }
 
 class JointFeaturesTest : public ::testing::Test {
  protected:
-  void TearDown() override { restore_default_configuration(); }
+  Job job;
 };
 
 }  // namespace
 
 TEST_F(JointFeaturesTest, PoolsScalesAndTheOthersMean) {
-  nb_class_fis = 1;
-  nb_class_fst = 1;
+  job.nb_class_fis = 1;
+  job.nb_class_fst = 1;
   // Populations 1 and 3 share their sample sizes; population 2 differs at the second locus.
-  set_observed({{10, 10}, {10, 12}, {10, 10}});
+  set_observed(job, {{10, 10}, {10, 12}, {10, 10}});
   ReferenceTable t = empty_table(3, 8, 1, 1);
   for (long long r = 0; r < 8; ++r) {
     t.stats_fis[0 * 8 + r] = r < 5 ? 0.0f : static_cast<float>(r);  // 0 0 0 0 0 5 6 7
@@ -57,7 +57,7 @@ TEST_F(JointFeaturesTest, PoolsScalesAndTheOthersMean) {
     t.stats_fis[2 * 8 + r] = 0.0f;
   }
   // The Fst statistic is 0 everywhere: own and others' mean are constant, hence dropped.
-  target_fis = {1.0, 4.0, 3.0};
+  job.target_fis = {1.0, 4.0, 3.0};
   const JointFeatures f = prepare_joint_features(job, t);
 
   ASSERT_EQ(f.nfeatures, 4);
@@ -100,9 +100,9 @@ TEST_F(JointFeaturesTest, PoolsScalesAndTheOthersMean) {
 }
 
 TEST_F(JointFeaturesTest, OnePopulationHasNoOthersMean) {
-  nb_class_fis = 2;
-  nb_class_fst = 1;
-  set_observed({{20, 20, 20}});
+  job.nb_class_fis = 2;
+  job.nb_class_fst = 1;
+  set_observed(job, {{20, 20, 20}});
   ReferenceTable t = empty_table(1, 50, 2, 1);
   FixtureUniform u{7};
   for (float& v : t.stats_fis) v = static_cast<float>(u());
@@ -113,9 +113,9 @@ TEST_F(JointFeaturesTest, OnePopulationHasNoOthersMean) {
 }
 
 TEST_F(JointFeaturesTest, CrossValidationLeavesOutThePseudoObservedDataSet) {
-  nb_class_fis = 2;
-  nb_class_fst = 2;
-  set_observed({{20, 20}, {20, 20}});
+  job.nb_class_fis = 2;
+  job.nb_class_fst = 2;
+  set_observed(job, {{20, 20}, {20, 20}});
   ReferenceTable t = empty_table(2, 300, 2, 2);
   FixtureUniform u{99};
   for (float& v : t.parameters) v = static_cast<float>(u());

@@ -29,11 +29,12 @@ std::ostream& operator<<(std::ostream& os, const Counts& c) {
 }
 
 // The counts in pop_target, population by population.
-std::vector<std::vector<Counts>> stored_counts() {
-  std::vector<std::vector<Counts>> out(J);
-  for (int p = 0; p < J; ++p)
-    for (int l = 0; l < I; ++l)
-      out[p].push_back({pop_target[record_index(p, l)].n, pop_target[record_index(p, l)].k});
+std::vector<std::vector<Counts>> stored_counts(const Job& job) {
+  std::vector<std::vector<Counts>> out(job.J);
+  for (int p = 0; p < job.J; ++p)
+    for (int l = 0; l < job.I; ++l)
+      out[p].push_back(
+          {job.pop_target[job.record_index(p, l)].n, job.pop_target[job.record_index(p, l)].k});
   return out;
 }
 
@@ -41,13 +42,13 @@ std::vector<std::vector<Counts>> stored_counts() {
 // configuration.
 class MatrixInput : public testing::Test {
  protected:
+  Job job;
   void SetUp() override {
     ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
     ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-    restore_default_configuration();
-    bias_hidden = 0;  // the small fixtures hold bandless loci; that warning is tested elsewhere
-    I = 0;
-    J = 0;
+    job.bias_hidden = 0;  // the small fixtures hold bandless loci; that warning is tested elsewhere
+    job.I = 0;
+    job.J = 0;
   }
   void TearDown() override { (void)!chdir(old_cwd_); }
 
@@ -55,8 +56,8 @@ class MatrixInput : public testing::Test {
   // reader printed on standard error.
   std::string read(const std::string& name, const std::string& bytes) {
     if (!bytes.empty()) write_file(name, bytes);
-    file_name = name;
-    file_prefix = "data";
+    job.file_name = name;
+    job.file_prefix = "data";
     std::ifstream in(name);
     testing::internal::CaptureStderr();
     try {
@@ -80,9 +81,9 @@ TEST_F(MatrixInput, RootrotGivesTheCountsOfItsBandCountVersion) {
   const std::string data = test_data_dir();
   ASSERT_TRUE(file_exists(data + "/rootrot.csv")) << data;
   read("rootrot.csv", read_file(data + "/rootrot.csv"));
-  EXPECT_EQ(I, 56);
-  EXPECT_EQ(J, 18);
-  const auto from_matrix = stored_counts();
+  EXPECT_EQ(job.I, 56);
+  EXPECT_EQ(job.J, 18);
+  const auto from_matrix = stored_counts(job);
   const std::string counts_file = read_file("data_counts.txt");
   const std::string check = read_file("data_check-input.txt");
   EXPECT_NE(check.find("Input file is \"rootrot.csv\"\nInput format is GenAlEx (individuals x "
@@ -91,18 +92,18 @@ TEST_F(MatrixInput, RootrotGivesTheCountsOfItsBandCountVersion) {
   EXPECT_NE(check.find("\nPopulation 11 \"Mt. Vernon_1\": 10 individuals, missing cells: none\n"),
             std::string::npos);
 
-  I = J = 0;
+  job.I = job.J = 0;
   read("rootrot_18pops.txt", read_file(data + "/rootrot_18pops.txt"));
-  EXPECT_EQ(stored_counts(), from_matrix);
+  EXPECT_EQ(stored_counts(job), from_matrix);
   // The counts file's block part is the published band-count file's, byte for byte.
   const std::string published = read_file(data + "/rootrot_18pops.txt");
   EXPECT_EQ(counts_file.substr(counts_file.find("[loci]=")),
             published.substr(published.find("[loci]=")));
   EXPECT_FALSE(file_exists("data_counts.txt.part"));
 
-  I = J = 0;
+  job.I = job.J = 0;
   read("again.txt", counts_file);
-  EXPECT_EQ(stored_counts(), from_matrix);
+  EXPECT_EQ(stored_counts(job), from_matrix);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -155,12 +156,12 @@ TEST_F(MatrixInput, TableInEverySeparatorStyleGivesTheHandTally) {
   };
   for (const TableStyle& s : styles) {
     SCOPED_TRACE(s.what);
-    I = J = 0;
+    job.I = job.J = 0;
     const std::string err = read("table.csv", render_table(s));
     EXPECT_EQ(err, "");
-    EXPECT_EQ(I, 3);
-    ASSERT_EQ(J, 2);
-    EXPECT_EQ(stored_counts(), tally);
+    EXPECT_EQ(job.I, 3);
+    ASSERT_EQ(job.J, 2);
+    EXPECT_EQ(stored_counts(job), tally);
     const std::string check = read_file("data_check-input.txt");
     EXPECT_NE(check.find(std::string("Input format is table (individuals x loci), cells "
                                      "separated by ") +
@@ -178,7 +179,7 @@ TEST_F(MatrixInput, TableInEverySeparatorStyleGivesTheHandTally) {
 
 TEST_F(MatrixInput, CountsFileNamesThePopulationsAndReadsBack) {
   read("table.csv", render_table({"", ",", "\n", false, false, ""}));
-  const auto from_matrix = stored_counts();
+  const auto from_matrix = stored_counts(job);
   const std::string counts = read_file("data_counts.txt");
   EXPECT_EQ(counts,
             "Band counts of \"table.csv\", read as table (individuals x loci), cells separated by "
@@ -189,9 +190,9 @@ TEST_F(MatrixInput, CountsFileNamesThePopulationsAndReadsBack) {
             "\n[loci]=3\n\n[populations]=2\n\n"
             "[pop]=1\n1 3 2\n2 1 0\n3 2 2\n\n"
             "[pop]=2\n1 1 1\n2 3 2\n3 1 0\n\n");
-  I = J = 0;
+  job.I = job.J = 0;
   read("back.txt", counts);
-  EXPECT_EQ(stored_counts(), from_matrix);
+  EXPECT_EQ(stored_counts(job), from_matrix);
   EXPECT_FALSE(file_exists("data_counts.txt.part"));
 }
 
@@ -201,10 +202,10 @@ TEST_F(MatrixInput, NamesCannotForgeKeysInTheCountsFile) {
   const std::string counts = read_file("data_counts.txt");
   EXPECT_NE(counts.find("1: \"x[pop] =9\""), std::string::npos) << counts;
   EXPECT_NE(counts.find("2: \"y y\""), std::string::npos) << counts;
-  I = J = 0;
+  job.I = job.J = 0;
   read("back.txt", counts);
-  EXPECT_EQ(J, 2);
-  EXPECT_EQ(stored_counts(), (std::vector<std::vector<Counts>>{{{1, 1}}, {{1, 0}}}));
+  EXPECT_EQ(job.J, 2);
+  EXPECT_EQ(stored_counts(job), (std::vector<std::vector<Counts>>{{{1, 1}}, {{1, 0}}}));
 }
 
 // Loci some population never scored are left out with one warning; the rest are numbered
@@ -225,8 +226,8 @@ TEST_F(MatrixInput, UnusableLociLeftOutAndDuplicateNamesKept) {
                      "population has no scored individual there: \"B\", \"C\", \"D\"\n"),
             std::string::npos)
       << err;
-  EXPECT_EQ(I, 2);
-  EXPECT_EQ(stored_counts(),
+  EXPECT_EQ(job.I, 2);
+  EXPECT_EQ(stored_counts(job),
             (std::vector<std::vector<Counts>>{{{2, 1}, {2, 1}}, {{2, 2}, {2, 1}}}));
   EXPECT_NE(read_file("data_check-input.txt")
                 .find("Loci left out, not scored in every population: \"B\", \"C\", \"D\"\n"),
@@ -250,13 +251,13 @@ const char* const DART_POPS = "id,pop\nS9,Extra\nS3,East\nS1,West\nS2,West\nS4,E
 
 TEST_F(MatrixInput, DartReportWithItsPopulationFileGivesTheHandTally) {
   write_file("pops.csv", DART_POPS);
-  pops_file = "pops.csv";
+  job.pops_file = "pops.csv";
   const std::string err = read("report.csv", DART_REPORT);
   EXPECT_EQ(err,
             "Warning: Population file \"pops.csv\": 1 sample(s) not in the report "
             "\"report.csv\" (ignored): \"S9\"\n");
   // East = S3, S4; West = S1, S2.
-  EXPECT_EQ(stored_counts(),
+  EXPECT_EQ(stored_counts(job),
             (std::vector<std::vector<Counts>>{{{1, 1}, {2, 2}, {2, 1}}, {{2, 1}, {2, 0}, {2, 2}}}));
   const std::string check = read_file("data_check-input.txt");
   EXPECT_NE(check.find("Input format is DArT presence/absence report (loci x samples), cells "
@@ -272,11 +273,11 @@ TEST_F(MatrixInput, DartReportWithItsPopulationFileGivesTheHandTally) {
 TEST_F(MatrixInput, BundledExamplesRead) {
   const std::string examples = source_dir() + "/examples/";
   read(examples + "table.csv", "");
-  EXPECT_EQ(J, 3);
-  pops_file = examples + "dart_pops.csv";
-  I = J = 0;
+  EXPECT_EQ(job.J, 3);
+  job.pops_file = examples + "dart_pops.csv";
+  job.I = job.J = 0;
   read(examples + "dart.csv", "");
-  EXPECT_EQ(J, 2);
+  EXPECT_EQ(job.J, 2);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -308,10 +309,10 @@ TEST(RecogniseFormat, FromTheContent) {
 TEST_F(MatrixInput, AForcedFormatOverridesRecognition) {
   // Three numbers make a header look like GenAlEx; forced, it is a table of loci "1", "2"...
   const std::string text = "1,2,3,4\na,p,1,0\nb,p,0,0\n";
-  input_format = InputFormat::table;
+  job.input_format = InputFormat::table;
   read("t.csv", text);
-  EXPECT_EQ(I, 2);
-  EXPECT_EQ(stored_counts(), (std::vector<std::vector<Counts>>{{{2, 1}, {2, 0}}}));
+  EXPECT_EQ(job.I, 2);
+  EXPECT_EQ(stored_counts(job), (std::vector<std::vector<Counts>>{{{2, 1}, {2, 0}}}));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -325,10 +326,10 @@ TEST_F(MatrixInput, ManyPopulations) {
   for (int p = 1; p <= 100; ++p)
     text += "i" + std::to_string(p) + ",P" + std::to_string(p) + "," + (p % 2 ? "1" : "0") + ",1\n";
   read("many.csv", text);
-  ASSERT_EQ(J, 100);
-  ASSERT_EQ(I, 2);
-  const std::vector<std::vector<Counts>> got = stored_counts();
-  for (int p = 0; p < J; ++p) {
+  ASSERT_EQ(job.J, 100);
+  ASSERT_EQ(job.I, 2);
+  const std::vector<std::vector<Counts>> got = stored_counts(job);
+  for (int p = 0; p < job.J; ++p) {
     EXPECT_EQ(got[p][0], (Counts{1, p % 2 == 0 ? 1 : 0})) << p;
     EXPECT_EQ(got[p][1], (Counts{1, 1})) << p;
   }

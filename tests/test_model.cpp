@@ -172,15 +172,18 @@ constexpr int LOCI_PER_ROUND = 5000;
 // Loci simulated by the worker at the case's parameters, counted per bin.
 std::vector<long> simulated_counts(const ModelCase& c, int rounds) {
   const int npop = static_cast<int>(c.n.size());
-  J = npop;
-  I = LOCI_PER_ROUND;
-  bias_hidden = c.bias_hidden;
-  bias_fixed = c.bias_fixed;
-  pop_target.assign(static_cast<size_t>(npop) * I, LocusRecord{0, 0, 0.0});
+  Job job;
+  job.J = npop;
+  job.I = LOCI_PER_ROUND;
+  job.nb_class_fis = 1;
+  job.nb_class_fst = 1;
+  job.bias_hidden = c.bias_hidden;
+  job.bias_fixed = c.bias_fixed;
+  job.pop_target.assign(static_cast<size_t>(npop) * job.I, LocusRecord{0, 0, 0.0});
   for (int p = 0; p < npop; ++p)
-    for (int m = 0; m < I; ++m) pop_target[record_index(p, m)].n = c.n[p];
+    for (int m = 0; m < job.I; ++m) job.pop_target[job.record_index(p, m)].n = c.n[p];
 
-  WorkerState w(J, I, 1, 1);
+  WorkerState w(job);
   w.mt.seed(c.seed);
   w.fis = c.fis;
   w.fst = c.fst;
@@ -188,9 +191,10 @@ std::vector<long> simulated_counts(const ModelCase& c, int rounds) {
   std::vector<long> counts(number_of_bins(c.n), 0);
   for (int r = 0; r < rounds; ++r) {
     simulate_loci(w);
-    for (int m = 0; m < I; ++m) {
+    for (int m = 0; m < job.I; ++m) {
       long bin = 0;
-      for (int p = npop - 1; p >= 0; --p) bin = bin * (c.n[p] + 1) + w.data[record_index(p, m)].k;
+      for (int p = npop - 1; p >= 0; --p)
+        bin = bin * (c.n[p] + 1) + w.data[job.record_index(p, m)].k;
       ++counts[bin];
     }
   }
@@ -199,12 +203,7 @@ std::vector<long> simulated_counts(const ModelCase& c, int rounds) {
 
 class Model : public testing::Test {
  protected:
-  void SetUp() override { restore_default_configuration(); }
-  void TearDown() override {
-    restore_default_configuration();
-    J = 0;
-    I = 0;
-  }
+  Job job;
 };
 
 TEST(BandProbability, IsOneMinusTheNullHomozygoteFrequency) {
@@ -289,15 +288,15 @@ TEST_F(Model, SimulatedBandCountsFollowTheBetaBinomialMixture) {
 // Each is binned into 20 equiprobable cells; significance level 1e-4 per parameter, fixed
 // seed.
 TEST_F(Model, ReplicateParametersFollowTheirPriors) {
-  J = 2;
-  I = 1;
-  nb_class_fis = 1;
-  nb_class_fst = 1;
-  pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
-  target_fis.assign(J, 0.0);
-  target_fst.assign(J, 0.0);
-  for (int p = 0; p < J; ++p) pop_target[record_index(p, 0)].n = 10;
-  WorkerState w(J, I, 1, 1);
+  job.J = 2;
+  job.I = 1;
+  job.nb_class_fis = 1;
+  job.nb_class_fst = 1;
+  job.pop_target.assign(static_cast<size_t>(job.J) * job.I, LocusRecord{0, 0, 0.0});
+  job.target_fis.assign(job.J, 0.0);
+  job.target_fst.assign(job.J, 0.0);
+  for (int p = 0; p < job.J; ++p) job.pop_target[job.record_index(p, 0)].n = 10;
+  WorkerState w(job);
   w.mt.seed(106UL);
   const int replicates = 40000, bins = 20;
   const char* names[] = {"Fis of population 1", "Fis of population 2", "Fst of population 1",

@@ -49,18 +49,20 @@ struct Thresholds {
 
 // Sets the globals of a job with J populations, n draws and the given statistic counts,
 // writing outputs to `dir` with prefix "job"; returns the given thresholds.
-Thresholds set_job(const TempDir& dir, int pops, int n, int pfis, int pfst, double t_fis = 1.0,
-                   double t_fst = 1.0) {
-  J = pops;
-  nb_final = n;
-  nb_class_fis = pfis;
-  nb_class_fst = pfst;
-  odir = dir.path() + "/";
-  file_prefix = "job";
+Thresholds set_job(Job& job, const TempDir& dir, int pops, int n, int pfis, int pfst,
+                   double t_fis = 1.0, double t_fst = 1.0) {
+  job.J = pops;
+  job.nb_final = n;
+  job.nb_class_fis = pfis;
+  job.nb_class_fst = pfst;
+  job.odir = dir.path() + "/";
+  job.file_prefix = "job";
   return {std::vector<double>(pops, t_fis), std::vector<double>(pops, t_fst)};
 }
 
-PosteriorSamples regress(const Thresholds& t) { return perform_regression(job, t.fis, t.fst); }
+PosteriorSamples regress(const Job& job, const Thresholds& t) {
+  return perform_regression(job, t.fis, t.fst);
+}
 
 void write_draws(const TempDir& dir, const char* parameter, int pop,
                  const std::vector<Draw>& draws) {
@@ -169,9 +171,10 @@ int count_fields(const std::string& line) {
 }  // namespace
 
 TEST(Regression, MatchesWeightedNormalEquations) {
+  Job job;
   TempDir dir;
   const int n = 300;
-  const Thresholds t = set_job(dir, 2, n, 3, 2, 0.5, 2.0);
+  const Thresholds t = set_job(job, dir, 2, n, 3, 2, 0.5, 2.0);
   std::vector<std::string> texts;
   for (int pop = 1; pop <= 2; ++pop) {
     texts.push_back(format_draws(linear_draws(10 + pop, n, 3, 0.5)));
@@ -181,7 +184,7 @@ TEST(Regression, MatchesWeightedNormalEquations) {
     texts.push_back(format_draws(linear_draws(20 + pop, n, 2, 2.0)));
     write_file(dir.file("job_Fst" + std::to_string(pop) + ".txt"), texts.back());
   }
-  const PosteriorSamples s = regress(t);
+  const PosteriorSamples s = regress(job, t);
   for (int t = 0; t < 4; ++t) {
     SCOPED_TRACE(t);
     const bool fis = t < 2;
@@ -204,6 +207,7 @@ TEST(Regression, MatchesWeightedNormalEquations) {
 }
 
 TEST(Regression, KernelWeights) {
+  Job job;
   struct Case {
     float d;
     double threshold, w;
@@ -218,11 +222,11 @@ TEST(Regression, KernelWeights) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     TempDir dir;
-    const Thresholds t = set_job(dir, 1, 3, 1, 1, c.threshold, c.threshold);
+    const Thresholds t = set_job(job, dir, 1, 3, 1, 1, c.threshold, c.threshold);
     std::vector<Draw> draws{{c.d, 0.3, {0.1}}, {0, 0.4, {0.2}}, {0, 0.5, {0.3}}};
     write_draws(dir, "Fis", 1, draws);
     write_draws(dir, "Fst", 1, draws);
-    const PosteriorSamples s = regress(t);
+    const PosteriorSamples s = regress(job, t);
     EXPECT_NEAR(s.design_fis[0].w[0], c.w, 1e-6);
     for (float v : s.reg_fis[0]) EXPECT_TRUE(std::isfinite(v));
   }
@@ -231,26 +235,28 @@ TEST(Regression, KernelWeights) {
 // Weighted draws lie exactly on logit(theta) = 0.5 + 2 x; a draw at the threshold is far off
 // the line. It must not move the fit, and every on-line draw moves to invlogit(0.5).
 TEST(Regression, DrawAtThresholdDoesNotMoveTheFit) {
+  Job job;
   TempDir dir;
-  const Thresholds t = set_job(dir, 1, 6, 1, 1, 1.0, 1.0);
+  const Thresholds t = set_job(job, dir, 1, 6, 1, 1, 1.0, 1.0);
   std::vector<Draw> draws;
   for (double x : {-0.2, -0.1, 0.0, 0.1, 0.25})
     draws.push_back({0.5, 1 / (1 + std::exp(-(0.5 + 2 * x))), {x}});
   draws.push_back({1.0, 0.99, {-0.3}});
   write_draws(dir, "Fis", 1, draws);
   write_draws(dir, "Fst", 1, draws);
-  const PosteriorSamples s = regress(t);
+  const PosteriorSamples s = regress(job, t);
   for (int i = 0; i < 5; ++i) EXPECT_NEAR(s.reg_fis[0][i], 1 / (1 + std::exp(-0.5)), 2e-4) << i;
 }
 
 TEST(Regression, ExactBoundsAreReplacedAndWritten) {
+  Job job;
   TempDir dir;
-  const Thresholds t = set_job(dir, 1, 4, 1, 1);
+  const Thresholds t = set_job(job, dir, 1, 4, 1, 1);
   std::vector<Draw> draws{
       {0.1, 1.0, {0.1}}, {0.2, 0.0, {-0.1}}, {0.3, 0.5, {0.2}}, {0.4, 0.25, {0.0}}};
   write_draws(dir, "Fis", 1, draws);
   write_draws(dir, "Fst", 1, draws);
-  const PosteriorSamples s = regress(t);
+  const PosteriorSamples s = regress(job, t);
   EXPECT_NEAR(s.design_fis[0].y[0], 18.420680733952367, 1e-6);
   EXPECT_NEAR(s.design_fis[0].y[1], -18.420680733952367, 1e-6);
   EXPECT_EQ(s.noreg_fis[0][0], float(0.99999999));
@@ -266,15 +272,16 @@ TEST(Regression, ExactBoundsAreReplacedAndWritten) {
 // A statistic that is the same in every draw carries no information; the fit must equal the
 // fit without it, and no adjusted value may be pushed to 0 or 1.
 TEST(Regression, ConstantStatisticIsLeftOut) {
+  Job job;
   std::string fixture;
   for (const std::string& line :
        lines_of(read_file(source_dir() + "/tests/data/posterior_constant_stat.txt")))
     if (line.empty() || line[0] != '#') fixture += line + "\n";
   TempDir dir;
-  const Thresholds t = set_job(dir, 1, 12, 2, 2, 0.1, 0.1);
+  const Thresholds t = set_job(job, dir, 1, 12, 2, 2, 0.1, 0.1);
   write_file(dir.file("job_Fis1.txt"), fixture);
   write_file(dir.file("job_Fst1.txt"), fixture);
-  const PosteriorSamples s = regress(t);
+  const PosteriorSamples s = regress(job, t);
   std::vector<double> expected = reference_adjusted(fixture, 12, 2, 0.1, {0});
   for (int i = 0; i < 12; ++i) {
     EXPECT_NEAR(s.reg_fis[0][i], expected[i], 2e-6) << i;
@@ -291,10 +298,11 @@ TEST(Regression, InverseLogitLimits) {
 }
 
 TEST(Regression, OutputLayout) {
+  Job job;
   for (int pops : {1, 2}) {
     SCOPED_TRACE(pops);
     TempDir dir;
-    const Thresholds t = set_job(dir, pops, 5, 1, 1);
+    const Thresholds t = set_job(job, dir, pops, 5, 1, 1);
     // Every slope is 0 (the statistic is constant), so each adjusted value is its draw's.
     // Records beyond nb_final are ignored.
     for (int k = 1; k <= pops; ++k) {
@@ -306,7 +314,7 @@ TEST(Regression, OutputLayout) {
       write_draws(dir, "Fis", k, fis);
       write_draws(dir, "Fst", k, fst);
     }
-    const PosteriorSamples s = regress(t);
+    const PosteriorSamples s = regress(job, t);
     write_regression_outputs(job, s);
     for (const char* file : {"job_regression.txt", "job_no_regression.txt"}) {
       std::vector<std::string> lines = lines_of(read_file(dir.file(file)));
@@ -318,6 +326,7 @@ TEST(Regression, OutputLayout) {
 }
 
 TEST(RegressionDeathTest, BadInputIsRefused) {
+  Job job;
   testing::FLAGS_gtest_death_test_style = "threadsafe";
   const std::string good = " 0.1 0.3 0.2\n 0.2 0.4 0.1\n 0.1 0.5 -0.1\n";
   struct Case {
@@ -337,15 +346,15 @@ TEST(RegressionDeathTest, BadInputIsRefused) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     TempDir dir;
-    const Thresholds t = set_job(dir, 1, c.n, 1, 1);
+    const Thresholds t = set_job(job, dir, 1, c.n, 1, 1);
     if (!c.fis1.empty()) write_file(dir.file("job_Fis1.txt"), c.fis1);
     write_file(dir.file("job_Fst1.txt"), good);
-    EXPECT_EXIT(regress(t), testing::ExitedWithCode(1), c.message);
+    EXPECT_EXIT(regress(job, t), testing::ExitedWithCode(1), c.message);
   }
   TempDir dir;
-  const Thresholds t = set_job(dir, 1, 3, 1, 1);
-  odir = dir.path() + "/no-such-folder/";
-  EXPECT_EXIT(regress(t), testing::ExitedWithCode(1),
+  const Thresholds t = set_job(job, dir, 1, 3, 1, 1);
+  job.odir = dir.path() + "/no-such-folder/";
+  EXPECT_EXIT(regress(job, t), testing::ExitedWithCode(1),
               "Cannot create output file .*no-such-folder/job_regression.txt");
 }
 
@@ -420,6 +429,7 @@ TEST(PosteriorStats, EdgeCases) {
 }
 
 TEST(StatisticsFile, HeaderLinesAndEstimate) {
+  Job job;
   struct Case {
     float pc;
     const char* header;
@@ -430,9 +440,9 @@ TEST(StatisticsFile, HeaderLinesAndEstimate) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.header);
     TempDir dir;
-    set_job(dir, 2, 4, 1, 1);
-    stats_prefix = "stats.txt";
-    hpdi_pc = c.pc;
+    set_job(job, dir, 2, 4, 1, 1);
+    job.stats_prefix = "stats.txt";
+    job.hpdi_pc = c.pc;
     PosteriorSamples posterior(2);
     posterior.reg_fis = {{0.5f, 0.5f, 0.5f, 0.5f}, {0.1f, 0.2f, 0.3f, 0.4f}};
     posterior.reg_fst = {{0.123456f, 0.123456f, 0.123456f, 0.123456f}, {0.2f, 0.2f, 0.2f, 0.2f}};
@@ -448,14 +458,15 @@ TEST(StatisticsFile, HeaderLinesAndEstimate) {
     EXPECT_DOUBLE_EQ(fis_estimate[0], double(0.5f));
     EXPECT_NEAR(fis_estimate[1], 0.25, 1e-7);  // the posterior mean
   }
-  hpdi_pc = 0.95f;
+  job.hpdi_pc = 0.95f;
 }
 
 TEST(StatisticsFileDeathTest, UncreatableFileIsAnError) {
+  Job job;
   testing::FLAGS_gtest_death_test_style = "threadsafe";
   TempDir dir;
-  set_job(dir, 1, 2, 1, 1);
-  stats_prefix = "no-such-folder/stats.txt";
+  set_job(job, dir, 1, 2, 1, 1);
+  job.stats_prefix = "no-such-folder/stats.txt";
   PosteriorSamples posterior(1);
   posterior.reg_fis = {{0.1f, 0.2f}};
   posterior.reg_fst = {{0.1f, 0.2f}};

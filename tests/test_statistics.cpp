@@ -16,9 +16,11 @@ namespace {
 // statistics read only the positions their `loci` list.
 constexpr int BLOCK = 20000;
 
-// A data set of npop blocks with every record zeroed, and I set to their length.
+// Record p * BLOCK + l: population p, position l.
+size_t at(int p, int l) { return static_cast<size_t>(p) * BLOCK + l; }
+
+// A data set of npop blocks with every record zeroed.
 std::vector<LocusRecord> empty_data(int npop) {
-  I = BLOCK;
   return std::vector<LocusRecord>(static_cast<size_t>(npop) * BLOCK, LocusRecord{0, 0, 0.0});
 }
 
@@ -47,7 +49,8 @@ TEST(QuantileRanks, MatchTheWorkedLists) {
     for (int l = 0; l < c.nloci; ++l) loci[l] = l;
     for (int l = 0; l < c.nloci; ++l) data[l] = {c.nloci, (l * 7 + 3) % c.nloci, 0.0};
     std::vector<double> stat(c.nc), scratch(c.nloci);
-    compute_fis_statistics(data.data(), 1, loci.data(), c.nloci, c.nc, stat.data(), scratch.data());
+    compute_fis_statistics(data.data(), BLOCK, 1, loci.data(), c.nloci, c.nc, stat.data(),
+                           scratch.data());
     for (int i = 0; i < c.nc; ++i)
       EXPECT_EQ(stat[i], static_cast<double>(c.ranks[i]) / c.nloci) << "class " << i;
   }
@@ -93,14 +96,15 @@ TEST(FstStatistics, RelativeDeviationAtSpecialLoci) {
     std::vector<LocusRecord> data = empty_data(npop);
     int T0 = 0, T1 = 0;
     for (int p = 0; p < npop; ++p) {
-      data[record_index(p, 0)] = c.pops[p];
+      data[at(p, 0)] = c.pops[p];
       T0 += c.pops[p].n;
       T1 += c.pops[p].k;
     }
     const int loci[] = {0};
     const int nc = 3;
     std::vector<double> stat(npop * nc), scratch(1);
-    compute_fst_statistics(data.data(), npop, loci, 1, &T0, &T1, nc, stat.data(), scratch.data());
+    compute_fst_statistics(data.data(), BLOCK, npop, loci, 1, &T0, &T1, nc, stat.data(),
+                           scratch.data());
     for (int p = 0; p < npop; ++p)
       for (int i = 0; i < nc; ++i) EXPECT_DOUBLE_EQ(stat[p * nc + i], c.y[p]) << "pop " << p;
   }
@@ -113,17 +117,17 @@ TEST(Statistics, UseOnlyTheListedPositionsOfEveryBlock) {
   std::vector<LocusRecord> data = empty_data(npop);
   std::vector<int> T0(10, -1), T1(10, 999);  // poison at unlisted positions
   for (int p = 0; p < npop; ++p)
-    for (int l = 0; l < 10; ++l) data[record_index(p, l)] = {0, 5, 0.0};  // 0/0 if used
+    for (int l = 0; l < 10; ++l) data[at(p, l)] = {0, 5, 0.0};  // 0/0 if used
   const int loci[] = {7, 2, 5};
   const int k[2][3] = {{1, 2, 3}, {3, 2, 1}};  // band counts out of 4 at positions 7, 2, 5
   for (int i = 0; i < 3; ++i) {
     T0[loci[i]] = 8;
     T1[loci[i]] = k[0][i] + k[1][i];  // 4 at every listed locus: pooled frequency 1/2
-    for (int p = 0; p < npop; ++p) data[record_index(p, loci[i])] = {4, k[p][i], 0.0};
+    for (int p = 0; p < npop; ++p) data[at(p, loci[i])] = {4, k[p][i], 0.0};
   }
   std::vector<double> fis(npop * nc), fst(npop * nc), scratch(3);
-  compute_fis_statistics(data.data(), npop, loci, 3, nc, fis.data(), scratch.data());
-  compute_fst_statistics(data.data(), npop, loci, 3, T0.data(), T1.data(), nc, fst.data(),
+  compute_fis_statistics(data.data(), BLOCK, npop, loci, 3, nc, fis.data(), scratch.data());
+  compute_fst_statistics(data.data(), BLOCK, npop, loci, 3, T0.data(), T1.data(), nc, fst.data(),
                          scratch.data());
   // Ranks for I = 3, nc = 4: 0, 1, 1, 2 (sorted x: 0.25, 0.5, 0.75; y: -0.5, 0, 0.5).
   const std::vector<double> want_fis = {0.25, 0.5, 0.5, 0.75, 0.25, 0.5, 0.5, 0.75};
@@ -169,7 +173,7 @@ TEST(FisStatistics, CountingEqualsSortingTheFrequencies) {
     for (int p = 0; p < 2; ++p) {
       std::vector<double> x;
       for (int l : loci) {
-        LocusRecord& r = data[record_index(p, l)];
+        LocusRecord& r = data[at(p, l)];
         r.n = std::uniform_int_distribution<int>(c.n_low, c.n_high)(gen);
         r.k = std::uniform_int_distribution<int>(0, r.n)(gen);
         x.push_back(static_cast<double>(r.k) / r.n);
@@ -178,7 +182,8 @@ TEST(FisStatistics, CountingEqualsSortingTheFrequencies) {
       for (int k = 0; k < c.nc; ++k) reference[p * c.nc + k] = x[quantile_index(k, c.nloci, c.nc)];
     }
     std::vector<double> stat(reference.size()), scratch(c.nloci);
-    compute_fis_statistics(data.data(), 2, loci.data(), c.nloci, c.nc, stat.data(), scratch.data());
+    compute_fis_statistics(data.data(), BLOCK, 2, loci.data(), c.nloci, c.nc, stat.data(),
+                           scratch.data());
     EXPECT_EQ(stat, reference);  // exact: the same doubles
   }
 }
@@ -208,7 +213,7 @@ TEST(FstStatistics, BitSortEqualsComparisonSort) {
     for (int i = 0; i < c.nloci; ++i) loci[i] = i;
     for (int p = 0; p < npop; ++p) {
       for (int l = 0; l < c.nloci; ++l) {
-        LocusRecord& r = data[record_index(p, l)];
+        LocusRecord& r = data[at(p, l)];
         r.n = std::uniform_int_distribution<int>(c.n_low, c.n_high)(gen);
         // Every tenth locus has no band anywhere (deviation 0 by definition).
         r.k = l % 10 == 0 ? 0 : std::uniform_int_distribution<int>(0, r.n)(gen);
@@ -220,7 +225,7 @@ TEST(FstStatistics, BitSortEqualsComparisonSort) {
     for (int p = 0; p < npop; ++p) {
       std::vector<double> y;
       for (int l = 0; l < c.nloci; ++l) {
-        const LocusRecord& r = data[record_index(p, l)];
+        const LocusRecord& r = data[at(p, l)];
         const double pooled = static_cast<double>(T1[l]) / T0[l];
         y.push_back(T1[l] == 0 ? 0.0 : (static_cast<double>(r.k) / r.n - pooled) / pooled);
       }
@@ -228,8 +233,8 @@ TEST(FstStatistics, BitSortEqualsComparisonSort) {
       for (int k = 0; k < c.nc; ++k) reference[p * c.nc + k] = y[quantile_index(k, c.nloci, c.nc)];
     }
     std::vector<double> stat(reference.size()), scratch(c.nloci);
-    compute_fst_statistics(data.data(), npop, loci.data(), c.nloci, T0.data(), T1.data(), c.nc,
-                           stat.data(), scratch.data());
+    compute_fst_statistics(data.data(), BLOCK, npop, loci.data(), c.nloci, T0.data(), T1.data(),
+                           c.nc, stat.data(), scratch.data());
     EXPECT_EQ(stat, reference);
   }
 }
