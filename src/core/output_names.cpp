@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/output_names.h"
 
+#include <sys/stat.h>
+
 #include "job.h"
 
 namespace {
@@ -53,4 +55,24 @@ std::string checkpoint_file_name(const Job& job) { return output_name(job, "_che
 
 std::string checkpoint_rows_file_name(const Job& job) {
   return output_name(job, "_checkpoint_rows");
+}
+
+std::vector<std::string> existing_output_files(const Job& job) {
+  std::vector<std::string> names = {check_input_file_name(job),      counts_file_name(job),
+                                    regression_file_name(job),       no_regression_file_name(job),
+                                    diagnostics_file_name(job),      codominant_file_name(job),
+                                    run_record_file_name(job),       cv_file_name(job),
+                                    cv_summary_file_name(job),       gof_file_name(job),
+                                    gof_null_file_name(job),         ppc_file_name(job),
+                                    posterior_figure_file_name(job), cv_figure_file_name(job),
+                                    gof_figure_file_name(job)};
+  if (job.stats_wanted) names.push_back(job.odir + job.stats_prefix);
+  for (const char* parameter : {"Fis", "Fst"})
+    for (int k = 1; k <= job.J; ++k) names.push_back(accepted_draw_file_name(job, parameter, k));
+  std::vector<std::string> existing;
+  for (const std::string& name : names) {
+    struct stat info;
+    if (stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode)) existing.push_back(name);
+  }
+  return existing;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct Job;
 
@@ -43,3 +44,7 @@ std::string checkpoint_rows_file_name(const Job& job);
 std::string posterior_figure_file_name(const Job& job);
 std::string cv_figure_file_name(const Job& job);
 std::string gof_figure_file_name(const Job& job);
+
+// The files of the list above that exist once the job is over (the statistics file, odir +
+// stats_prefix, among them), in the order of the list.
+std::vector<std::string> existing_output_files(const Job& job);

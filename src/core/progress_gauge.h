@@ -7,12 +7,21 @@
 #include <cstdio>
 #include <mutex>
 
+#include "progress.h"
+
 class PercentGauge {
  public:
   // Starts over, as if `shown` had been printed already (a resumed run goes on from there).
   void restart(int shown = 0) {
     std::lock_guard<std::mutex> lock(mutex_);
     shown_ = shown;
+  }
+  // From now on every percentage printed is told to `observer` (none: null) as one of
+  // `stage`, which must outlive the gauge's use.
+  void observe(ProgressObserver* observer, const char* stage) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    observer_ = observer;
+    stage_ = stage;
   }
   // Prints `percent` if it is beyond the last percentage printed, whichever thread printed
   // that; returns the last percentage printed. Safe from any thread.
@@ -22,6 +31,7 @@ class PercentGauge {
       shown_ = percent;
       std::printf(" %d%%", shown_);
       std::fflush(stdout);
+      if (observer_) observer_->on_progress(stage_, shown_);
     }
     return shown_;
   }
@@ -29,4 +39,6 @@ class PercentGauge {
  private:
   std::mutex mutex_;
   int shown_ = 0;
+  ProgressObserver* observer_ = nullptr;
+  const char* stage_ = "";
 };

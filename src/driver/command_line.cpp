@@ -420,6 +420,20 @@ std::string output_stem(const std::string& input_name) {
   return stem;
 }
 
+void refuse_unusable_words(AnyOption& parser) {
+  // A mistyped option or a value left out would otherwise run with the default.
+  if (const char* word = parser.unknownOption()) refuse_unknown_option(word);
+  if (const char* word = parser.optionWithoutValue())
+    fail("Option %s needs a value (the next word)", word);
+}
+
+void refuse_conversion_without_statistics(AnyOption& opt) {
+  // A refused command line is a failed run, so the status is 1.
+  if (opt.getValue("s") == nullptr && opt.getFlag("convert"))
+    fail_on_stdout(
+        "Statistics calculation required to convert to codominant data (use -s option)\n");
+}
+
 Config read_configuration(AnyOption& opt) {
   Config config;
   config.nb_class_fis = whole_value(opt, "nfis", config.nb_class_fis);
@@ -495,10 +509,7 @@ int run_program(int argc, char** argv, const RemoteRanks& remote) {
     std::printf("bandstat %s\n", PROGRAM_VERSION);
     return 0;
   }
-  // A mistyped option or a value left out would otherwise run with the default.
-  if (const char* word = parser->unknownOption()) refuse_unknown_option(word);
-  if (const char* word = parser->optionWithoutValue())
-    fail("Option %s needs a value (the next word)", word);
+  refuse_unusable_words(*parser);
 
   Checkpoint resumed;
   RunOverrides overrides;
@@ -517,10 +528,7 @@ int run_program(int argc, char** argv, const RemoteRanks& remote) {
     opt.printUsage();
     return 0;
   }
-  // A refused command line is a failed run, so the status is 1.
-  if (opt.getValue("s") == nullptr && opt.getFlag("convert"))
-    fail_on_stdout(
-        "Statistics calculation required to convert to codominant data (use -s option)\n");
+  refuse_conversion_without_statistics(opt);
   if (opt.getFlag("help")) opt.printUsage();
 
   Config config = read_configuration(opt);

@@ -15,6 +15,13 @@ class AnyOption;
 // the plain program).
 int run_program(int argc, char** argv, const RemoteRanks& remote = RemoteRanks());
 
+// Refuses a parsed command line with an unknown option or an option whose value is missing
+// (status 1).
+void refuse_unusable_words(AnyOption& parser);
+
+// Refuses -convert without -s (status 1): the conversion needs the statistics' estimates.
+void refuse_conversion_without_statistics(AnyOption& parser);
+
 // The run configuration that a parsed command line asks for. Values that would make a run
 // impossible or unbounded end the run with a message naming the option (status 1).
 Config read_configuration(AnyOption& parser);

@@ -213,14 +213,21 @@ void prepare_predictive_draws(Run& run) {
 namespace {
 
 // The outputs common to both methods, once the posterior samples are made, and the run
-// record.
-void write_job_outputs(const Job& job, PosteriorSamples& posterior, const JobRecord& record) {
+// record; `results` gets their summaries.
+void write_job_outputs(const Job& job, PosteriorSamples& posterior, const JobRecord& record,
+                       JobResults& results) {
   write_regression_outputs(job, posterior);
-  write_diagnostics(job, posterior);
-  // The conversion needs the statistics' Fis estimates (the command line asks -s for it).
-  std::vector<double> fis_estimate;
-  if (job.stats_wanted) fis_estimate = write_statistics_file(job, posterior);
-  if (job.convert_data) write_codominant(job, fis_estimate);
+  results.diagnostics = write_diagnostics(job, posterior);
+  // With -s the samples are left sorted, as the figure has always read them then.
+  results.estimates = summarise_posterior(job, posterior, job.stats_wanted);
+  if (job.stats_wanted) write_statistics_file(job, results.estimates);
+  // The conversion takes the posterior mean of each population's Fis (the command line asks
+  // -s for it).
+  if (job.convert_data) {
+    std::vector<double> fis_estimate;
+    for (int k = 0; k < job.J; ++k) fis_estimate.push_back(results.estimates[k].mean);
+    write_codominant(job, fis_estimate);
+  }
   if (job.plot_figures) write_posterior_figure(job, posterior);
   write_run_record(job, record);
 }
@@ -242,7 +249,8 @@ void print_job_time(std::time_t job_start) {
 // A job of -method joint: the reference table of sims_count simulations (a pilot run on a
 // stream of its own, without pilot distances), its features, the estimation of every
 // population from them, and the same outputs as the default method.
-void run_joint_job(Run& run, JobRecord& record) {
+JobResults run_joint_job(Run& run, JobRecord& record, ProgressObserver* observer) {
+  JobResults results;
   const Job& job = run.job;
   const long long sims = job.sims_count;
   run.job_seed = job.user_seed_given ? job.user_seed : draw_job_seed();
@@ -262,6 +270,7 @@ void run_joint_job(Run& run, JobRecord& record) {
   run.v_dist_fis.clear();
   run.v_dist_fst.clear();
   run.pilot_stream = STREAM_JOINT_TABLE;
+  run.run_gauge.observe(observer, "reference table");
   run_simulation(run, true, sims);
   run.pilot_stream = STREAM_PILOT;
   const JointFeatures features = prepare_joint_features(job, run.reference_table);
@@ -270,30 +279,32 @@ void run_joint_job(Run& run, JobRecord& record) {
   note_run_in_record(run, record);
 
   PosteriorSamples posterior = estimate_joint(job, run.reference_table, features, draws);
-  write_job_outputs(job, posterior, record);
+  write_job_outputs(job, posterior, record, results);
   print_job_time(job_start);
   if (job.cv_count > 0)
-    run_joint_cross_validation(job, run.reference_table, features, draws, run.job_seed);
+    results.cross_validation =
+        run_joint_cross_validation(job, run.reference_table, features, draws, run.job_seed);
   // The test measures D over as many nearest rows as every estimate accepts.
   if (job.gof_count > 0)
     run_goodness_of_fit(job, run.reference_table, joint_gof_sets(job, features), draws,
                         run.job_seed);
   // The job's largest arrays: the next job starts without them.
   run.reference_table = ReferenceTable();
+  results.files = existing_output_files(job);
+  return results;
 }
 
 }  // namespace
 
-void run_job(const Job& job, const Checkpoint* resume, const RemoteRanks& remote) {
+JobResults run_job(const Job& job, const Checkpoint* resume, const RemoteRanks& remote,
+                   ProgressObserver* observer) {
   JobRecord record = begin_job_record();
   // The state of the job's simulation runs, handed to everything that reads or writes it.
   Run run(job);
   run.remote_workers = remote.workers;
   run.remote_service = remote.service;
-  if (job.estimation_method == EstimationMethod::joint) {
-    run_joint_job(run, record);
-    return;
-  }
+  if (job.estimation_method == EstimationMethod::joint) return run_joint_job(run, record, observer);
+  JobResults results;
   const DerivedCounts counts = derived_counts(job.nb_final, job.ratio);
   // The command line refuses counts that make these fail; this is the last line of defence.
   if (counts.pilot_size < 1 || counts.threshold_index >= counts.pilot_size)
@@ -326,6 +337,7 @@ void run_job(const Job& job, const Checkpoint* resume, const RemoteRanks& remote
     const std::time_t pilot_start = std::time(nullptr);
     std::printf("Pilot run to determine threshold acceptance value...\n");
     std::fflush(stdout);
+    run.run_gauge.observe(observer, "pilot");
     run_simulation(run, true, counts.pilot_size, first_block);
     const std::time_t pilot_end = std::time(nullptr);
 
@@ -347,6 +359,7 @@ void run_job(const Job& job, const Checkpoint* resume, const RemoteRanks& remote
       std::fflush(stdout);
       checkpoints.enter_stage(Stage::production);
     }
+    run.run_gauge.observe(observer, "production");
     run_simulation(run, false, counts.production_minimum, first_block);
     record.production_replicates = run.replicates_done;
     // The production run is over: the files go to their final names.
@@ -360,7 +373,7 @@ void run_job(const Job& job, const Checkpoint* resume, const RemoteRanks& remote
   PosteriorSamples posterior = perform_regression(job, run.quantile_fis, run.quantile_fst);
   record.notes = {checkpoints.resume_summary(), checkpoints.checkpoint_summary()};
   note_run_in_record(run, record);
-  write_job_outputs(job, posterior, record);
+  write_job_outputs(job, posterior, record, results);
   // The pilot distances are the job's largest arrays; the next job starts without them.
   std::vector<std::vector<double>>().swap(run.v_dist_fis);
   std::vector<std::vector<double>>().swap(run.v_dist_fst);
@@ -370,7 +383,8 @@ void run_job(const Job& job, const Checkpoint* resume, const RemoteRanks& remote
   // distance, as in the rejection step.
   if (job.cv_count > 0 || job.gof_count > 0) checkpoints.enter_stage(Stage::cross_validation);
   if (job.cv_count > 0)
-    run_cross_validation(job, run.reference_table, counts.threshold_index, run.job_seed);
+    results.cross_validation =
+        run_cross_validation(job, run.reference_table, counts.threshold_index, run.job_seed);
   if (job.gof_count > 0)
     run_goodness_of_fit(job, run.reference_table, run.predictive_draws, counts.threshold_index,
                         run.job_seed);
@@ -382,4 +396,6 @@ void run_job(const Job& job, const Checkpoint* resume, const RemoteRanks& remote
     remove_accepted_draw_files(job);
   run.reference_table = ReferenceTable();
   run.predictive_draws = PredictiveDraws();
+  results.files = existing_output_files(job);
+  return results;
 }

@@ -8,13 +8,16 @@
 // accepted_draw_file_name, with which tests find the files the steps below write.
 #include "core/output_names.h"
 #include "driver/checkpoint.h"
+#include "job_results.h"
+#include "progress.h"
 #include "run_state.h"
 
-// Runs `job` from its start, or from the checkpoint `resume` (null for a fresh job). The
-// job's runs own a Run of their own; `remote`: the other processes that simulate blocks for
-// them (none in the plain program).
-void run_job(const Job& job, const Checkpoint* resume = nullptr,
-             const RemoteRanks& remote = RemoteRanks());
+// Runs `job` from its start, or from the checkpoint `resume` (null for a fresh job), and
+// returns what its files hold in summary. The job's runs own a Run of their own; `remote`:
+// the other processes that simulate blocks for them (none in the plain program);
+// `observer`: told of the simulation runs' progress (none: null).
+JobResults run_job(const Job& job, const Checkpoint* resume = nullptr,
+                   const RemoteRanks& remote = RemoteRanks(), ProgressObserver* observer = nullptr);
 
 // Counts derived from nb_final and ratio, computed in 80-bit extended precision and
 // truncated toward zero. The command line checks them before the first job; run_job

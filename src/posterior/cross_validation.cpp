@@ -386,8 +386,9 @@ std::string cv_verdict(const CvSummaryRow& row, double coverage) {
   return s.str();
 }
 
-void report_cross_validation(const Job& job, const std::vector<CvEstimate>& estimates,
-                             std::time_t start) {
+std::vector<CvSummaryRow> report_cross_validation(const Job& job,
+                                                  const std::vector<CvEstimate>& estimates,
+                                                  std::time_t start) {
   const std::vector<CvSummaryRow> summary = summarise_cross_validation(estimates, job.J);
   write_cv_file(job, estimates, job.J);
   write_cv_summary_file(job, summary);
@@ -400,10 +401,12 @@ void report_cross_validation(const Job& job, const std::vector<CvEstimate>& esti
   std::printf("\nCross-validation made in %lld seconds\n",
               static_cast<long long>(std::time(nullptr) - start));
   std::fflush(stdout);
+  return summary;
 }
 
-void run_cross_validation(const Job& job, const ReferenceTable& reference_table,
-                          long long sample_size, uint32_t job_seed) {
+std::vector<CvSummaryRow> run_cross_validation(const Job& job,
+                                               const ReferenceTable& reference_table,
+                                               long long sample_size, uint32_t job_seed) {
   if (!reference_table.kept()) fail("Bug detected: cross-validation without a reference table");
   const std::time_t start = std::time(nullptr);
   std::printf("\nCross-validation on %d pseudo-observed data sets...", job.cv_count);
@@ -412,5 +415,5 @@ void run_cross_validation(const Job& job, const ReferenceTable& reference_table,
       choose_pseudo_observed(reference_table.size, job.cv_count, job_seed);
   const std::vector<CvEstimate> estimates =
       cross_validate(reference_table, pods, sample_size, job.hpdi_pc, job.nb_procs);
-  report_cross_validation(job, estimates, start);
+  return report_cross_validation(job, estimates, start);
 }

@@ -97,11 +97,14 @@ constexpr double CV_COVERAGE_SHORTFALL = 0.1;
 // The cross-validation of the current job after its posterior analysis: chooses cv_count
 // pseudo-observed sets of the pilot run's `reference_table` with the stream of the job's
 // seed `job_seed`, estimates them with samples of `sample_size`, writes STEM_cv.txt and
-// STEM_cv_summary.txt (and STEM_cv.svg with -plot) and prints the summary.
-void run_cross_validation(const Job& job, const ReferenceTable& reference_table,
-                          long long sample_size, uint32_t job_seed);
+// STEM_cv_summary.txt (and STEM_cv.svg with -plot) and prints the summary, which it returns.
+std::vector<CvSummaryRow> run_cross_validation(const Job& job,
+                                               const ReferenceTable& reference_table,
+                                               long long sample_size, uint32_t job_seed);
 
 // Writes STEM_cv.txt, STEM_cv_summary.txt (and STEM_cv.svg with -plot) from the estimates of
-// a cross-validation begun at `start`, and prints its verdicts and time.
-void report_cross_validation(const Job& job, const std::vector<CvEstimate>& estimates,
-                             std::time_t start);
+// a cross-validation begun at `start`, and prints its verdicts and time. Returns the
+// summary's rows.
+std::vector<CvSummaryRow> report_cross_validation(const Job& job,
+                                                  const std::vector<CvEstimate>& estimates,
+                                                  std::time_t start);

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "job_results.h"
+
 // The estimates of one pseudo-observed set and one parameter of one population. Every
 // figure holds the value as written in the output file (see write_cv_file), so that the
 // summaries equal a recomputation from that file. The adjusted figures are NaN when the
@@ -18,13 +20,4 @@ struct CvEstimate {
   double hpdi_high = 0;
   double hpdi_low_unadjusted = 0;
   double hpdi_high_unadjusted = 0;
-};
-
-// One row of the summary: prediction errors and coverages of one parameter or pooled.
-struct CvSummaryRow {
-  std::string label;  // "Fis1" .. "FstJ", "Fis", "Fst"
-  double prediction_error_adjusted = 0;
-  double prediction_error_unadjusted = 0;
-  double coverage_adjusted = 0;
-  double coverage_unadjusted = 0;
 };

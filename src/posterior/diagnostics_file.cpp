@@ -45,7 +45,7 @@ void print_warnings(const std::vector<std::string>& warnings) {
 
 }  // namespace
 
-void write_diagnostics(const Job& job, const PosteriorSamples& posterior) {
+std::vector<DiagnosticsRow> write_diagnostics(const Job& job, const PosteriorSamples& posterior) {
   std::vector<DiagnosticsRow> rows;
   std::vector<std::string> warnings;
   const std::string no_regression = no_regression_file_name(job);
@@ -68,4 +68,5 @@ void write_diagnostics(const Job& job, const PosteriorSamples& posterior) {
   }
   write_rows(diagnostics_file_name(job), rows);
   print_warnings(warnings);
+  return rows;
 }

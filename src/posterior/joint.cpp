@@ -328,14 +328,14 @@ std::vector<CvEstimate> joint_cross_validate(const ReferenceTable& table, const 
   });
 }
 
-void run_joint_cross_validation(const Job& job, const ReferenceTable& table,
-                                const JointFeatures& features, long long sample_size,
-                                uint32_t job_seed) {
+std::vector<CvSummaryRow> run_joint_cross_validation(const Job& job, const ReferenceTable& table,
+                                                     const JointFeatures& features,
+                                                     long long sample_size, uint32_t job_seed) {
   const std::time_t start = std::time(nullptr);
   std::printf("\nCross-validation on %d pseudo-observed data sets...", job.cv_count);
   std::fflush(stdout);
   const std::vector<long long> pods = choose_pseudo_observed(table.size, job.cv_count, job_seed);
-  report_cross_validation(
+  return report_cross_validation(
       job, joint_cross_validate(table, features, pods, sample_size, job.hpdi_pc, job.nb_procs),
       start);
 }

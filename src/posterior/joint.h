@@ -95,9 +95,9 @@ std::vector<CvEstimate> joint_cross_validate(const ReferenceTable& table, const 
 // The cross-validation of -method joint: cv_count rows of the table, each estimated as
 // the observed data from the training rows of the other table rows; writes and prints as
 // run_cross_validation does, with the stream of the job's seed `job_seed`.
-void run_joint_cross_validation(const Job& job, const ReferenceTable& table,
-                                const JointFeatures& features, long long sample_size,
-                                uint32_t job_seed);
+std::vector<CvSummaryRow> run_joint_cross_validation(const Job& job, const ReferenceTable& table,
+                                                     const JointFeatures& features,
+                                                     long long sample_size, uint32_t job_seed);
 
 // The statistic sets of the goodness-of-fit test (-gof) under -method joint: per population,
 // its pool's training rows and its observed features, once restricted to the Fis-type

@@ -119,40 +119,43 @@ void calculate_stats(float* v, double coverage, int n, double* mean, double* var
   *mode = grid[best];
 }
 
-std::vector<double> write_statistics_file(const Job& job, PosteriorSamples& posterior) {
+std::vector<ParameterEstimate> summarise_posterior(const Job& job, PosteriorSamples& posterior,
+                                                   bool sort_in_place) {
+  std::vector<std::vector<float>>& reg_fis = posterior.reg_fis;
+  std::vector<std::vector<float>>& reg_fst = posterior.reg_fst;
+  if (reg_fis.size() != static_cast<size_t>(job.J) || reg_fst.size() != static_cast<size_t>(job.J))
+    fail("Bug detected: statistics before the posterior samples");
+  std::vector<ParameterEstimate> estimates;
+  for (int t = 0; t < 2; ++t) {
+    std::vector<std::vector<float>>& samples = t == 0 ? reg_fis : reg_fst;
+    for (int k = 0; k < job.J; ++k) {
+      std::vector<float> copy;
+      if (!sort_in_place) copy = samples[k];
+      std::vector<float>& sample = sort_in_place ? samples[k] : copy;
+      ParameterEstimate e;
+      e.label = (t == 0 ? "Fis" : "Fst") + std::to_string(k + 1);
+      calculate_stats(sample.data(), job.hpdi_pc, static_cast<int>(sample.size()), &e.mean,
+                      &e.variance, &e.hpdi_low, &e.hpdi_high, &e.mode);
+      estimates.push_back(e);
+    }
+  }
+  return estimates;
+}
+
+void write_statistics_file(const Job& job, const std::vector<ParameterEstimate>& estimates) {
   const std::string name = job.odir + job.stats_prefix;
   // A negative coverage would ask for more candidate intervals than there are values.
   if (!(job.hpdi_pc >= 0)) fail("Invalid HPDI coverage %g (must not be negative)", job.hpdi_pc);
   OutputFile file(name);
   if (!file.is_open()) fail("Cannot create statistics file %s", name.c_str());
   std::ofstream& out = file.stream();
-  std::vector<std::vector<float>>& reg_fis = posterior.reg_fis;
-  std::vector<std::vector<float>>& reg_fst = posterior.reg_fst;
-  if (reg_fis.size() != static_cast<size_t>(job.J) || reg_fst.size() != static_cast<size_t>(job.J))
-    fail("Bug detected: statistics before the posterior samples");
-  std::vector<double> fis_estimate(job.J, 0.0);
-
   // In double from the widened float: 0.945f is 0.94499999..., announced as 94.
   out << "      mean "
       << " mode"
       << " variance " << std::round(100 * static_cast<double>(job.hpdi_pc)) << "% HPDI\n";
   out.precision(3);
-  double mean, variance, low, high, mode;
-  for (int k = 0; k < job.J; ++k) {
-    calculate_stats(reg_fis[k].data(), job.hpdi_pc, static_cast<int>(reg_fis[k].size()), &mean,
-                    &variance, &low, &high, &mode);
-    // The posterior mean: it uses the whole sample, where the mode hangs on the bandwidth
-    // and the grid.
-    fis_estimate[k] = mean;
-    out << "Fis" << k + 1 << " " << mean << " " << mode << " " << variance << " [" << low << ";"
-        << high << "]\n";
-  }
-  for (int k = 0; k < job.J; ++k) {
-    calculate_stats(reg_fst[k].data(), job.hpdi_pc, static_cast<int>(reg_fst[k].size()), &mean,
-                    &variance, &low, &high, &mode);
-    out << "Fst" << k + 1 << " " << mean << " " << mode << " " << variance << " [" << low << ";"
-        << high << "]\n";
-  }
+  for (const ParameterEstimate& e : estimates)
+    out << e.label << " " << e.mean << " " << e.mode << " " << e.variance << " [" << e.hpdi_low
+        << ";" << e.hpdi_high << "]\n";
   if (!file.commit()) fail("Cannot write statistics file %s", name.c_str());
-  return fis_estimate;
 }

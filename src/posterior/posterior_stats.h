@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "job.h"
+#include "job_results.h"
 #include "posterior/posterior_samples.h"
 
 // Mean and variance (divisor count - 1) of a sample in which value i is counted counts[i]
@@ -40,8 +41,12 @@ void kernel_density(const float* v, int n, double h, const double* grid, int poi
 // Index of the smallest of the first count values; the first one among equals.
 int minindex(double* values, int count);
 
-// Writes odir + stats_prefix from the adjusted samples and returns the posterior mean of
-// each population's adjusted Fis (the estimate the codominant conversion uses). Sorts each
-// adjusted sample ascending in place, as calculate_stats does: the steps after it (the
-// figure) have always read them so.
-std::vector<double> write_statistics_file(const Job& job, PosteriorSamples& posterior);
+// The posterior summaries of every population's adjusted samples: Fis1 .. FisJ, then Fst1 ..
+// FstJ. With `sort_in_place` each sample is left sorted ascending, as calculate_stats
+// sorts it: the statistics file's steps after it (the figure) have always read them so;
+// otherwise copies are sorted and the samples stay as they are.
+std::vector<ParameterEstimate> summarise_posterior(const Job& job, PosteriorSamples& posterior,
+                                                   bool sort_in_place);
+
+// Writes odir + stats_prefix: a header, then one line per estimate.
+void write_statistics_file(const Job& job, const std::vector<ParameterEstimate>& estimates);
