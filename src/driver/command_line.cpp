@@ -480,6 +480,25 @@ Config read_configuration(AnyOption& opt) {
   return config;
 }
 
+Config configuration_of_options(const std::vector<std::string>& options) {
+  // The parser reads words as the program's main receives them, the program's name first.
+  std::vector<std::string> words = {"bandstat"};
+  words.insert(words.end(), options.begin(), options.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  AnyOption parser;
+  register_options(parser);
+  parser.processCommandArgs(static_cast<int>(argv.size()), argv.data());
+  refuse_unusable_words(parser);
+  if (parser.getValue("resume")) fail("-resume is for the command line: a job resumes from it");
+  if (parser.getArgc() > 0)
+    fail("An input file (%s) is not an option: give it to load_job", parser.getArgv(0));
+  refuse_conversion_without_statistics(parser);
+  Config config = read_configuration(parser);
+  config.command_words = words;
+  return config;
+}
+
 Job make_job(const Config& config, int job_index, const std::string& input_name) {
   Job job(config);
   job.job_index = job_index;

@@ -26,6 +26,10 @@ void refuse_conversion_without_statistics(AnyOption& parser);
 // impossible or unbounded end the run with a message naming the option (status 1).
 Config read_configuration(AnyOption& parser);
 
+// The configuration that the options `options` ask for (the words after the program's name,
+// without an input file), refused as the command line refuses them (status 1).
+Config configuration_of_options(const std::vector<std::string>& options);
+
 // Job number `job_index` of a run (its input file's place on the command line, from 0):
 // `config` with the input file `input_name` read into it, and its check file written. Input
 // that cannot be used ends the run with a message naming the file (status 1).
