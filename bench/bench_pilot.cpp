@@ -11,9 +11,8 @@
 #include <numeric>
 #include <vector>
 
-#include "config.h"
 #include "driver/run_driver.h"
-#include "observed_data.h"
+#include "job.h"
 #include "run_state.h"
 #include "simulation/summary_stats.h"
 #include "simulation/worker.h"
@@ -25,18 +24,20 @@ constexpr int POPULATIONS = 5;
 constexpr int SAMPLE_SIZE = 20;
 constexpr int PILOT_SIZE = 4000;
 
-// Observed data of the benchmark shape (as in bench_replicate) and its statistics.
-void set_up_observed(Run& run) {
-  I = LOCI;
-  J = POPULATIONS;
-  pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
-  target_fis.assign(static_cast<size_t>(J) * nb_class_fis, 0.0);
-  target_fst.assign(static_cast<size_t>(J) * nb_class_fst, 0.0);
+// Observed data of the benchmark shape (as in bench_replicate) and its statistics, in `job`;
+// the pilot-run state of `run`.
+void set_up_observed(Job& job, Run& run) {
+  job.I = LOCI;
+  job.J = POPULATIONS;
+  const int I = job.I, J = job.J;
+  job.pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
+  job.target_fis.assign(static_cast<size_t>(J) * job.nb_class_fis, 0.0);
+  job.target_fst.assign(static_cast<size_t>(J) * job.nb_class_fst, 0.0);
   std::vector<int> loci(I), T0(I, 0), T1(I, 0);
   std::iota(loci.begin(), loci.end(), 0);
   for (int p = 0; p < J; ++p) {
     for (int l = 0; l < I; ++l) {
-      LocusRecord& r = pop_target[record_index(p, l)];
+      LocusRecord& r = job.pop_target[job.record_index(p, l)];
       r.n = SAMPLE_SIZE;
       r.k = 1 + (7 * l + 3 * p) % SAMPLE_SIZE;
       T0[l] += r.n;
@@ -44,10 +45,10 @@ void set_up_observed(Run& run) {
     }
   }
   std::vector<double> scratch(I);
-  compute_fis_statistics(pop_target.data(), J, loci.data(), I, nb_class_fis, target_fis.data(),
-                         scratch.data());
-  compute_fst_statistics(pop_target.data(), J, loci.data(), I, T0.data(), T1.data(), nb_class_fst,
-                         target_fst.data(), scratch.data());
+  compute_fis_statistics(job.pop_target.data(), I, J, loci.data(), I, job.nb_class_fis,
+                         job.target_fis.data(), scratch.data());
+  compute_fst_statistics(job.pop_target.data(), I, J, loci.data(), I, T0.data(), T1.data(),
+                         job.nb_class_fst, job.target_fst.data(), scratch.data());
   run.v_dist_fis.assign(J, std::vector<double>(PILOT_SIZE));
   run.v_dist_fst.assign(J, std::vector<double>(PILOT_SIZE));
   run.job_seed = 99u;
@@ -56,9 +57,11 @@ void set_up_observed(Run& run) {
 }
 
 void BM_PilotRun(benchmark::State& state) {
-  Run run;
-  set_up_observed(run);
-  nb_procs = static_cast<int>(state.range(0));
+  // The Run holds the job by reference: the job is made first and outlives it.
+  Job job;
+  job.nb_procs = static_cast<int>(state.range(0));
+  Run run(job);
+  set_up_observed(job, run);
   // The progress gauge goes to standard output, where the benchmark writes its report.
   std::fflush(stdout);
   const int saved = dup(STDOUT_FILENO);

@@ -12,8 +12,7 @@
 #include <numeric>
 #include <vector>
 
-#include "config.h"
-#include "observed_data.h"
+#include "job.h"
 #include "random/block_seed.h"
 #include "run_state.h"
 #include "simulation/summary_stats.h"
@@ -23,20 +22,20 @@ namespace {
 
 constexpr int SAMPLE_SIZE = 20;
 
-// Observed data of the given shape: n = 20 everywhere and band counts spread over 1 .. 20,
-// with its statistics; production-run state that accepts nothing (the common case at an
-// acceptance ratio of 0.005) so no line is written.
-void set_up_run(Run& run, int nloci, int npop) {
-  I = nloci;
-  J = npop;
-  pop_target.assign(static_cast<size_t>(npop) * nloci, LocusRecord{0, 0, 0.0});
-  target_fis.assign(static_cast<size_t>(npop) * nb_class_fis, 0.0);
-  target_fst.assign(static_cast<size_t>(npop) * nb_class_fst, 0.0);
+// Observed data of the given shape in `job`: n = 20 everywhere and band counts spread over
+// 1 .. 20, with its statistics; production-run state of `run` that accepts nothing (the
+// common case at an acceptance ratio of 0.005) so no line is written.
+void set_up_run(Job& job, Run& run, int nloci, int npop) {
+  job.I = nloci;
+  job.J = npop;
+  job.pop_target.assign(static_cast<size_t>(npop) * nloci, LocusRecord{0, 0, 0.0});
+  job.target_fis.assign(static_cast<size_t>(npop) * job.nb_class_fis, 0.0);
+  job.target_fst.assign(static_cast<size_t>(npop) * job.nb_class_fst, 0.0);
   std::vector<int> loci(nloci), T0(nloci, 0), T1(nloci, 0);
   std::iota(loci.begin(), loci.end(), 0);
   for (int p = 0; p < npop; ++p) {
     for (int l = 0; l < nloci; ++l) {
-      LocusRecord& r = pop_target[record_index(p, l)];
+      LocusRecord& r = job.pop_target[job.record_index(p, l)];
       r.n = SAMPLE_SIZE;
       r.k = 1 + (7 * l + 3 * p) % SAMPLE_SIZE;
       T0[l] += r.n;
@@ -44,10 +43,10 @@ void set_up_run(Run& run, int nloci, int npop) {
     }
   }
   std::vector<double> scratch(nloci);
-  compute_fis_statistics(pop_target.data(), npop, loci.data(), nloci, nb_class_fis,
-                         target_fis.data(), scratch.data());
-  compute_fst_statistics(pop_target.data(), npop, loci.data(), nloci, T0.data(), T1.data(),
-                         nb_class_fst, target_fst.data(), scratch.data());
+  compute_fis_statistics(job.pop_target.data(), nloci, npop, loci.data(), nloci, job.nb_class_fis,
+                         job.target_fis.data(), scratch.data());
+  compute_fst_statistics(job.pop_target.data(), nloci, npop, loci.data(), nloci, T0.data(),
+                         T1.data(), job.nb_class_fst, job.target_fst.data(), scratch.data());
   run.pilot = false;
   run.quantile_fis.assign(npop, -1.0);
   run.quantile_fst.assign(npop, -1.0);
@@ -61,10 +60,12 @@ void set_up_run(Run& run, int nloci, int npop) {
   begin_block_schedule(run);
 }
 
+// Both benchmarks make the job before the Run, which holds it by reference.
 void BM_Replicate(benchmark::State& state) {
-  Run run;
-  set_up_run(run, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-  WorkerState w(J, I, nb_class_fis, nb_class_fst);
+  Job job;
+  Run run(job);
+  set_up_run(job, run, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  WorkerState w(job);
   long long block = 0;
   int offset = run.block_size;
   for (auto _ : state) {
@@ -84,8 +85,10 @@ void BM_Replicate(benchmark::State& state) {
 // The variates of one replicate and nothing else: 2J uniforms, one normal, and per drawn
 // locus one Beta(a, a), J population Betas and J binomials; the totals decide the redraws.
 void BM_VariateFloor(benchmark::State& state) {
-  Run run;
-  set_up_run(run, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  Job job;
+  Run run(job);
+  set_up_run(job, run, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  const int I = job.I, J = job.J;
   MTRand mt;
   mt.seed(4242UL);
   std::vector<double> fis(J), theta(J);
@@ -100,7 +103,7 @@ void BM_VariateFloor(benchmark::State& state) {
         const double q = mt.randBeta(theta[p] * P, (1.0 - P) * theta[p]);
         t1 += mt.Binomial(SAMPLE_SIZE, band_probability(q, fis[p]));
       }
-      if (t1 >= bias_hidden) ++m;
+      if (t1 >= job.bias_hidden) ++m;
     }
     benchmark::DoNotOptimize(fis.data());
   }

@@ -78,7 +78,8 @@ void BM_fis_statistics(benchmark::State& state) {
   }
   std::vector<double> scratch(count), out(nc);
   for (auto _ : state) {
-    compute_fis_statistics(data.data(), 1, loci.data(), count, nc, out.data(), scratch.data());
+    compute_fis_statistics(data.data(), count, 1, loci.data(), count, nc, out.data(),
+                           scratch.data());
     benchmark::DoNotOptimize(out.data());
   }
 }

@@ -16,10 +16,9 @@
 #include <string>
 #include <thread>
 
-#include "config.h"
 #include "driver/checkpoint.h"
 #include "driver/run_driver.h"
-#include "observed_data.h"
+#include "job.h"
 #include "posterior/cross_validation.h"
 #include "reference_table.h"
 #include "run_state.h"
@@ -54,20 +53,24 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: checkpoint_cost LOCI POPS [TABLE]\n");
     return 1;
   }
-  I = std::atoi(argv[1]);
-  J = std::atoi(argv[2]);
+  // A job of the default configuration and that shape, with no data read: the checkpoints
+  // only need its input file (for the checksum) and its output names.
+  Job job;
+  job.I = std::atoi(argv[1]);
+  job.J = std::atoi(argv[2]);
+  const int I = job.I, J = job.J;
   const bool table = argc > 3 && std::atoi(argv[3]) != 0;
-  if (table) cv_count = 100;
-  file_name = "cost_input.txt";
-  file_prefix = "cost";
-  std::ofstream(file_name) << "[loci]=1\n";
-  checkpoint_seconds = 1;
+  if (table) job.cv_count = 100;
+  job.file_name = "cost_input.txt";
+  job.file_prefix = "cost";
+  std::ofstream(job.file_name) << "[loci]=1\n";
+  job.checkpoint_seconds = 1;
 
-  const DerivedCounts counts = derived_counts(nb_final, ratio);
+  const DerivedCounts counts = derived_counts(job.nb_final, job.ratio);
   const long long size = counts.pilot_size;
-  Run run;
+  Run run(job);
   run.block_size = choose_block_size(I, J, size);
-  if (table) prepare_reference_table(run.reference_table, size, 1e12);
+  if (table) prepare_reference_table(job, run.reference_table, size, 1e12);
   open_accepted_draw_files(run, size);
   // Values in every page, as a run leaves them.
   for (int p = 0; p < J; ++p)
@@ -80,8 +83,8 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < v->size(); ++i) (*v)[i] = static_cast<float>(i % 1000) / 1000.0f;
 
   const double peak_before = peak_mib();
-  begin_checkpointed_job(run, 0, nullptr);
-  enter_stage(Stage::pilot);
+  JobCheckpoints cp(run, nullptr);
+  cp.enter_stage(Stage::pilot);
   const long long blocks = (size + run.block_size - 1) / run.block_size;
   std::printf("%d loci x %d populations, pilot of %lld in %lld blocks, table %s\n", I, J, size,
               blocks, table ? "kept" : "none");
@@ -89,28 +92,30 @@ int main(int argc, char** argv) {
   long long done = 0;
   for (int tenth = 1; tenth <= 10; ++tenth) {
     const long long upto = blocks * tenth / 10;
-    while (done + 1 < upto) run.block_listeners.pilot_block_done(run, done++);
-    const double s = timed_checkpoint([&] { run.block_listeners.pilot_block_done(run, done++); });
+    const BlockListeners& listeners = run.block_listeners;
+    while (done + 1 < upto) listeners.pilot_block_done(listeners.context, run, done++);
+    const double s =
+        timed_checkpoint([&] { listeners.pilot_block_done(listeners.context, run, done++); });
     std::printf("pilot       %2d          %.3f\n", tenth, s);
   }
   run.quantile_fis.assign(J, 1.0);
   run.quantile_fst.assign(J, 1.0);
-  enter_stage(Stage::production);
+  cp.enter_stage(Stage::production);
   for (int k = 1; k <= 6; ++k) {
     const double s = timed_checkpoint([&] {
       std::lock_guard<std::mutex> hold(run.mutex_outfile);
-      run.block_listeners.block_committed(run, k);
+      run.block_listeners.block_committed(run.block_listeners.context, run, k);
     });
     std::printf("production  %2d          %.3f\n", k, s);
   }
-  std::printf("%s\n", checkpoint_summary().c_str());
+  std::printf("%s\n", cp.checkpoint_summary().c_str());
   std::printf("peak memory: %.0f MiB before the checkpoints, %.0f MiB after\n", peak_before,
               peak_mib());
-  end_checkpointed_job();
+  cp.end();
   close_accepted_draw_files(run);
   for (const char* parameter : {"Fis", "Fst"})
     for (int k = 1; k <= J; ++k)
       std::remove(("cost_" + std::string(parameter) + std::to_string(k) + ".txt").c_str());
-  std::remove(file_name.c_str());
+  std::remove(job.file_name.c_str());
   return 0;
 }

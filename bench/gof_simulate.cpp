@@ -20,8 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "config.h"
-#include "observed_data.h"
+#include "job.h"
 #include "random/block_seed.h"
 #include "simulation/worker.h"
 
@@ -57,10 +56,12 @@ int main(int argc, char** argv) {
   // Twice the loci asked for: the clonal copies can hide a locus from every population (no
   // band anywhere), and such loci are dropped as the observed data's filter would.
   const int drawn = 2 * nloci;
-  I = drawn;
-  J = npop;
-  pop_target.assign(static_cast<size_t>(npop) * drawn, LocusRecord{nind, 0, 0.0});
-  WorkerState w(npop, drawn, nb_class_fis, nb_class_fst);
+  // A job of the default configuration with that design: the worker simulates against it.
+  Job job;
+  job.I = drawn;
+  job.J = npop;
+  job.pop_target.assign(static_cast<size_t>(npop) * drawn, LocusRecord{nind, 0, 0.0});
+  WorkerState w(job);
   // A run number that no job uses, so that no job simulates these very data sets.
   seed_block_generator(w.mt, seed, 1000, 0);
   MTRand& mt = w.mt;
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
   for (int l = 0; l < drawn && static_cast<int>(kept.size()) < nloci; ++l) {
     int total = 0;
     for (int p = 0; p < npop; ++p) total += k[static_cast<size_t>(p) * drawn + l];
-    if (total >= bias_hidden) kept.push_back(l);
+    if (total >= job.bias_hidden) kept.push_back(l);
   }
   if (static_cast<int>(kept.size()) < nloci) {
     std::fprintf(stderr, "gof_simulate: too few loci with a band (seed %u)\n", seed);

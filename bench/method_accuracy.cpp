@@ -30,9 +30,8 @@
 #include <string>
 #include <vector>
 
-#include "config.h"
 #include "driver/run_driver.h"
-#include "observed_data.h"
+#include "job.h"
 #include "posterior/cross_validation.h"
 #include "posterior/joint.h"
 #include "random/block_seed.h"
@@ -112,7 +111,9 @@ int main(int argc, char** argv) {
   }
   const long long sims = std::atoll(argv[3]);
   const int nb_pods = std::atoi(argv[4]);
-  nb_procs = argc > 5 ? std::atoi(argv[5]) : 2;
+  // The job of the design: the default configuration but for the threads and the method.
+  Job job;
+  job.nb_procs = argc > 5 ? std::atoi(argv[5]) : 2;
   const uint32_t seed = argc > 6 ? static_cast<uint32_t>(std::atoll(argv[6])) : 1u;
   if (loci < 1 || sizes.empty() || sims < 1000 || nb_pods < 2 || nb_pods > sims) {
     std::fprintf(stderr, "method_accuracy: invalid arguments\n");
@@ -120,13 +121,14 @@ int main(int argc, char** argv) {
   }
   // The design as the input reader would leave it (the observed statistics are not used:
   // every test data set comes from the table).
-  I = loci;
-  J = static_cast<int>(sizes.size());
-  pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
+  job.I = loci;
+  job.J = static_cast<int>(sizes.size());
+  const int I = job.I, J = job.J;
+  job.pop_target.assign(static_cast<size_t>(J) * I, LocusRecord{0, 0, 0.0});
   for (int p = 0; p < J; ++p)
-    for (int l = 0; l < I; ++l) pop_target[record_index(p, l)].n = sizes[p];
-  target_fis.assign(static_cast<size_t>(J) * nb_class_fis, 0.0);
-  target_fst.assign(static_cast<size_t>(J) * nb_class_fst, 0.0);
+    for (int l = 0; l < I; ++l) job.pop_target[job.record_index(p, l)].n = sizes[p];
+  job.target_fis.assign(static_cast<size_t>(J) * job.nb_class_fis, 0.0);
+  job.target_fst.assign(static_cast<size_t>(J) * job.nb_class_fst, 0.0);
   std::string design =
       std::to_string(J) + "x" + std::to_string(I) + "x" +
       (std::all_of(sizes.begin(), sizes.end(), [&](int n) { return n == sizes[0]; })
@@ -134,30 +136,33 @@ int main(int argc, char** argv) {
            : std::string(argv[2]));
 
   // The reference table, as a job of -method joint simulates it.
-  estimation_method = EstimationMethod::joint;
-  Run run;
+  job.estimation_method = EstimationMethod::joint;
+  Run run(job);
   run.job_seed = seed;
   run.block_size = choose_block_size(I, J, sims);
-  prepare_reference_table(run.reference_table, sims, reference_table_memory_limit(),
-                          joint_feature_bytes(sims, J, nb_class_fis, nb_class_fst, nb_procs));
+  prepare_reference_table(
+      job, run.reference_table, sims, reference_table_memory_limit(),
+      joint_feature_bytes(sims, J, job.nb_class_fis, job.nb_class_fst, job.nb_procs));
   auto t0 = std::chrono::steady_clock::now();
   run.pilot_stream = STREAM_JOINT_TABLE;
   run_simulation(run, true, sims);
   const double table_seconds = seconds_since(t0);
   t0 = std::chrono::steady_clock::now();
-  const JointFeatures features = prepare_joint_features(run.reference_table);
+  const JointFeatures features = prepare_joint_features(job, run.reference_table);
   const double feature_seconds = seconds_since(t0);
   std::fprintf(stderr, "%s: table of %lld simulations in %.0f s, features in %.1f s\n",
                design.c_str(), sims, table_seconds, feature_seconds);
 
   const std::vector<long long> pods = choose_pseudo_observed(sims, nb_pods, seed);
   t0 = std::chrono::steady_clock::now();
-  const std::vector<CvEstimate> regression = cross_validate(
-      run.reference_table, pods, static_cast<long long>(ratio * sims), hpdi_pc, nb_procs);
+  const std::vector<CvEstimate> regression =
+      cross_validate(run.reference_table, pods, static_cast<long long>(job.ratio * sims),
+                     job.hpdi_pc, job.nb_procs);
   report(design.c_str(), "regression", regression, nb_pods, J, seconds_since(t0));
   t0 = std::chrono::steady_clock::now();
-  const std::vector<CvEstimate> joint = joint_cross_validate(
-      run.reference_table, features, pods, joint_sample_size(features, ratio), hpdi_pc, nb_procs);
+  const std::vector<CvEstimate> joint =
+      joint_cross_validate(run.reference_table, features, pods,
+                           joint_sample_size(features, job.ratio), job.hpdi_pc, job.nb_procs);
   report(design.c_str(), "joint", joint, nb_pods, J, seconds_since(t0));
   return 0;
 }

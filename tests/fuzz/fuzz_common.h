@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the fuzz targets: a scratch folder for the files the band-count reader writes,
-// the program's default configuration, and the checks a reader's result must pass.
+// the program's default configuration with a fresh job made from it for every input, and the
+// checks a reader's result must pass.
 //
 // A failed check prints what broke and aborts, which libFuzzer records as a finding together
 // with the input. Refusals (InputError) are the readers' normal answer to bad bytes and are
@@ -25,7 +26,7 @@
 #include "data/input_error.h"
 #include "data/matrix_input.h"
 #include "data/read_input.h"
-#include "observed_data.h"
+#include "job.h"
 
 namespace fuzz {
 
@@ -76,21 +77,40 @@ inline void remove_scratch() {
   rmdir(scratch_dir().c_str());
 }
 
-// Once per process: the default configuration and the scratch folder as odir.
+// The configuration every input's job starts from: the program's defaults, the scratch
+// folder as odir, and what a target sets once in its initialisation (the input layout, a
+// -pops file). Never changed while inputs run.
+inline Config& base_config() {
+  static Config config;
+  return config;
+}
+
+// Once per process: the scratch folder as the configuration's odir.
 inline void setup() {
   report_fd() = dup(2);
   if (report_fd() < 0) report_fd() = 2;
-  reset_run_configuration();
-  odir = scratch_dir() + "/";
-  file_prefix = "fuzz";
-  file_name = "fuzz-input.txt";
+  base_config().odir = scratch_dir() + "/";
   std::atexit(remove_scratch);
 }
 
-// What a successful read of the band-count reader leaves in the globals: at least one locus
-// and one population, a record for each of them with 0 <= k <= n and n > 0, and a finite
+// A job of its own for every input, so that nothing one input left in a job (its data, its
+// statistics) can hide or cause a finding on the next.
+inline Job fresh_job() {
+  Job job(base_config());
+  job.file_prefix = "fuzz";
+  job.file_name = "fuzz-input.txt";
+  return job;
+}
+
+// What a successful read of the band-count reader leaves in the job: at least one locus and
+// one population, a record for each of them with 0 <= k <= n and n > 0, and a finite
 // observed statistic for every class of every population.
-inline void check_observed() {
+inline void check_observed(const Job& job) {
+  const int I = job.I, J = job.J;
+  const std::vector<LocusRecord>& pop_target = job.pop_target;
+  const std::vector<double>& target_fis = job.target_fis;
+  const std::vector<double>& target_fst = job.target_fst;
+  const int nb_class_fis = job.nb_class_fis, nb_class_fst = job.nb_class_fst;
   FUZZ_CHECK(I >= 1 && J >= 1, "I = %d, J = %d accepted", I, J);
   FUZZ_CHECK(pop_target.size() >= static_cast<size_t>(I) * J, "%zu records for %d x %d",
              pop_target.size(), J, I);
@@ -100,7 +120,7 @@ inline void check_observed() {
              target_fst.size(), J);
   for (int p = 0; p < J; ++p)
     for (int l = 0; l < I; ++l) {
-      const LocusRecord& r = pop_target[record_index(p, l)];
+      const LocusRecord& r = pop_target[job.record_index(p, l)];
       FUZZ_CHECK(r.n > 0 && r.k >= 0 && r.k <= r.n,
                  "population %d, locus %d: n = %d, k = %d accepted", p + 1, l + 1, r.n, r.k);
     }
@@ -142,69 +162,66 @@ inline void check_matrix(const MatrixCounts& m) {
   }
 }
 
-// The whole band-count reader on `bytes` (the check file, and for a matrix the counts file,
-// written to the scratch folder). Returns false on a refusal.
-inline bool read_whole(std::string_view bytes) {
+// The whole band-count reader on `bytes` into `job` (the check file, and for a matrix the
+// counts file, written to the scratch folder). Returns false on a refusal.
+inline bool read_whole(Job& job, std::string_view bytes) {
   try {
     read_input_bytes(job, bytes);
   } catch (const InputError&) {
     return false;
   }
-  check_observed();
+  check_observed(job);
   return true;
 }
 
-// A matrix read through the whole reader leaves a counts file in the band-count format; read
-// back, it must give the very counts the matrix gave.
-inline void check_counts_round_trip() {
-  const int loci = I, pops = J;
-  std::vector<LocusRecord> first;
-  for (int p = 0; p < pops; ++p)
-    for (int l = 0; l < loci; ++l) first.push_back(pop_target[record_index(p, l)]);
+// A matrix read through the whole reader into `job` leaves a counts file in the band-count
+// format; read back by a job of its own (as band counts, without the -pops file), it must
+// give the very counts the matrix gave.
+inline void check_counts_round_trip(const Job& job) {
+  const int loci = job.I, pops = job.J;
   std::ifstream in(counts_file_name(job), std::ios::binary);
   FUZZ_CHECK(in.is_open(), "no counts file after a matrix input");
   std::stringstream text;
   text << in.rdbuf();
-  const InputFormat format = input_format;
-  const std::string pops_path = pops_file;
-  input_format = InputFormat::counts;
-  pops_file.clear();
+  Job back = fresh_job();
+  back.input_format = InputFormat::counts;
+  back.pops_file.clear();
   bool ok = true;
   std::string why;
   try {
-    read_input_bytes(job, text.str());
+    read_input_bytes(back, text.str());
   } catch (const InputError& e) {
     ok = false;
     why = e.what();
   }
-  input_format = format;
-  pops_file = pops_path;
   FUZZ_CHECK(ok, "the counts file of a matrix input is refused: %s", why.c_str());
-  FUZZ_CHECK(I == loci && J == pops, "counts file: %d loci, %d populations; the matrix %d, %d", I,
-             J, loci, pops);
+  FUZZ_CHECK(back.I == loci && back.J == pops,
+             "counts file: %d loci, %d populations; the matrix %d, %d", back.I, back.J, loci, pops);
   for (int p = 0; p < pops; ++p)
     for (int l = 0; l < loci; ++l) {
-      const LocusRecord& a = first[static_cast<size_t>(p) * loci + l];
-      const LocusRecord& b = pop_target[record_index(p, l)];
+      const LocusRecord& a = job.pop_target[job.record_index(p, l)];
+      const LocusRecord& b = back.pop_target[back.record_index(p, l)];
       FUZZ_CHECK(a.n == b.n && a.k == b.k,
                  "population %d, locus %d: matrix %d %d, counts file %d %d", p + 1, l + 1, a.n, a.k,
                  b.n, b.k);
     }
 }
 
-// One matrix input in the given layout: the tally checked on its own, then the whole reader
-// on the same bytes and its counts file read back. `pops_text` is the -pops file of a DArT
-// report (already written to pops_file).
+// One matrix input in the given layout, in a fresh job: the tally checked on its own, then
+// the whole reader on the same bytes and its counts file read back. `pops_text` is the -pops
+// file of a DArT report (already written to the configuration's pops_file).
 inline void fuzz_matrix(std::string_view bytes, InputFormat format,
                         std::string_view pops_text = {}) {
+  Job job = fresh_job();
   MatrixCounts m;
   try {
-    m = read_matrix(usable_text(bytes, file_name), format, file_name, pops_text, pops_file);
+    m = read_matrix(usable_text(bytes, job.file_name), format, job.file_name, pops_text,
+                    job.pops_file);
   } catch (const InputError&) {
     return;
   }
   check_matrix(m);
-  if (read_whole(bytes)) check_counts_round_trip();
+  if (read_whole(job, bytes)) check_counts_round_trip(job);
 }
 
 }  // namespace fuzz

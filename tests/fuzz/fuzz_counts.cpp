@@ -8,11 +8,12 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::setup();
-  input_format = InputFormat::counts;
+  fuzz::base_config().input_format = InputFormat::counts;
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::read_whole(std::string_view(reinterpret_cast<const char*>(data), size));
+  Job job = fuzz::fresh_job();
+  fuzz::read_whole(job, std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;
 }

@@ -10,8 +10,8 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::setup();
-  input_format = InputFormat::dart;
-  pops_file = fuzz::scratch_dir() + "/pops.csv";
+  fuzz::base_config().input_format = InputFormat::dart;
+  fuzz::base_config().pops_file = fuzz::scratch_dir() + "/pops.csv";
   return 0;
 }
 
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       cut == std::string_view::npos ? std::string_view() : bytes.substr(cut + 1);
   {
     // The whole reader reads the population file from its path.
-    std::ofstream out(pops_file, std::ios::binary | std::ios::trunc);
+    std::ofstream out(fuzz::base_config().pops_file, std::ios::binary | std::ios::trunc);
     out.write(pops.data(), static_cast<std::streamsize>(pops.size()));
     FUZZ_CHECK(static_cast<bool>(out), "cannot write the population file");
   }

@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::setup();
-  input_format = InputFormat::genalex;
+  fuzz::base_config().input_format = InputFormat::genalex;
   return 0;
 }
 
