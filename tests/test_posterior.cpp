@@ -446,7 +446,8 @@ TEST(StatisticsFile, HeaderLinesAndEstimate) {
     PosteriorSamples posterior(2);
     posterior.reg_fis = {{0.5f, 0.5f, 0.5f, 0.5f}, {0.1f, 0.2f, 0.3f, 0.4f}};
     posterior.reg_fst = {{0.123456f, 0.123456f, 0.123456f, 0.123456f}, {0.2f, 0.2f, 0.2f, 0.2f}};
-    const std::vector<double> fis_estimate = write_statistics_file(job, posterior);
+    const std::vector<ParameterEstimate> estimates = summarise_posterior(job, posterior, true);
+    write_statistics_file(job, estimates);
     std::vector<std::string> lines = lines_of(read_file(dir.file("stats.txt")));
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], c.header);
@@ -455,10 +456,32 @@ TEST(StatisticsFile, HeaderLinesAndEstimate) {
     EXPECT_NE(lines[2].find(" 0.0167 [0.1;0.4]"), std::string::npos) << lines[2];
     EXPECT_EQ(lines[3], "Fst1 0.123 0.123 0 [0.123;0.123]");
     EXPECT_EQ(lines[4], "Fst2 0.2 0.2 0 [0.2;0.2]");
-    EXPECT_DOUBLE_EQ(fis_estimate[0], double(0.5f));
-    EXPECT_NEAR(fis_estimate[1], 0.25, 1e-7);  // the posterior mean
+    ASSERT_EQ(estimates.size(), 4u);
+    EXPECT_EQ(estimates[1].label, "Fis2");
+    EXPECT_DOUBLE_EQ(estimates[0].mean, double(0.5f));
+    EXPECT_NEAR(estimates[1].mean, 0.25, 1e-7);  // the posterior mean
+    EXPECT_EQ(estimates[3].label, "Fst2");
   }
-  job.hpdi_pc = 0.95f;
+}
+
+// Summaries sort the samples in place only when asked (the statistics file's way, which the
+// figure after it reads), and are the same either way.
+TEST(StatisticsFile, SummariesOfCopiesLeaveTheSamplesAsTheyAre) {
+  Job job;
+  TempDir dir;
+  set_job(job, dir, 1, 4, 1, 1);
+  PosteriorSamples posterior(1);
+  posterior.reg_fis = {{0.4f, 0.1f, 0.3f, 0.2f}};
+  posterior.reg_fst = {{0.9f, 0.7f, 0.8f, 0.6f}};
+  const std::vector<ParameterEstimate> copies = summarise_posterior(job, posterior, false);
+  EXPECT_EQ(posterior.reg_fis[0], std::vector<float>({0.4f, 0.1f, 0.3f, 0.2f}));
+  const std::vector<ParameterEstimate> sorted = summarise_posterior(job, posterior, true);
+  EXPECT_EQ(posterior.reg_fis[0], std::vector<float>({0.1f, 0.2f, 0.3f, 0.4f}));
+  for (size_t k = 0; k < copies.size(); ++k) {
+    EXPECT_EQ(copies[k].mean, sorted[k].mean);
+    EXPECT_EQ(copies[k].mode, sorted[k].mode);
+    EXPECT_EQ(copies[k].hpdi_low, sorted[k].hpdi_low);
+  }
 }
 
 TEST(StatisticsFileDeathTest, UncreatableFileIsAnError) {
@@ -470,6 +493,7 @@ TEST(StatisticsFileDeathTest, UncreatableFileIsAnError) {
   PosteriorSamples posterior(1);
   posterior.reg_fis = {{0.1f, 0.2f}};
   posterior.reg_fst = {{0.1f, 0.2f}};
-  EXPECT_EXIT(write_statistics_file(job, posterior), testing::ExitedWithCode(1),
+  EXPECT_EXIT(write_statistics_file(job, summarise_posterior(job, posterior, true)),
+              testing::ExitedWithCode(1),
               "Cannot create statistics file .*no-such-folder/stats.txt");
 }
