@@ -29,38 +29,45 @@ constexpr int DEFAULT_BIAS_FIXED = 0;
 constexpr int DEFAULT_SIMS_COUNT = 200000;
 constexpr int DEFAULT_CHECKPOINT_SECONDS = 600;
 
-// Every option of a run, typed. The field names are the ones the code has always used.
+// Every option of a run, typed, as FIELD(type, name, initial value), once: the struct below
+// declares them from this list, and the message that carries a job to the other processes
+// of a cluster run (core/job_message.h) is written and read from the same list, so that a
+// field added here travels with the job by itself. The names are the ones the code has
+// always used.
+// clang-format off
+#define BANDSTAT_CONFIG_FIELDS(FIELD)                                                          \
+  FIELD(int, nb_class_fis, DEFAULT_NB_CLASS_FIS)  /* -nfis: Fis statistics per population */   \
+  FIELD(int, nb_class_fst, DEFAULT_NB_CLASS_FST)  /* -nfst: Fst statistics per population */   \
+  FIELD(int, nb_final, DEFAULT_NB_FINAL)      /* -n: accepted draws per population, parameter */ \
+  FIELD(double, ratio, DEFAULT_RATIO)         /* -ar: acceptance ratio of the rejection step */ \
+  FIELD(int, nb_procs, DEFAULT_NB_PROCS)      /* -nprocs: worker threads per simulation run */  \
+  FIELD(float, hpdi_pc, DEFAULT_HPDI_PC)      /* -hpdi: coverage, in single precision on purpose */ \
+  FIELD(int, bias_hidden, DEFAULT_BIAS_HIDDEN) /* -bh: least individuals with the band */      \
+  FIELD(int, bias_fixed, DEFAULT_BIAS_FIXED)   /* -bf: least individuals without the band */   \
+  FIELD(bool, user_seed_given, false)         /* -seed given: every job uses user_seed */       \
+  FIELD(uint32_t, user_seed, 0)               /* -seed: the seed of every job's streams */      \
+  FIELD(int, cv_count, 0)          /* -cv: pseudo-observed sets of the cross-validation; 0: none */ \
+  FIELD(int, gof_count, 0)         /* -gof: simulated sets of the goodness-of-fit test; 0: none */ \
+  FIELD(bool, plot_figures, false) /* -plot: SVG figures of the posterior (and of -cv, -gof) */ \
+  FIELD(int, checkpoint_seconds, DEFAULT_CHECKPOINT_SECONDS) /* -checkpoint; 0: none */          \
+  FIELD(EstimationMethod, estimation_method, EstimationMethod::regression) /* -method */         \
+  FIELD(int, sims_count, DEFAULT_SIMS_COUNT)  /* -sims: simulations of the joint table */       \
+  FIELD(std::string, odir, {})       /* -od: raw prefix of every output name (no separator) */  \
+  FIELD(bool, output_prefix_given, false) /* -o given: every job's outputs use output_prefix */ \
+  FIELD(std::string, output_prefix, {})   /* -o: the stem of every job's output names */        \
+  FIELD(std::string, stats_prefix, {})    /* -s: statistics file name after odir */             \
+  FIELD(bool, stats_wanted, false)  /* -s given (even with an empty value) */                   \
+  FIELD(bool, keep_draws, false)    /* -keep: the accepted-draw files stay after the job */     \
+  FIELD(bool, convert_data, false)  /* -convert: the codominant conversion (needs -s) */        \
+  FIELD(InputFormat, input_format, InputFormat::recognised) /* -format: one layout for all */   \
+  FIELD(std::string, pops_file, {}) /* -pops: population of each sample of a DArT report */     \
+  /* The command line as typed (the program's name first), for the run record and the */       \
+  /* checkpoints; a resumed job's is the one it first ran with. */                              \
+  FIELD(std::vector<std::string>, command_words, {})
+// clang-format on
+
 struct Config {
-  int nb_class_fis = DEFAULT_NB_CLASS_FIS;  // -nfis: Fis statistics (quantiles) per population
-  int nb_class_fst = DEFAULT_NB_CLASS_FST;  // -nfst: Fst statistics per population
-  int nb_final = DEFAULT_NB_FINAL;          // -n: accepted draws per population and parameter
-  double ratio = DEFAULT_RATIO;             // -ar: acceptance ratio of the rejection step
-  int nb_procs = DEFAULT_NB_PROCS;          // -nprocs: worker threads per simulation run
-  float hpdi_pc = DEFAULT_HPDI_PC;          // -hpdi: HPDI coverage, in single precision on purpose
-  int bias_hidden = DEFAULT_BIAS_HIDDEN;    // -bh: least individuals with the band, in total
-  int bias_fixed = DEFAULT_BIAS_FIXED;      // -bf: least individuals without the band, in total
-  bool user_seed_given = false;             // -seed given: every job uses user_seed
-  uint32_t user_seed = 0;                   // -seed: the seed of every job's random streams
-  int cv_count = 0;           // -cv: pseudo-observed data sets of the cross-validation; 0: none
-  int gof_count = 0;          // -gof: simulated data sets of the goodness-of-fit test; 0: none
-  bool plot_figures = false;  // -plot: the SVG figures of the posterior (and of -cv, -gof)
-  // -checkpoint: seconds between checkpoints; 0: none
-  int checkpoint_seconds = DEFAULT_CHECKPOINT_SECONDS;
-  EstimationMethod estimation_method = EstimationMethod::regression;  // -method
-  int sims_count = DEFAULT_SIMS_COUNT;  // -sims: simulations of the joint reference table
-
-  std::string odir;                  // -od: raw prefix of every output name (no separator added)
-  bool output_prefix_given = false;  // -o given: every job's outputs use output_prefix
-  std::string output_prefix;         // -o: the stem of every job's output names
-  std::string stats_prefix;          // -s: statistics file name after odir
-  bool stats_wanted = false;         // -s given (even with an empty value): write the statistics
-  bool keep_draws = false;           // -keep: the accepted-draw files stay after the job
-  bool convert_data = false;         // -convert: write the codominant conversion (needs -s)
-  // -format: forces one layout for every input file
-  InputFormat input_format = InputFormat::recognised;
-  std::string pops_file;  // -pops: population of every sample of a DArT report; empty: none
-
-  // The command line as typed (the program's name first), for the run record and the
-  // checkpoints; a resumed job's is the one it first ran with.
-  std::vector<std::string> command_words;
+#define BANDSTAT_DECLARE_FIELD(type, name, initial) type name = initial;
+  BANDSTAT_CONFIG_FIELDS(BANDSTAT_DECLARE_FIELD)
+#undef BANDSTAT_DECLARE_FIELD
 };

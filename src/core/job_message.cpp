@@ -57,36 +57,13 @@ struct Reader {
   }
 };
 
-// Every field of a Job, once, for both directions (JobRef: Job or const Job). A field added
-// to Config, ObservedData or Job goes here too; the size check below is there to say so.
+// Every field of a Job, for both directions (JobRef: Job or const Job): the configuration
+// from its own field list, then the observed data and the job's own fields.
 template <class Io, class JobRef>
 void job_fields(Io& io, JobRef& job) {
-  io(job.nb_class_fis);
-  io(job.nb_class_fst);
-  io(job.nb_final);
-  io(job.ratio);
-  io(job.nb_procs);
-  io(job.hpdi_pc);
-  io(job.bias_hidden);
-  io(job.bias_fixed);
-  io(job.user_seed_given);
-  io(job.user_seed);
-  io(job.cv_count);
-  io(job.gof_count);
-  io(job.plot_figures);
-  io(job.checkpoint_seconds);
-  io(job.estimation_method);
-  io(job.sims_count);
-  io(job.odir);
-  io(job.output_prefix_given);
-  io(job.output_prefix);
-  io(job.stats_prefix);
-  io(job.stats_wanted);
-  io(job.keep_draws);
-  io(job.convert_data);
-  io(job.input_format);
-  io(job.pops_file);
-  io(job.command_words);
+#define BANDSTAT_FIELD_IO(type, name, initial) io(job.name);
+  BANDSTAT_CONFIG_FIELDS(BANDSTAT_FIELD_IO)
+#undef BANDSTAT_FIELD_IO
   io(job.I);
   io(job.J);
   io(job.pop_target);
@@ -97,9 +74,13 @@ void job_fields(Io& io, JobRef& job) {
   io(job.file_prefix);
 }
 
-// The layout the list above was written for (x86-64 and the like). A Job of another size
-// has gained or lost a field: the list, and JOB_MESSAGE_VERSION, must follow.
-static_assert(sizeof(void*) != 8 || sizeof(Job) == 392, "a Job field is missing from job_fields");
+// The layouts the lists above were written for (x86-64 and the like): the observed data
+// or the job's own fields of another size have gained or lost a field, which the list and
+// JOB_MESSAGE_VERSION must follow. (A field of the configuration needs nothing here.)
+static_assert(sizeof(void*) != 8 || sizeof(ObservedData) == 80,
+              "an observed-data field is missing from job_fields");
+static_assert(sizeof(void*) != 8 || sizeof(Job) - sizeof(Config) - sizeof(ObservedData) == 72,
+              "a Job field is missing from job_fields");
 
 }  // namespace
 
