@@ -327,29 +327,33 @@ void read_run_state(Buffer& b, Job& job, Run& run) {
   run_state_fields(io, run);
 }
 
-// One worker thread of a rank other than 0. It talks to rank 0 itself: no thread of the rank
-// polls for messages, and the blocks asked for ahead are usually there when it asks for one.
-// Every answer is a block or the end of the run; the worker leaves at its first end of the
-// run (no block can follow one: the run is over for every rank by then).
-// Its results leave without waiting: a blocking send can wait for rank 0 to take the
-// message, which it does only between blocks of its own. Each result has a buffer of its
-// own until the send is complete, one per request open.
-void simulate_blocks(const Run& run) {
-  const Job& job = run.job;
-  WorkerState w(job);
-  std::vector<Buffer> outgoing(REQUESTS_PER_WORKER);
-  std::vector<MPI_Request> sending(REQUESTS_PER_WORKER, MPI_REQUEST_NULL);
+// The two seams of the block loop on a rank other than 0, in one: its blocks come from rank
+// 0, and its results go back there. No thread of the rank polls for messages: each worker
+// talks to rank 0 itself, and the blocks it asked for ahead are usually there when it asks
+// for one. Every answer is a block or the end of the run; the worker leaves at its first
+// end of the run (no block can follow one: the run is over for every rank by then).
+// Results leave without waiting: a blocking send can wait for rank 0 to take the message,
+// which it does only between blocks of its own. Each result has a buffer of its own until
+// the send is complete, one per request open.
+struct RankTransport {
+  const Run& run;
+  std::vector<Buffer> outgoing = std::vector<Buffer>(REQUESTS_PER_WORKER);
+  std::vector<MPI_Request> sending =
+      std::vector<MPI_Request>(REQUESTS_PER_WORKER, MPI_REQUEST_NULL);
   size_t turn = 0;
-  for (;;) {
-    long long block = 0;
+
+  bool next(long long& block) {
     MPI_Status status;
     MPI_Recv(&block, 1, MPI_LONG_LONG, 0, MPI_ANY_TAG, MPI_COMM_WORLD, &status);
     if (status.MPI_TAG == TAG_END_RUN) {
       MPI_Waitall(static_cast<int>(sending.size()), sending.data(), MPI_STATUSES_IGNORE);
-      return;
+      return false;
     }
     if (status.MPI_TAG != TAG_BLOCK)
       fail("Bug detected: unexpected message %d from rank 0 during a run", status.MPI_TAG);
+    return true;
+  }
+  void begin_block(WorkerState&, long long block) {
     Buffer& out = outgoing[turn];
     MPI_Wait(&sending[turn], MPI_STATUS_IGNORE);
     out.bytes.clear();
@@ -357,14 +361,16 @@ void simulate_blocks(const Run& run) {
     out.put(block);
     if (run.pilot)
       out.put(std::min<long long>(run.block_size, run.nbreps - block * run.block_size));
-    simulate_block(
-        run, w, block, [](long long) {},
-        [&](long long) {
-          for (int p = 0; p < job.J; ++p) {
-            out.put(w.dist_fis[p]);
-            out.put(w.dist_fst[p]);
-          }
-        });
+  }
+  void begin_replicate(long long) {}
+  void end_replicate(const WorkerState& w, long long) {
+    for (int p = 0; p < w.npop; ++p) {
+      outgoing[turn].put(w.dist_fis[p]);
+      outgoing[turn].put(w.dist_fst[p]);
+    }
+  }
+  void end_block(WorkerState& w, long long) {
+    Buffer& out = outgoing[turn];
     if (!run.pilot) {
       out.put_array(w.block.lines);
       out.put_array(std::vector<char>(w.block.text.begin(), w.block.text.end()));
@@ -375,6 +381,13 @@ void simulate_blocks(const Run& run) {
               &sending[turn]);
     turn = (turn + 1) % sending.size();
   }
+};
+
+// One worker thread of a rank other than 0.
+void simulate_blocks(const Run& run) {
+  WorkerState w(run.job);
+  RankTransport transport{run};
+  run_blocks(run, w, transport, transport);
 }
 
 void simulate_blocks_or_fail(const Run& run) {

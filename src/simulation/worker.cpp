@@ -392,27 +392,43 @@ void update_gauge(Run& run, int& shown) {
   shown = run.run_gauge.show(static_cast<int>(v));
 }
 
-void run_worker(Run& run) {
-  const Job& job = run.job;
-  try {
-    WorkerState w(job);
-    int shown = 0;  // the last pilot percentage this worker saw printed
-    long long block;
-    while (take_block(run, block)) {
-      simulate_block(
-          run, w, block, [&run](long long) { run.rep.fetch_add(1, std::memory_order_relaxed); },
-          [&](long long r) {
-            record_pilot_replicate(run, w, r);
-            update_gauge(run, shown);
-          });
-      if (run.pilot) {
-        if (run.block_listeners.pilot_block_done)
-          run.block_listeners.pilot_block_done(run.block_listeners.context, run, block);
-      } else {
-        commit_block(run, w.block);
-      }
-      if (run.remote_workers > 0) run.remote_service.poll(run);
+namespace {
+
+// The two seams of a local worker's block loop: blocks from the run's schedule, results into
+// the run itself. Between blocks the worker serves the other processes of an MPI run.
+struct ScheduleSource {
+  Run& run;
+  bool next(long long& block) { return take_block(run, block); }
+};
+
+struct RunSink {
+  Run& run;
+  int shown = 0;  // the last pilot percentage this worker saw printed
+  void begin_block(WorkerState&, long long) {}
+  void begin_replicate(long long) { run.rep.fetch_add(1, std::memory_order_relaxed); }
+  void end_replicate(const WorkerState& w, long long r) {
+    record_pilot_replicate(run, w, r);
+    update_gauge(run, shown);
+  }
+  void end_block(WorkerState& w, long long block) {
+    if (run.pilot) {
+      if (run.block_listeners.pilot_block_done)
+        run.block_listeners.pilot_block_done(run.block_listeners.context, run, block);
+    } else {
+      commit_block(run, w.block);
     }
+    if (run.remote_workers > 0) run.remote_service.poll(run);
+  }
+};
+
+}  // namespace
+
+void run_worker(Run& run) {
+  try {
+    WorkerState w(run.job);
+    ScheduleSource source{run};
+    RunSink sink{run};
+    run_blocks(run, w, source, sink);
   } catch (const std::bad_alloc&) {
     fail("Out of memory in a simulation worker");
   }

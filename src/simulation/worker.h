@@ -143,6 +143,28 @@ void simulate_block(const Run& run, WorkerState& w, long long block, Before befo
   }
 }
 
+// The block loop of every worker, local or on another MPI rank, whose two seams are where its
+// blocks come from and where their results go: it takes blocks from `source` until that
+// has none left and simulates each in `w` as simulate_block does, telling `sink`:
+//   source.next(block)            -> false when the run has no block left for this worker
+//   sink.begin_block(w, block)    before the block's first replicate
+//   sink.begin_replicate(r)       pilot run: before replicate r
+//   sink.end_replicate(w, r)      pilot run: after replicate r, its distances in w
+//   sink.end_block(w, block)      after the block (production: its lines in w.block)
+// The local workers take blocks from the run's schedule and commit them into the run; the
+// other ranks of an MPI run receive them from rank 0 and send their results back.
+template <typename Source, typename Sink>
+void run_blocks(const Run& run, WorkerState& w, Source& source, Sink& sink) {
+  long long block = 0;
+  while (source.next(block)) {
+    sink.begin_block(w, block);
+    simulate_block(
+        run, w, block, [&sink](long long r) { sink.begin_replicate(r); },
+        [&sink, &w](long long r) { sink.end_replicate(w, r); });
+    sink.end_block(w, block);
+  }
+}
+
 // Pilot run: prints the next percentage of the progress gauge, if any. `shown` is the
 // calling worker's memory of the last percentage printed.
 void update_gauge(Run& run, int& shown);
