@@ -16,7 +16,7 @@ enum class EstimationMethod { regression, joint };
 // How an input file is laid out. `recognised`: decided from the file's content.
 enum class InputFormat { recognised, counts, genalex, table, dart };
 
-// The defaults of the numeric options above: a Config starts from them, and the usage
+// The defaults of the numeric options below: a Config starts from them, and the usage
 // text and the README state them.
 constexpr int DEFAULT_NB_CLASS_FIS = 15;
 constexpr int DEFAULT_NB_CLASS_FST = 25;

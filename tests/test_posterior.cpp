@@ -47,7 +47,7 @@ struct Thresholds {
   std::vector<double> fis, fst;
 };
 
-// Sets the globals of a job with J populations, n draws and the given statistic counts,
+// Sets up `job` with J populations, n draws and the given statistic counts,
 // writing outputs to `dir` with prefix "job"; returns the given thresholds.
 Thresholds set_job(Job& job, const TempDir& dir, int pops, int n, int pfis, int pfst,
                    double t_fis = 1.0, double t_fst = 1.0) {

@@ -2,7 +2,7 @@
 // Readers of band matrices as users hold them: one 0/1 cell per individual and locus, in a
 // GenAlEx sheet, a plain table (individuals x loci) or a DArT presence/absence report (loci x
 // samples, with a separate file of populations). Each turns the bytes into per-population
-// band counts; none touches the program's globals or ends the process: input they cannot use
+// band counts; none touches a Job or ends the process: input they cannot use
 // is refused by throwing InputError with the whole message.
 //
 // This is the entry to them: the layouts themselves are read in read_genalex, read_table and
