@@ -106,6 +106,10 @@ TEST(Library, JobGivesItsEstimatesDiagnosticsCrossValidationAndFiles) {
         "example_run.txt", "example_cv_summary.txt", "example_Fis1.txt", "example_Fst4.txt"})
     EXPECT_EQ(files.count(name), 1u) << name;
   EXPECT_EQ(files.count("example_checkpoint"), 0u);
+  // Its command line: the options, then the input, as the program's would read.
+  EXPECT_NE(files.at("example_run.txt").find("command line: bandstat -seed 11 -n 100 "),
+            std::string::npos);
+  EXPECT_NE(files.at("example_run.txt").find(" " + example_input() + "\n"), std::string::npos);
 
   // Each stage's gauge rose to 100, each value once.
   const std::map<std::string, std::vector<int>> seen = observer.seen();

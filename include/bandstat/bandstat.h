@@ -28,9 +28,10 @@ namespace bandstat {
 Config configure(const std::vector<std::string>& options);
 
 // A job of `config` on the input file `input` (any layout the program reads): the file is
-// read and its check file written. `job_index`: its place among the inputs of a run (the
-// run record and checkpoints name it).
-Job load_job(const Config& config, const std::string& input, int job_index = 0);
+// read and its check file written. The job's command line is the configuration's options
+// followed by `input`, so that its run record names it and an interrupted job goes on with
+// the program's -resume.
+Job load_job(const Config& config, const std::string& input);
 
 // Runs the job to its end and returns its summaries and the names of the files it left.
 // `observer` (none: null) learns of the simulation runs' progress.

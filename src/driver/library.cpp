@@ -9,8 +9,13 @@ Config configure(const std::vector<std::string>& options) {
   return configuration_of_options(options);
 }
 
-Job load_job(const Config& config, const std::string& input, int job_index) {
-  return make_job(config, job_index, input);
+Job load_job(const Config& config, const std::string& input) {
+  // The job's command line names its input, as the program's would: its run record shows
+  // it, and the program's -resume goes on from its checkpoint.
+  Config with_input = config;
+  if (with_input.command_words.empty()) with_input.command_words.push_back("bandstat");
+  with_input.command_words.push_back(input);
+  return make_job(with_input, 0, input);
 }
 
 JobResults run(const Job& job, ProgressObserver* observer) {
