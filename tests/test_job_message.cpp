@@ -63,6 +63,10 @@ TEST(JobMessageDeathTest, RefusesAnotherVersionOrAShortMessage) {
   other[0] = static_cast<char>(JOB_MESSAGE_VERSION + 1);
   EXPECT_EXIT(decode_job(other), testing::ExitedWithCode(1),
               "The processes run different versions of bandstat \\(job message 2, expected 1\\)");
+  std::string other_build = bytes;
+  other_build[4] = static_cast<char>(other_build[4] ^ 1);  // the field list's checksum
+  EXPECT_EXIT(decode_job(other_build), testing::ExitedWithCode(1),
+              "different builds of bandstat \\(their job options differ\\)");
   for (size_t cut : {size_t(2), size_t(40), bytes.size() - 1}) {
     SCOPED_TRACE(cut);
     EXPECT_EXIT(decode_job(bytes.substr(0, cut)), testing::ExitedWithCode(1), "cut short");

@@ -82,11 +82,28 @@ static_assert(sizeof(void*) != 8 || sizeof(ObservedData) == 80,
 static_assert(sizeof(void*) != 8 || sizeof(Job) - sizeof(Config) - sizeof(ObservedData) == 72,
               "a Job field is missing from job_fields");
 
+// The configuration's field list as text ("int nb_class_fis;..."), whose checksum every
+// message carries: two builds whose lists differ refuse each other's jobs, even where
+// nobody thought of a new version.
+constexpr char CONFIG_FIELD_LIST[] =
+#define BANDSTAT_FIELD_TEXT(type, name, initial) #type " " #name ";"
+    BANDSTAT_CONFIG_FIELDS(BANDSTAT_FIELD_TEXT)
+#undef BANDSTAT_FIELD_TEXT
+    ;
+
+uint64_t field_list_checksum() {
+  uint64_t sum = 14695981039346656037ULL;  // 64-bit FNV-1a
+  for (const char* c = CONFIG_FIELD_LIST; *c; ++c)
+    sum = (sum ^ static_cast<unsigned char>(*c)) * 1099511628211ULL;
+  return sum;
+}
+
 }  // namespace
 
 std::string encode_job(const Job& job) {
   Writer w;
   w(static_cast<uint32_t>(JOB_MESSAGE_VERSION));
+  w(field_list_checksum());
   job_fields(w, job);
   return std::move(w.bytes);
 }
@@ -98,6 +115,10 @@ Job decode_job(const std::string& bytes) {
   if (version != JOB_MESSAGE_VERSION)
     fail("The processes run different versions of bandstat (job message %u, expected %u)", version,
          JOB_MESSAGE_VERSION);
+  uint64_t fields = 0;
+  r(fields);
+  if (fields != field_list_checksum())
+    fail("The processes run different builds of bandstat (their job options differ)");
   Job job;
   job_fields(r, job);
   if (r.at != bytes.size()) fail("Bug detected: a job message longer than its fields");

@@ -9,7 +9,8 @@
 
 #include "job.h"
 
-// The version of the message; a change of the field list takes a new version.
+// The version of the message; a change of its layout takes a new version. (A field added to
+// the configuration changes a checksum that the message carries, and needs nothing here.)
 constexpr unsigned JOB_MESSAGE_VERSION = 1;
 
 std::string encode_job(const Job& job);
