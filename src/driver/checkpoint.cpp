@@ -136,7 +136,7 @@ uint64_t file_size(const std::string& path) {
 // One job being checkpointed, under `lock`. The main thread holds the lock while it moves
 // from one stage to the next; a checkpoint is written under it.
 struct CheckpointState {
-  CheckpointState(Run& run) : job(run.job), run_of_job(&run) {}
+  explicit CheckpointState(Run& run) : job(run.job), run_of_job(&run) {}
 
   const Job& job;
   std::mutex lock;
@@ -151,8 +151,8 @@ struct CheckpointState {
   uint64_t input_checksum = 0;
   std::string pops_of_job;  // the -pops file, whose bytes are the input too
   uint64_t pops_checksum = 0;
-  // The state of the job's simulation runs, owned by the driver from begin_checkpointed_job to
-  // end_checkpointed_job; null outside. The signal path reaches it only through here.
+  // The state of the job's simulation runs, owned by the driver, which outlives the
+  // JobCheckpoints; null once the job has ended. The signal path reaches it only through here.
   Run* run_of_job;
   long long committed_blocks = 0;  // production: the blocks committed so far
   // Pilot: which blocks are complete, and how many from block 0 without a gap.
