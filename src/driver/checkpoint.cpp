@@ -226,7 +226,6 @@ struct CheckpointState {
   // without a gap; cuts the file back to that length, so that appending goes on there.
   // Returns the number of rows, for the caller to check against its stage.
   long long restore_rows(Run& run, const Checkpoint& c, Reader& r, bool distances) {
-    const Job& job = run.job;
     const long long written = r.get<int64_t>();
     const uint64_t length = r.get<uint64_t>();
     const uint64_t sum = r.get<uint64_t>();
@@ -309,7 +308,6 @@ struct CheckpointState {
   // The checkpoint of the job as it stands, once the rows file holds the rows it needs; in
   // the production run the caller holds mutex_outfile.
   std::string serialise(Run& run) {
-    const Job& job = run.job;
     Writer w;
     w.bytes.append(MAGIC, MAGIC_SIZE);
     w.put<uint32_t>(FORMAT_VERSION);
